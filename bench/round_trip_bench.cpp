@@ -1,0 +1,227 @@
+// Round trip of `version` against a bare blocking echo server on loopback,
+// start-up time to the welcome line, and what an idle helper costs.
+// Run it where no other helper holds port 9483 (scripts/bench.sh runs it in
+// namespaces of its own).
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <filesystem>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kHelperPort = 9483;
+constexpr int kCommands = 20'000;
+constexpr int kStarts = 20;
+
+double microseconds(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+struct Summary {
+    double median;
+    double p99;
+};
+
+Summary summarise(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return { samples[samples.size() / 2], samples[samples.size() * 99 / 100] };
+}
+
+int connectTo(int port)
+{
+    int descriptor = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return descriptor;
+    close(descriptor);
+    return -1;
+}
+
+// Reads one line; the helper answers each command with exactly one.
+bool readLine(int descriptor, std::string& pending)
+{
+    for (;;) {
+        if (auto end = pending.find('\n'); end != std::string::npos) {
+            pending.erase(0, end + 1);
+            return true;
+        }
+        char buffer[256];
+        auto count = read(descriptor, buffer, sizeof buffer);
+        if (count <= 0)
+            return false;
+        pending.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+std::vector<double> roundTrips(int descriptor, int count)
+{
+    std::string pending;
+    std::vector<double> samples;
+    samples.reserve(static_cast<std::size_t>(count));
+    static const std::string command = "version\n";
+    for (int i = 0; i < count; ++i) {
+        auto started = Clock::now();
+        if (write(descriptor, command.data(), command.size()) != static_cast<ssize_t>(command.size()) || !readLine(descriptor, pending)) {
+            std::fprintf(stderr, "connection lost\n");
+            std::exit(1);
+        }
+        samples.push_back(microseconds(Clock::now() - started));
+    }
+    return samples;
+}
+
+// The reference: as little as a blocking server on loopback can do.
+int startEchoServer(std::thread& server)
+{
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    server = std::thread([listener] {
+        int client = accept(listener, nullptr, nullptr);
+        char buffer[2048];
+        ssize_t count;
+        while ((count = read(client, buffer, sizeof buffer)) > 0)
+            (void)!write(client, buffer, static_cast<std::size_t>(count));
+        close(client);
+        close(listener);
+    });
+    return ntohs(address.sin_port);
+}
+
+pid_t startHelper()
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl(HELPER_EXECUTABLE, HELPER_EXECUTABLE, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// Time from fork to the first byte of the welcome line.
+std::optional<double> timeToWelcome(pid_t& pid, int& descriptor)
+{
+    auto started = Clock::now();
+    pid = startHelper();
+    while ((descriptor = connectTo(kHelperPort)) < 0) {
+        if (Clock::now() - started > 10s)
+            return std::nullopt;
+        std::this_thread::sleep_for(50us);
+    }
+    char byte;
+    if (read(descriptor, &byte, 1) != 1)
+        return std::nullopt;
+    return microseconds(Clock::now() - started);
+}
+
+void stopHelper(pid_t pid, int descriptor)
+{
+    (void)!write(descriptor, "quit\n", 5);
+    close(descriptor);
+    waitpid(pid, nullptr, 0);
+}
+
+long statusField(pid_t pid, const std::string& task, const std::string& field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + (task.empty() ? "" : "/task/" + task) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0)
+            return std::atol(line.c_str() + field.size() + 1);
+    }
+    return -1;
+}
+
+// Context switches of every thread: each wake-up of a thread costs one.
+long contextSwitches(pid_t pid)
+{
+    long total = 0;
+    for (auto const& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        auto name = task.path().filename().string();
+        total += statusField(pid, name, "voluntary_ctxt_switches") + statusField(pid, name, "nonvoluntary_ctxt_switches");
+    }
+    return total;
+}
+
+} // namespace
+
+int main()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<double> starts;
+    for (int i = 0; i < kStarts; ++i) {
+        pid_t pid;
+        int descriptor;
+        auto elapsed = timeToWelcome(pid, descriptor);
+        if (!elapsed) {
+            std::fprintf(stderr, "the helper did not answer; is port %d free?\n", kHelperPort);
+            return 1;
+        }
+        starts.push_back(*elapsed);
+        stopHelper(pid, descriptor);
+    }
+    auto start = summarise(starts);
+    std::printf("start to welcome line: median %.0f us over %d starts\n", start.median, kStarts);
+
+    pid_t pid;
+    int helper;
+    timeToWelcome(pid, helper);
+    std::string welcomeRest;
+    readLine(helper, welcomeRest);
+    int noDelay = 1;
+    setsockopt(helper, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    long rssBefore = statusField(pid, "", "VmRSS");
+
+    std::thread server;
+    int echo = connectTo(startEchoServer(server));
+    setsockopt(echo, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+
+    // Interleave rounds so both see the same machine load.
+    std::vector<double> helperSamples, echoSamples;
+    for (int round = 0; round < 10; ++round) {
+        auto h = roundTrips(helper, kCommands / 10);
+        auto e = roundTrips(echo, kCommands / 10);
+        helperSamples.insert(helperSamples.end(), h.begin(), h.end());
+        echoSamples.insert(echoSamples.end(), e.begin(), e.end());
+    }
+    close(echo);
+    server.join();
+    auto h = summarise(helperSamples);
+    auto e = summarise(echoSamples);
+    std::printf("round trip of version, %d commands: helper median %.1f us, p99 %.1f us\n", kCommands, h.median, h.p99);
+    std::printf("                    bare echo server: median %.1f us, p99 %.1f us\n", e.median, e.p99);
+    std::printf("                    ratio of medians: %.2f (target <= 1.5)\n", h.median / e.median);
+
+    long rssAfter = statusField(pid, "", "VmRSS");
+    long switchesBefore = contextSwitches(pid);
+    std::this_thread::sleep_for(5s);
+    long idleWakeUps = contextSwitches(pid) - switchesBefore;
+    std::printf("idle helper: %ld wake-ups in 5 s; resident memory %ld KiB at start, %ld KiB after the commands\n",
+        idleWakeUps, rssBefore, rssAfter);
+    stopHelper(pid, helper);
+    return 0;
+}

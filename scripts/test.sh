@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds and runs every test, under each preset named
+# (default: the plain build, then ASan+UBSan).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+presets=("$@")
+[[ ${#presets[@]} -gt 0 ]] || presets=(default asan)
+
+scripts/install-deps.sh
+for preset in "${presets[@]}"; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" -j "$(nproc)"
+done

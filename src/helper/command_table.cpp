@@ -1,0 +1,77 @@
+#include "helper/command_row.h"
+#include "helper/network_listener.h"
+
+#include <array>
+
+namespace {
+
+// What a row may touch: the platform, the listener's two flags, and the
+// command word itself, which restartIfUpdated can turn into "restart" for the
+// rows after it.
+struct CommandContext {
+    HelperPlatform& platform;
+    bool& restartHelper;
+    bool& quitHelper;
+    std::string& commandWord;
+};
+
+constexpr std::string_view kShortVersionKey = "CFBundleShortVersionString";
+
+CommandResult version(CommandContext& context)
+{
+    if (auto running = context.platform.mainBundle.info.string(kShortVersionKey))
+        return *running;
+    return std::monostate {};
+}
+
+// The version we were started with against the one on disk now; anything but
+// the same text on both sides means a new copy was put in place.
+CommandResult restartIfUpdated(CommandContext& context)
+{
+    auto const& bundle = context.platform.mainBundle;
+    auto running = bundle.info.string(kShortVersionKey);
+    std::optional<std::string> onDisk;
+    if (auto info = platform::readInfoDictionary(bundle.infoPlistPath()))
+        onDisk = info->string(kShortVersionKey);
+    if (!running || !onDisk || *running != *onDisk)
+        context.commandWord = "restart";
+    return truthValue(true);
+}
+
+CommandResult restart(CommandContext& context)
+{
+    context.restartHelper = true;
+    return std::int32_t { 1 };
+}
+
+CommandResult quit(CommandContext& context)
+{
+    context.quitHelper = true;
+    return std::int32_t { 1 };
+}
+
+// Rows are tested in this order and every row is tested, so restartIfUpdated
+// hands over to restart below it.
+std::array<CommandRow<CommandContext>, 4> const& commandTable()
+{
+    static const std::array<CommandRow<CommandContext>, 4> table { {
+        { "version", withParameters(&version) },
+        { "restartIfUpdated", withParameters(&restartIfUpdated) },
+        { "restart", withParameters(&restart) },
+        { "quit", withParameters(&quit) },
+    } };
+    return table;
+}
+
+} // namespace
+
+CommandResult NetworkListener::executeCommand(std::string commandWord, const ParameterList& parameters)
+{
+    CommandContext context { m_platform, restartHelper, quitHelper, commandWord };
+    CommandResult result;
+    for (auto const& row : commandTable()) {
+        if (row.word == commandWord)
+            result = row.perform(context, parameters);
+    }
+    return result;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/bundle.h"
+#include "platform/main_run_loop.h"
+#include "platform/process_launcher.h"
+#include "platform/running_applications.h"
+#include "platform/sleeper.h"
+#include "platform/system_log.h"
+#include "platform/user_account.h"
+
+// The platform services the helper's command service relies on. Tests build
+// one from fakes.
+struct HelperPlatform {
+    platform::Bundle mainBundle;
+    platform::SystemLog& log;
+    platform::UserAccount& user;
+    platform::RunningApplications& applications;
+    platform::ProcessLauncher& launcher;
+    platform::MainRunLoop& mainRunLoop;
+    platform::Sleeper& sleeper;
+};

@@ -1,0 +1,26 @@
+#include "helper/already_launched.h"
+#include "helper/network_listener.h"
+#include "platform/linux_platform.h"
+
+#include <thread>
+
+int main()
+{
+    // A relaunched helper must not meet the one it replaces.
+    platform::waitUntilOpenerHasExited();
+
+    auto log = platform::makeSystemLog("Ferrowind Helper");
+    auto user = platform::makeUserAccount();
+    auto applications = platform::makeRunningApplications();
+    auto launcher = platform::makeProcessLauncher();
+    auto mainRunLoop = platform::makeMainRunLoop();
+    auto sleeper = platform::makeSleeper();
+    HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper };
+
+    if (alreadyLaunched(helperPlatform))
+        return 0;
+
+    NetworkListener startupListener(helperPlatform);
+    std::thread([&startupListener] { startupListener.start(); }).detach();
+    return mainRunLoop->run();
+}

@@ -1,0 +1,216 @@
+#include "helper/network_listener.h"
+
+#include "helper/command_line.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <glib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kListenBacklog = 5;
+constexpr int kReadTimeoutSeconds = 3;
+
+bool endsWithTerminator(std::string_view text)
+{
+    return !text.empty() && (text.back() == '\n' || text.back() == '\r');
+}
+
+// A signal landing on this thread is no fault of the client's.
+ssize_t readRetryingInterrupts(int descriptor, char* into, std::size_t length)
+{
+    ssize_t count;
+    do {
+        count = read(descriptor, into, length);
+    } while (count < 0 && errno == EINTR);
+    return count;
+}
+
+std::string infoText(const platform::Bundle& bundle, std::string_view key)
+{
+    return bundle.info.string(key).value_or("(null)");
+}
+
+} // namespace
+
+NetworkListener::NetworkListener(HelperPlatform& platform)
+    : m_platform(platform)
+{
+}
+
+NetworkListener::~NetworkListener()
+{
+    if (m_spareDescriptor >= 0)
+        close(m_spareDescriptor);
+}
+
+bool NetworkListener::startListening()
+{
+    serverSocketFD = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (serverSocketFD < 0) {
+        perror("socket");
+        std::exit(1);
+    }
+    int reuse = 1;
+    setsockopt(serverSocketFD, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = inet_addr("127.0.0.1");
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (bind(serverSocketFD, reinterpret_cast<sockaddr*>(&address), sizeof address) >= 0) {
+            listen(serverSocketFD, kListenBacklog);
+            m_spareDescriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            return true;
+        }
+    }
+    return false;
+}
+
+void NetworkListener::setReadTimeout(int descriptor)
+{
+    timeval timeout { kReadTimeoutSeconds, 0 };
+    setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+}
+
+void NetworkListener::rebuildFDset()
+{
+    fdSet.clear();
+    fdSet.push_back({ serverSocketFD, POLLIN, 0 });
+    for (int descriptor : connections)
+        fdSet.push_back({ descriptor, POLLIN, 0 });
+}
+
+bool NetworkListener::startProcessing()
+{
+    // The flags are tested only here, so a quit or restart takes effect after
+    // every ready connection of the current pass has been answered.
+    while (!restartHelper && !quitHelper) {
+        rebuildFDset();
+        int ready = poll(fdSet.data(), fdSet.size(), -1);
+        if (ready < 0) {
+            m_platform.log.write("Error");
+            continue;
+        }
+        // A new connection is greeted first; clients that are ready as well
+        // are reported again by the next wait.
+        if (fdSet.front().revents != 0)
+            acceptConnection();
+        else
+            serveReadyConnections();
+    }
+    closeAllSockets();
+    return restartHelper;
+}
+
+void NetworkListener::acceptConnection()
+{
+    int client = accept4(serverSocketFD, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) {
+        if (errno == EMFILE || errno == ENFILE)
+            shedPendingConnection();
+        return;
+    }
+    setReadTimeout(client);
+    connections.push_back(client);
+    writeWelcome(client);
+}
+
+// Out of descriptors, the pending connection would keep the listening socket
+// ready forever and no client would be served again. Spend the spare
+// descriptor to take it off the queue and close it.
+void NetworkListener::shedPendingConnection()
+{
+    if (m_spareDescriptor < 0)
+        return;
+    close(m_spareDescriptor);
+    int pending = accept4(serverSocketFD, nullptr, nullptr, SOCK_CLOEXEC);
+    if (pending >= 0)
+        close(pending);
+    m_spareDescriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+void NetworkListener::serveReadyConnections()
+{
+    std::vector<int> finished;
+    for (std::size_t i = 0; i < connections.size(); ++i) {
+        // fdSet[0] is the listening socket; connection i follows at i + 1.
+        if (fdSet[i + 1].revents != 0 && !processFD(connections[i]))
+            finished.push_back(connections[i]);
+    }
+    std::erase_if(connections, [&](int descriptor) {
+        return std::find(finished.begin(), finished.end(), descriptor) != finished.end();
+    });
+}
+
+bool NetworkListener::processFD(int descriptor)
+{
+    auto commandLine = readNetworkCommand(descriptor);
+    if (!commandLine) {
+        for (auto& entry : fdSet) {
+            if (entry.fd == descriptor)
+                entry.revents = 0;
+        }
+        close(descriptor);
+        return false;
+    }
+    writeLine(descriptor, processCommand(*commandLine) + "\n");
+    return true;
+}
+
+// All bytes that arrived before the text ends in a line break form one
+// command line; it is never split at an inner line break.
+std::optional<std::string> NetworkListener::readNetworkCommand(int descriptor)
+{
+    std::array<char, kCommandBufferSize> buffer {};
+    std::size_t held = 0;
+    for (;;) {
+        ssize_t count = readRetryingInterrupts(descriptor, buffer.data() + held, buffer.size() - 1 - held);
+        if (count <= 0)
+            return std::nullopt;
+        held += static_cast<std::size_t>(count);
+        std::string_view text(buffer.data(), strnlen(buffer.data(), held));
+        if (endsWithTerminator(text) && g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+            return std::string(text);
+    }
+}
+
+void NetworkListener::writeWelcome(int descriptor)
+{
+    auto const& bundle = m_platform.mainBundle;
+    writeLine(descriptor, infoText(bundle, "CFBundleName") + "/" + infoText(bundle, "CFBundleShortVersionString")
+            + " - " + m_platform.user.loginName() + "\n");
+}
+
+// One send per line. Its result is not examined, and a peer that has gone
+// must not end the process with SIGPIPE.
+void NetworkListener::writeLine(int descriptor, const std::string& line)
+{
+    [[maybe_unused]] auto written = send(descriptor, line.data(), line.size(), MSG_NOSIGNAL);
+}
+
+void NetworkListener::closeAllSockets()
+{
+    close(serverSocketFD);
+    for (int descriptor : connections)
+        close(descriptor);
+}
+
+std::string NetworkListener::processCommand(std::string_view commandLine)
+{
+    auto command = parseCommandLine(commandLine);
+    m_platform.log.write("Command: " + command.word + ", Parameters: " + command.parameters.description());
+    auto reply = renderReply(executeCommand(command.word, command.parameters));
+    m_platform.log.write("Command result: " + reply);
+    return reply;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "helper/command_result.h"
+#include "helper/helper_platform.h"
+#include "helper/parameter_list.h"
+
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The helper's command server: a loopback TCP listener on the first free port
+// of 9483..9488 whose one thread greets clients, reads their command lines
+// and answers each with one line.
+class NetworkListener {
+public:
+    static constexpr int kFirstPort = 9483;
+    static constexpr int kLastPort = 9488;
+    static constexpr std::size_t kCommandBufferSize = 2048;
+
+    explicit NetworkListener(HelperPlatform& platform);
+    // Closes nothing: the connection loop closes its sockets when it ends.
+    ~NetworkListener();
+    NetworkListener(const NetworkListener&) = delete;
+    NetworkListener& operator=(const NetworkListener&) = delete;
+
+    // The listener thread: serve until quit or restart, then relaunch if
+    // asked to and end the application.
+    void start();
+
+    bool startListening();
+    // Runs the connection loop; true when a relaunch is wanted.
+    bool startProcessing();
+
+    std::string processCommand(std::string_view commandLine);
+    CommandResult executeCommand(std::string commandWord, const ParameterList& parameters);
+
+    bool isRestartRequested() const { return restartHelper; }
+    bool isQuitRequested() const { return quitHelper; }
+
+private:
+    void setReadTimeout(int descriptor);
+    void rebuildFDset();
+    void acceptConnection();
+    void shedPendingConnection();
+    void serveReadyConnections();
+    bool processFD(int descriptor);
+    std::optional<std::string> readNetworkCommand(int descriptor);
+    void writeWelcome(int descriptor);
+    void writeLine(int descriptor, const std::string& line);
+    void closeAllSockets();
+
+    HelperPlatform& m_platform;
+
+    int serverSocketFD { 0 };
+    // Client descriptors in the order they were accepted.
+    std::vector<int> connections;
+    // What the loop waits on: the listening socket first, then every
+    // connection in list order; after the wait it tells which are ready.
+    // poll has no limit on descriptor numbers, unlike a select set.
+    std::vector<pollfd> fdSet;
+    bool restartHelper { false };
+    bool quitHelper { false };
+    // Held in reserve so that a pending connection can still be taken off the
+    // queue and closed when we run out of descriptors.
+    int m_spareDescriptor { -1 };
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace platform {
+
+// The scalar values an Info.plist may hold. Arrays and dictionaries are
+// left out: nothing we read from bundle information needs them.
+using InfoValue = std::variant<std::string, std::int64_t, double, bool>;
+
+class InfoDictionary {
+public:
+    InfoDictionary() = default;
+    explicit InfoDictionary(std::map<std::string, InfoValue, std::less<>> entries);
+
+    std::optional<std::string> string(std::string_view key) const;
+    std::optional<std::int64_t> integer(std::string_view key) const;
+    bool contains(std::string_view key) const;
+
+private:
+    std::map<std::string, InfoValue, std::less<>> m_entries;
+};
+
+// Reads a property list file (XML or binary). Nothing when the file is
+// missing, unreadable, not a property list, or its root is not a dictionary.
+std::optional<InfoDictionary> readInfoDictionary(const std::string& plistPath);
+
+// A bundle as the running program loaded it: its folder and the bundle
+// information read once at start.
+struct Bundle {
+    std::string path;
+    InfoDictionary info;
+
+    std::string infoPlistPath() const { return path + "/Contents/Info.plist"; }
+};
+
+// The enclosing bundle of an executable at `X.app/Contents/MacOS/exe`, or
+// nothing when the executable does not lie in a bundle.
+std::optional<std::string> enclosingBundlePath(std::string_view executablePath);
+
+// The bundle of the running program. An executable outside a bundle gets its
+// own folder as bundle path and empty bundle information.
+Bundle loadMainBundle();
+
+} // namespace platform

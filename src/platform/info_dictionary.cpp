@@ -1,0 +1,141 @@
+#include "platform/bundle.h"
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <utility>
+
+namespace platform {
+
+InfoDictionary::InfoDictionary(std::map<std::string, InfoValue, std::less<>> entries)
+    : m_entries(std::move(entries))
+{
+}
+
+std::optional<std::string> InfoDictionary::string(std::string_view key) const
+{
+    const auto found = m_entries.find(key);
+    if (found == m_entries.end())
+        return std::nullopt;
+    if (const auto* text = std::get_if<std::string>(&found->second))
+        return *text;
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> InfoDictionary::integer(std::string_view key) const
+{
+    const auto found = m_entries.find(key);
+    if (found == m_entries.end())
+        return std::nullopt;
+    if (const auto* number = std::get_if<std::int64_t>(&found->second))
+        return *number;
+    return std::nullopt;
+}
+
+bool InfoDictionary::contains(std::string_view key) const
+{
+    return m_entries.find(key) != m_entries.end();
+}
+
+namespace {
+
+// Bundle information is a few kilobytes; the bound keeps a stray huge file
+// (we also read the Info.plist of other programs' bundles) from costing us
+// its size in memory.
+constexpr std::streamsize maximumPlistSize = 16 * 1024 * 1024;
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPointer = std::unique_ptr<void, PlistDeleter>;
+
+struct MallocDeleter {
+    void operator()(void* memory) const { std::free(memory); }
+};
+using MallocText = std::unique_ptr<char, MallocDeleter>;
+
+std::optional<std::string> readSmallFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    std::string contents;
+    char buffer[8192];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+        contents.append(buffer, static_cast<std::size_t>(file.gcount()));
+        if (static_cast<std::streamsize>(contents.size()) > maximumPlistSize)
+            return std::nullopt;
+    }
+    if (file.bad())
+        return std::nullopt;
+    return contents;
+}
+
+std::optional<InfoValue> scalarValue(plist_t node)
+{
+    switch (plist_get_node_type(node)) {
+    case PLIST_STRING: {
+        char* raw = nullptr;
+        plist_get_string_val(node, &raw);
+        const MallocText text(raw);
+        return text ? std::optional<InfoValue>(std::string(text.get())) : std::nullopt;
+    }
+    case PLIST_UINT: {
+        // libplist keeps negative integers as their two's complement.
+        std::uint64_t number = 0;
+        plist_get_uint_val(node, &number);
+        return InfoValue(static_cast<std::int64_t>(number));
+    }
+    case PLIST_REAL: {
+        double number = 0;
+        plist_get_real_val(node, &number);
+        return InfoValue(number);
+    }
+    case PLIST_BOOLEAN: {
+        std::uint8_t flag = 0;
+        plist_get_bool_val(node, &flag);
+        return InfoValue(flag != 0);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+InfoDictionary scalarEntries(plist_t dictionary)
+{
+    std::map<std::string, InfoValue, std::less<>> entries;
+    plist_dict_iter rawIterator = nullptr;
+    plist_dict_new_iter(dictionary, &rawIterator);
+    const std::unique_ptr<void, MallocDeleter> iterator(rawIterator);
+    for (;;) {
+        char* rawKey = nullptr;
+        plist_t node = nullptr;
+        plist_dict_next_item(dictionary, rawIterator, &rawKey, &node);
+        const MallocText key(rawKey);
+        if (!node)
+            break;
+        if (auto value = scalarValue(node); key && value)
+            entries.insert_or_assign(key.get(), std::move(*value));
+    }
+    return InfoDictionary(std::move(entries));
+}
+
+} // namespace
+
+std::optional<InfoDictionary> readInfoDictionary(const std::string& plistPath)
+{
+    const auto contents = readSmallFile(plistPath);
+    if (!contents || contents->empty())
+        return std::nullopt;
+    plist_t rawRoot = nullptr;
+    plist_from_memory(contents->data(), static_cast<std::uint32_t>(contents->size()), &rawRoot);
+    const PlistPointer root(rawRoot);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+        return std::nullopt;
+    return scalarEntries(root.get());
+}
+
+} // namespace platform

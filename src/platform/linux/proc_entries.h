@@ -1,0 +1,29 @@
+#pragma once
+
+// Readers of /proc entries shared by the Linux services. Each answers nothing
+// when the process has gone or its entry cannot be read: processes come and
+// go while we look at them, and that is never an error.
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::procfs {
+
+// A process id written out in decimal, as /proc names its entries.
+std::optional<pid_t> processIDFromText(std::string_view text);
+
+// The executable of a process; `process` is a pid or "self". A program
+// replaced on disk while running shows as "path (deleted)": the path it
+// was started from is what we want.
+std::optional<std::string> executablePath(const std::string& process);
+
+// The real user id, the first field of the "Uid:" line of /proc/PID/status.
+std::optional<uid_t> realUserID(pid_t process);
+
+// The one-letter state of /proc/PID/stat ('R', 'S', 'Z', ...).
+std::optional<char> processState(pid_t process);
+
+} // namespace platform::procfs

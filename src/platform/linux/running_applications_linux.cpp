@@ -1,0 +1,93 @@
+#include "platform/bundle.h"
+#include "platform/linux/proc_entries.h"
+#include "platform/linux_platform.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+
+namespace platform {
+
+namespace {
+
+std::vector<pid_t> listedProcessIDs()
+{
+    std::vector<pid_t> pids;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return pids;
+    while (const dirent* entry = readdir(proc)) {
+        if (const auto pid = procfs::processIDFromText(entry->d_name))
+            pids.push_back(*pid);
+    }
+    closedir(proc);
+    return pids;
+}
+
+// Several processes often share one bundle; its Info.plist is read once per
+// listing, and afresh on the next, since bundles are updated in place.
+class BundleInfoCache {
+public:
+    const std::optional<InfoDictionary>& info(const std::string& bundlePath)
+    {
+        auto found = m_infos.find(bundlePath);
+        if (found == m_infos.end())
+            found = m_infos.emplace(bundlePath, readInfoDictionary(bundlePath + "/Contents/Info.plist")).first;
+        return found->second;
+    }
+
+private:
+    std::map<std::string, std::optional<InfoDictionary>> m_infos;
+};
+
+RunningApplication describe(pid_t pid, const std::string& executable, BundleInfoCache& bundles)
+{
+    RunningApplication application;
+    application.processIdentifier = pid;
+    application.displayName = std::filesystem::path(executable).filename().string();
+    const auto bundlePath = enclosingBundlePath(executable);
+    if (!bundlePath)
+        return application;
+    const auto& info = bundles.info(*bundlePath);
+    if (!info)
+        return application;
+    auto name = info->string("CFBundleDisplayName");
+    if (!name)
+        name = info->string("CFBundleName");
+    if (name)
+        application.displayName = std::move(*name);
+    application.bundleIdentifier = info->string("CFBundleIdentifier");
+    return application;
+}
+
+class ProcRunningApplications final : public RunningApplications {
+public:
+    std::vector<RunningApplication> list() const override
+    {
+        const uid_t user = getuid();
+        BundleInfoCache bundles;
+        std::vector<RunningApplication> applications;
+        for (const pid_t pid : listedProcessIDs()) {
+            if (procfs::realUserID(pid) != user)
+                continue;
+            // Kernel threads and zombies have no executable: they are not
+            // applications.
+            if (const auto executable = procfs::executablePath(std::to_string(pid)))
+                applications.push_back(describe(pid, *executable, bundles));
+        }
+        return applications;
+    }
+
+    ProcessID currentProcessIdentifier() const override { return getpid(); }
+};
+
+} // namespace
+
+std::unique_ptr<RunningApplications> makeRunningApplications()
+{
+    return std::make_unique<ProcRunningApplications>();
+}
+
+} // namespace platform

@@ -1,0 +1,68 @@
+#include "platform/linux/log_line_escaping.h"
+#include "platform/linux_platform.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+class Syslog final : public SystemLog {
+public:
+    explicit Syslog(std::string ident)
+        : m_ident(std::move(ident))
+        , m_stderrPrefix(m_ident + "[" + std::to_string(getpid()) + "]: ")
+        , m_echoToStderr(isatty(STDERR_FILENO) == 1)
+    {
+        // openlog keeps the pointer, not the text: m_ident must outlive it,
+        // hence closelog in the destructor.
+        openlog(m_ident.c_str(), LOG_PID, LOG_USER);
+    }
+
+    ~Syslog() override { closelog(); }
+
+    Syslog(const Syslog&) = delete;
+    Syslog& operator=(const Syslog&) = delete;
+
+    void write(std::string_view line) override
+    {
+        const std::string escaped = escapeControlCharacters(line);
+        // One lock for both outputs keeps them in the same order.
+        const std::lock_guard lock(m_mutex);
+        syslog(LOG_NOTICE, "%s", escaped.c_str());
+        if (m_echoToStderr)
+            writeToStderr(m_stderrPrefix + escaped + "\n");
+    }
+
+private:
+    static void writeToStderr(const std::string& text)
+    {
+        std::size_t written = 0;
+        while (written < text.size()) {
+            const ssize_t result = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
+            if (result < 0 && errno == EINTR)
+                continue;
+            if (result <= 0)
+                return;
+            written += static_cast<std::size_t>(result);
+        }
+    }
+
+    const std::string m_ident;
+    const std::string m_stderrPrefix;
+    const bool m_echoToStderr;
+    std::mutex m_mutex;
+};
+
+} // namespace
+
+std::unique_ptr<SystemLog> makeSystemLog(const std::string& ident)
+{
+    return std::make_unique<Syslog>(ident);
+}
+
+} // namespace platform

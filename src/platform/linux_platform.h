@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/main_run_loop.h"
+#include "platform/process_launcher.h"
+#include "platform/running_applications.h"
+#include "platform/sleeper.h"
+#include "platform/system_log.h"
+#include "platform/user_account.h"
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+std::unique_ptr<UserAccount> makeUserAccount();
+// ident: the program name the log lines carry.
+std::unique_ptr<SystemLog> makeSystemLog(const std::string& ident);
+std::unique_ptr<RunningApplications> makeRunningApplications();
+std::unique_ptr<ProcessLauncher> makeProcessLauncher();
+std::unique_ptr<MainRunLoop> makeMainRunLoop();
+std::unique_ptr<Sleeper> makeSleeper();
+
+} // namespace platform

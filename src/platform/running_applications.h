@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+using ProcessID = std::int32_t;
+
+struct RunningApplication {
+    std::string displayName;
+    ProcessID processIdentifier {0};
+    std::optional<std::string> bundleIdentifier;
+};
+
+class RunningApplications {
+public:
+    virtual ~RunningApplications() = default;
+    // The current user's running applications, read afresh on each call.
+    virtual std::vector<RunningApplication> list() const = 0;
+    virtual ProcessID currentProcessIdentifier() const = 0;
+};
+
+} // namespace platform

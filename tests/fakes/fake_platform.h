@@ -1,0 +1,159 @@
+#pragma once
+
+#include "helper/helper_platform.h"
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Stand-ins for the platform services, recording what the logic asked of
+// them. Safe to read from the test thread while a listener thread runs.
+
+class FakeSystemLog final : public platform::SystemLog {
+public:
+    void write(std::string_view line) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_lines.emplace_back(line);
+    }
+    std::vector<std::string> lines() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+};
+
+class FakeUserAccount final : public platform::UserAccount {
+public:
+    std::string loginName() const override
+    {
+        if (failing)
+            throw std::runtime_error("user database unavailable");
+        return name;
+    }
+    std::string name { "tester" };
+    bool failing { false };
+};
+
+class FakeRunningApplications final : public platform::RunningApplications {
+public:
+    std::vector<platform::RunningApplication> list() const override { return applications; }
+    platform::ProcessID currentProcessIdentifier() const override { return ownProcess; }
+
+    std::vector<platform::RunningApplication> applications;
+    platform::ProcessID ownProcess { 4242 };
+};
+
+class FakeProcessLauncher final : public platform::ProcessLauncher {
+public:
+    bool launchDetached(const std::string& program, const std::vector<std::string>& arguments) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_launched.push_back({ program, arguments });
+        return true;
+    }
+    bool openBundle(const std::string& bundlePath) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_opened.push_back(bundlePath);
+        return true;
+    }
+    bool openBundleAfterExit(const std::string& bundlePath) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_openedAfterExit.push_back(bundlePath);
+        return true;
+    }
+    std::vector<std::string> openedAfterExit() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_openedAfterExit;
+    }
+    std::vector<std::string> opened() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_opened;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::pair<std::string, std::vector<std::string>>> m_launched;
+    std::vector<std::string> m_opened;
+    std::vector<std::string> m_openedAfterExit;
+};
+
+class FakeMainRunLoop final : public platform::MainRunLoop {
+public:
+    int run() override { return 0; }
+    void post(std::function<void()> work) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_posted.push_back(std::move(work));
+    }
+    void requestTermination() override
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_terminationRequests;
+    }
+    int terminationRequests() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_terminationRequests;
+    }
+    std::size_t postedCount() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_posted.size();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::function<void()>> m_posted;
+    int m_terminationRequests { 0 };
+};
+
+class FakeSleeper final : public platform::Sleeper {
+public:
+    void sleepFor(std::chrono::milliseconds duration) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_sleeps.push_back(duration);
+    }
+    std::vector<std::chrono::milliseconds> sleeps() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_sleeps;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<std::chrono::milliseconds> m_sleeps;
+};
+
+// A helper platform made of fakes, with a bundle "Ferrowind Helper" 3.0.1 at
+// a path that need not exist.
+struct FakePlatform {
+    FakeSystemLog log;
+    FakeUserAccount user;
+    FakeRunningApplications applications;
+    FakeProcessLauncher launcher;
+    FakeMainRunLoop mainRunLoop;
+    FakeSleeper sleeper;
+    HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper };
+
+    static platform::Bundle fakeBundle(std::string path)
+    {
+        return { std::move(path), platform::InfoDictionary({
+                                      { "CFBundleName", std::string("Ferrowind Helper") },
+                                      { "CFBundleShortVersionString", std::string("3.0.1") },
+                                      { "CFBundleIdentifier", std::string("com.Ferrowind.Ferrowind-Helper") },
+                                  }) };
+    }
+};

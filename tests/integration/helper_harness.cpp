@@ -1,0 +1,269 @@
+#include "integration/helper_harness.h"
+
+#include "platform/bundle.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace harness {
+
+namespace {
+
+int millisecondsLeft(Clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::string readWholeFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Relaunched helpers are orphaned by the helper that started them; make them
+// our children so tests can find, wait for and reap them.
+[[maybe_unused]] const bool becameSubreaper = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+
+} // namespace
+
+HelperBundleCopy::HelperBundleCopy()
+{
+    char pattern[] = "/tmp/ferrowind-helper-test-XXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("mkdtemp failed");
+    m_root = fs::canonical(pattern);
+    fs::copy(HELPER_BUNDLE_DIR, bundlePath(), fs::copy_options::recursive);
+    fs::create_directories(home());
+}
+
+HelperBundleCopy::~HelperBundleCopy()
+{
+    killRunningHelpers();
+    std::error_code ignored;
+    fs::remove_all(m_root, ignored);
+}
+
+std::string HelperBundleCopy::shortVersion() const
+{
+    auto info = platform::readInfoDictionary(infoPlistPath());
+    return info ? info->string("CFBundleShortVersionString").value_or("") : "";
+}
+
+void HelperBundleCopy::setShortVersion(const std::string& version)
+{
+    auto text = readWholeFile(infoPlistPath());
+    auto key = text.find("<key>CFBundleShortVersionString</key>");
+    auto valueStart = text.find("<string>", key) + std::strlen("<string>");
+    auto valueEnd = text.find("</string>", valueStart);
+    if (key == std::string::npos || valueEnd == std::string::npos)
+        throw std::runtime_error("no short version in the bundle's Info.plist");
+    text.replace(valueStart, valueEnd - valueStart, version);
+    std::ofstream(infoPlistPath(), std::ios::trunc) << text;
+}
+
+std::vector<pid_t> HelperBundleCopy::runningHelpers() const
+{
+    std::vector<pid_t> found;
+    for (auto const& entry : fs::directory_iterator("/proc")) {
+        auto name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::error_code error;
+        auto executable = fs::read_symlink(entry.path() / "exe", error);
+        if (!error && executable == executablePath())
+            found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+void HelperBundleCopy::killRunningHelpers() const
+{
+    for (pid_t pid : runningHelpers())
+        kill(pid, SIGKILL);
+    auto deadline = Clock::now() + 5s;
+    while (!runningHelpers().empty() && Clock::now() < deadline) {
+        reapExitedChildren();
+        std::this_thread::sleep_for(10ms);
+    }
+    reapExitedChildren();
+}
+
+HelperProcess::HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit)
+{
+    auto executable = bundle.executablePath().string();
+    auto home = bundle.home().string();
+    m_pid = fork();
+    if (m_pid == 0) {
+        if (descriptorLimit) {
+            rlimit limit { *descriptorLimit, *descriptorLimit };
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        setenv("HOME", home.c_str(), 1);
+        execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (m_pid < 0)
+        throw std::runtime_error("fork failed");
+}
+
+HelperProcess::~HelperProcess()
+{
+    if (m_reaped)
+        return;
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+}
+
+std::optional<int> HelperProcess::waitForExit(Clock::duration limit)
+{
+    auto deadline = Clock::now() + limit;
+    do {
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_reaped = true;
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(10ms);
+    } while (Clock::now() < deadline);
+    return std::nullopt;
+}
+
+Client::~Client()
+{
+    if (m_descriptor >= 0)
+        close(m_descriptor);
+}
+
+Client::Client(Client&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1))
+    , m_pending(std::move(other.m_pending))
+{
+}
+
+Client& Client::operator=(Client&& other) noexcept
+{
+    if (this != &other) {
+        if (m_descriptor >= 0)
+            close(m_descriptor);
+        m_descriptor = std::exchange(other.m_descriptor, -1);
+        m_pending = std::move(other.m_pending);
+    }
+    return *this;
+}
+
+std::optional<Client> Client::connectTo(int port, Clock::duration limit)
+{
+    auto deadline = Clock::now() + limit;
+    for (;;) {
+        int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+            return Client(descriptor);
+        close(descriptor);
+        if (Clock::now() >= deadline)
+            return std::nullopt;
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+void Client::send(const std::string& bytes) const
+{
+    if (::send(m_descriptor, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("send failed");
+}
+
+std::optional<std::string> Client::readLine(Clock::duration limit)
+{
+    auto deadline = Clock::now() + limit;
+    for (;;) {
+        if (auto end = m_pending.find('\n'); end != std::string::npos) {
+            auto line = m_pending.substr(0, end);
+            m_pending.erase(0, end + 1);
+            return line;
+        }
+        pollfd entry { m_descriptor, POLLIN, 0 };
+        if (poll(&entry, 1, millisecondsLeft(deadline)) <= 0)
+            return std::nullopt;
+        char buffer[4096];
+        auto count = recv(m_descriptor, buffer, sizeof buffer, 0);
+        if (count <= 0)
+            return std::nullopt;
+        m_pending.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+bool Client::closedWithoutData(Clock::duration limit)
+{
+    if (!m_pending.empty())
+        return false;
+    pollfd entry { m_descriptor, POLLIN, 0 };
+    if (poll(&entry, 1, millisecondsLeft(Clock::now() + limit)) <= 0)
+        return false;
+    char byte;
+    return recv(m_descriptor, &byte, 1, 0) <= 0;
+}
+
+void Client::reset()
+{
+    linger abortive { 1, 0 };
+    setsockopt(m_descriptor, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    close(m_descriptor);
+    m_descriptor = -1;
+}
+
+PortBlocker::PortBlocker(int port)
+{
+    m_descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (bind(m_descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(m_descriptor, 5) != 0)
+        throw std::runtime_error("cannot hold port " + std::to_string(port) + ": " + std::strerror(errno));
+}
+
+PortBlocker::~PortBlocker() { close(m_descriptor); }
+
+void reapExitedChildren()
+{
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+}
+
+void raiseDescriptorLimit(unsigned count)
+{
+    rlimit limit {};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur >= count)
+        return;
+    limit.rlim_cur = count;
+    if (limit.rlim_max < count)
+        limit.rlim_max = count;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        throw std::runtime_error("cannot raise the descriptor limit");
+}
+
+} // namespace harness

@@ -1,0 +1,224 @@
+// Start, single instance, ports, quit, restart and the order of work within
+// one pass of the connection loop, against the built bundle.
+#include "integration/helper_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using namespace harness;
+
+constexpr int kFirstPort = 9483;
+
+std::optional<Client> greetedClient(int port = kFirstPort)
+{
+    auto client = Client::connectTo(port);
+    if (client && client->readLine().has_value())
+        return client;
+    return std::nullopt;
+}
+
+TEST(HelperLifecycle, SecondStartExitsWithZeroAndFirstKeepsServing)
+{
+    HelperBundleCopy bundle;
+    HelperProcess first(bundle);
+    ASSERT_TRUE(greetedClient());
+    HelperProcess second(bundle);
+    EXPECT_EQ(second.waitForExit(10s), 0);
+    EXPECT_FALSE(Client::connectTo(kFirstPort + 1, 0s)) << "the duplicate bound a port";
+    auto client = greetedClient();
+    ASSERT_TRUE(client);
+    client->send("version\n");
+    EXPECT_EQ(client->readLine(), "\"" + bundle.shortVersion() + "\"");
+}
+
+TEST(HelperLifecycle, TakesTheFirstFreePort)
+{
+    HelperBundleCopy bundle;
+    PortBlocker first(kFirstPort), second(kFirstPort + 1);
+    HelperProcess helper(bundle);
+    auto client = greetedClient(kFirstPort + 2);
+    ASSERT_TRUE(client);
+    client->send("version\n");
+    EXPECT_EQ(client->readLine(), "\"" + bundle.shortVersion() + "\"");
+}
+
+TEST(HelperLifecycle, AllPortsTakenEndsWithoutRelaunch)
+{
+    HelperBundleCopy bundle;
+    std::vector<std::unique_ptr<PortBlocker>> blockers;
+    for (int port = kFirstPort; port <= kFirstPort + 5; ++port)
+        blockers.push_back(std::make_unique<PortBlocker>(port));
+    HelperProcess helper(bundle);
+    EXPECT_EQ(helper.waitForExit(10s), 0);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(bundle.runningHelpers().empty());
+}
+
+TEST(HelperLifecycle, QuitAnswersClosesEveryConnectionAndEnds)
+{
+    HelperBundleCopy bundle;
+    HelperProcess helper(bundle);
+    auto bystander = greetedClient();
+    auto client = greetedClient();
+    ASSERT_TRUE(bystander && client);
+    client->send("quit\n");
+    EXPECT_EQ(client->readLine(), "1");
+    EXPECT_TRUE(client->closedWithoutData(5s));
+    EXPECT_TRUE(bystander->closedWithoutData(5s));
+    EXPECT_EQ(helper.waitForExit(10s), 0);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(bundle.runningHelpers().empty());
+}
+
+TEST(HelperLifecycle, RestartReplacesTheProcess)
+{
+    HelperBundleCopy bundle;
+    HelperProcess helper(bundle);
+    auto client = greetedClient();
+    ASSERT_TRUE(client);
+    client->send("restart\n");
+    EXPECT_EQ(client->readLine(), "1");
+    EXPECT_TRUE(client->closedWithoutData(5s));
+    EXPECT_EQ(helper.waitForExit(10s), 0);
+
+    auto afterRestart = greetedClient();
+    ASSERT_TRUE(afterRestart) << "no helper listens after the restart";
+    auto running = bundle.runningHelpers();
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_NE(running.front(), helper.pid());
+}
+
+TEST(HelperLifecycle, RestartIfUpdatedRestartsOnlyForAnotherVersion)
+{
+    HelperBundleCopy bundle;
+    HelperProcess helper(bundle);
+    auto client = greetedClient();
+    ASSERT_TRUE(client);
+    client->send("restartIfUpdated\n");
+    EXPECT_EQ(client->readLine(), "1");
+    client->send("version\n");
+    EXPECT_EQ(client->readLine(), "\"" + bundle.shortVersion() + "\"");
+
+    bundle.setShortVersion("9.8.7");
+    client->send("version\n");
+    EXPECT_EQ(client->readLine(), "\"" FERROWIND_VERSION "\"") << "the running version is the one loaded at start";
+    client->send("restartIfUpdated\n");
+    EXPECT_EQ(client->readLine(), "1");
+    EXPECT_TRUE(client->closedWithoutData(5s));
+    EXPECT_EQ(helper.waitForExit(10s), 0);
+
+    auto updated = greetedClient();
+    ASSERT_TRUE(updated);
+    updated->send("version\n");
+    EXPECT_EQ(updated->readLine(), "\"9.8.7\"");
+}
+
+// One client sends half a line: the loop blocks reading it, and everything
+// the others do meanwhile is seen by the following waits together.
+class OnePass : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_helper.emplace(m_bundle);
+        m_staller = greetedClient();
+        ASSERT_TRUE(m_staller);
+    }
+    void stall() { m_staller->send("vers"); }
+    void release()
+    {
+        m_staller->send("ion\n");
+        EXPECT_EQ(m_staller->readLine(), "\"" FERROWIND_VERSION "\"");
+    }
+
+    HelperBundleCopy m_bundle;
+    std::optional<HelperProcess> m_helper;
+    std::optional<Client> m_staller;
+};
+
+TEST_F(OnePass, NewConnectionIsGreetedBeforeReadyClientsAreRead)
+{
+    auto waiting = greetedClient();
+    ASSERT_TRUE(waiting);
+    stall();
+    std::this_thread::sleep_for(200ms);
+    waiting->send("vers"); // ready, but its line is unfinished
+    auto newcomer = Client::connectTo(kFirstPort);
+    ASSERT_TRUE(newcomer);
+    std::this_thread::sleep_for(200ms);
+    release();
+    // Had the loop read the waiting client first, it would block there for
+    // up to three seconds before greeting the newcomer.
+    EXPECT_TRUE(newcomer->readLine(1s).has_value());
+    waiting->send("ion\n");
+    EXPECT_EQ(waiting->readLine(), "\"" FERROWIND_VERSION "\"");
+}
+
+TEST_F(OnePass, QuitLetsTheRestOfThePassBeAnswered)
+{
+    auto quitter = greetedClient();
+    auto other = greetedClient();
+    ASSERT_TRUE(quitter && other);
+    stall();
+    std::this_thread::sleep_for(200ms);
+    quitter->send("quit\n");
+    other->send("version\n");
+    std::this_thread::sleep_for(200ms);
+    release();
+    EXPECT_EQ(quitter->readLine(), "1");
+    EXPECT_EQ(other->readLine(), "\"" FERROWIND_VERSION "\"");
+    EXPECT_TRUE(other->closedWithoutData(5s));
+    EXPECT_EQ(m_helper->waitForExit(10s), 0);
+}
+
+TEST(HelperDescriptors, OutOfDescriptorsShedsNewcomersAndKeepsServing)
+{
+    HelperBundleCopy bundle;
+    HelperProcess helper(bundle, 16u);
+    std::vector<Client> greeted;
+    // One full exchange before descriptors run out: UBSan's first check of a
+    // call needs a descriptor of its own, which would fail its own way.
+    greeted.push_back(*greetedClient());
+    greeted.back().send("version\n");
+    ASSERT_EQ(greeted.back().readLine(), "\"" FERROWIND_VERSION "\"");
+    int shed = 0;
+    for (int i = 0; i < 24; ++i) {
+        auto client = Client::connectTo(kFirstPort);
+        ASSERT_TRUE(client);
+        if (client->readLine(2s))
+            greeted.push_back(std::move(*client));
+        else
+            ++shed;
+    }
+    EXPECT_GT(shed, 0);
+    ASSERT_FALSE(greeted.empty());
+    greeted.front().send("version\n");
+    EXPECT_EQ(greeted.front().readLine(), "\"" FERROWIND_VERSION "\"");
+    greeted.pop_back();
+    std::this_thread::sleep_for(200ms);
+    greeted.back().send("version\n"); // lets the loop notice the closed one
+    EXPECT_EQ(greeted.back().readLine(), "\"" FERROWIND_VERSION "\"");
+    auto late = greetedClient();
+    EXPECT_TRUE(late) << "a freed descriptor is used again";
+}
+
+TEST(HelperDescriptors, ServesDescriptorsBeyondTheSelectLimit)
+{
+    raiseDescriptorLimit(4096);
+    HelperBundleCopy bundle;
+    HelperProcess helper(bundle, 4096u);
+    std::vector<Client> clients;
+    for (int i = 0; i < 1100; ++i) {
+        auto client = greetedClient();
+        ASSERT_TRUE(client) << "client " << i;
+        clients.push_back(std::move(*client));
+    }
+    for (auto* client : { &clients.front(), &clients.back() }) {
+        client->send("version\n");
+        EXPECT_EQ(client->readLine(), "\"" FERROWIND_VERSION "\"");
+    }
+}
+
+} // namespace
