@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 
 namespace platform {
@@ -33,12 +34,28 @@ public:
         const std::string escaped = escapeControlCharacters(line);
         // One lock for both outputs keeps them in the same order.
         const std::lock_guard lock(m_mutex);
-        syslog(LOG_NOTICE, "%s", escaped.c_str());
+        if (logDaemonMayListen())
+            syslog(LOG_NOTICE, "%s", escaped.c_str());
         if (m_echoToStderr)
             writeToStderr(m_stderrPrefix + escaped + "\n");
     }
 
 private:
+    // Without a log daemon syslog(3) tries to connect again on every line,
+    // three system calls that would double the cost of a command. Look for
+    // the daemon's socket at most once a second instead; a daemon that
+    // starts later is picked up then. Lines written while there is none are
+    // lost either way.
+    bool logDaemonMayListen()
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= m_nextDaemonCheck) {
+            m_daemonSocketExists = access(_PATH_LOG, F_OK) == 0;
+            m_nextDaemonCheck = now + std::chrono::seconds(1);
+        }
+        return m_daemonSocketExists;
+    }
+
     static void writeToStderr(const std::string& text)
     {
         std::size_t written = 0;
@@ -56,6 +73,8 @@ private:
     const std::string m_stderrPrefix;
     const bool m_echoToStderr;
     std::mutex m_mutex;
+    std::chrono::steady_clock::time_point m_nextDaemonCheck {};
+    bool m_daemonSocketExists {false};
 };
 
 } // namespace
