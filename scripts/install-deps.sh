@@ -7,7 +7,9 @@ packages=(
   g++ cmake ninja-build pkgconf
   libglib2.0-dev libplist-dev
   libgtest-dev libgmock-dev
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core
   iproute2 util-linux netcat-openbsd
+  desktop-file-utils
 )
 
 missing=()

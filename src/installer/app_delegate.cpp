@@ -1,0 +1,287 @@
+#include "installer/app_delegate.h"
+
+#include "installer/login_items/login_item_registration.h"
+#include "platform/login_items.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QWidget>
+
+#include <filesystem>
+#include <system_error>
+
+namespace installer {
+
+namespace {
+
+constexpr double kLogoOpacity = 0.2;
+// Hiding the advanced section raises the window's bottom edge by 60 points
+// and lowers its top edge by 10; showing undoes both. In Qt's coordinates,
+// where y grows downwards, that moves the top by 10 and changes the height
+// by 70.
+constexpr int kAdvancedBottomEdgeShift = 60;
+constexpr int kAdvancedHeightChange = 70;
+constexpr int kAdvancedTopEdgeShift = kAdvancedHeightChange - kAdvancedBottomEdgeShift;
+constexpr int kFrameAnimationMilliseconds = 200;
+constexpr int kFadeInMilliseconds = 250;
+
+const QString kOpenPanelTitle = QStringLiteral("Select Ferrowind Application");
+constexpr int kPanelResultOK = 1;
+
+QGraphicsOpacityEffect* opacityEffect(QWidget* widget)
+{
+    if (auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect()))
+        return effect;
+    auto* effect = new QGraphicsOpacityEffect(widget);
+    widget->setGraphicsEffect(effect);
+    return effect;
+}
+
+void setOpacityAtOnce(QWidget* widget, double opacity)
+{
+    auto* effect = opacityEffect(widget);
+    // A fade still running would otherwise carry on past this value.
+    for (auto* fade : effect->findChildren<QPropertyAnimation*>())
+        fade->stop();
+    effect->setOpacity(opacity);
+}
+
+void fadeTo(QWidget* widget, double opacity)
+{
+    auto* effect = opacityEffect(widget);
+    for (auto* fade : effect->findChildren<QPropertyAnimation*>())
+        fade->stop();
+    auto* fade = new QPropertyAnimation(effect, "opacity", effect);
+    fade->setDuration(kFadeInMilliseconds);
+    fade->setEndValue(opacity);
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+// The open panel starts in the applications folder; where a machine has
+// none, in the closest folder above it that exists.
+QString nearestExistingFolder(const QString& folder)
+{
+    QDir directory(folder);
+    while (!directory.exists() && !directory.isRoot())
+        directory.setPath(QFileInfo(directory.absolutePath()).path());
+    return directory.absolutePath();
+}
+
+bool existsAtPath(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+std::string localPath(const QUrl& url)
+{
+    return url.toLocalFile().toStdString();
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(const platform::RunningApplications& runningApplications,
+                         const platform::Workspace& workspace, std::string applicationsFolder, QObject* parent)
+    : QObject(parent)
+    , m_runningApplications(runningApplications)
+    , m_locator(workspace, std::move(applicationsFolder))
+{
+}
+
+AppDelegate::~AppDelegate()
+{
+    // The panel's completion would otherwise run against a controller that
+    // is gone.
+    if (m_panel)
+        m_panel->disconnect(this);
+}
+
+void AppDelegate::awakeFromNib()
+{
+    setOpacityAtOnce(logoImageView, kLogoOpacity);
+    hideAdvanced(false);
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    updateUI();
+}
+
+void AppDelegate::hideAdvanced(bool animate)
+{
+    finishFrameAnimation();
+    const QRect frame = window->geometry();
+    const QRect hidden(frame.x(), frame.y() + kAdvancedTopEdgeShift, frame.width(),
+                       frame.height() - kAdvancedHeightChange);
+    setAdvancedControlsOpacity(0.0, false);
+    setWindowFrame(hidden, animate);
+}
+
+void AppDelegate::showAdvanced()
+{
+    finishFrameAnimation();
+    const QRect frame = window->geometry();
+    const QRect shown(frame.x(), frame.y() - kAdvancedTopEdgeShift, frame.width(),
+                      frame.height() + kAdvancedHeightChange);
+    setAdvancedControlsOpacity(1.0, true);
+    setWindowFrame(shown, true);
+}
+
+void AppDelegate::advancedDiscloseButtonClicked(QAbstractButton* sender)
+{
+    if (!sender->isChecked())
+        hideAdvanced(true);
+    else
+        showAdvanced();
+}
+
+void AppDelegate::updateUI()
+{
+    bool running = false;
+    const auto installed = m_locator.installedHelperPath();
+    if (installed && existsAtPath(*installed)) {
+        for (const auto& application : m_runningApplications.list()) {
+            if (application.bundleIdentifier == kHelperBundleIdentifier)
+                running = true;
+        }
+    }
+    installButton->setEnabled(!running);
+    uninstallButton->setEnabled(running);
+}
+
+void AppDelegate::exitButtonClicked()
+{
+    QApplication::quit();
+}
+
+std::optional<QString> AppDelegate::helperApplicationLocation() const
+{
+    const auto location = m_locator.helperApplicationLocation();
+    return location ? std::optional(QString::fromStdString(*location)) : std::nullopt;
+}
+
+std::optional<QString> AppDelegate::autoDetectBundleURL() const
+{
+    const auto bundle = m_locator.autoDetectBundleURL();
+    return bundle ? std::optional(QString::fromStdString(*bundle)) : std::nullopt;
+}
+
+std::optional<QUrl> AppDelegate::getHelperAppBundle(const QString& mainApplicationPath) const
+{
+    const auto helper = m_locator.getHelperAppBundle(mainApplicationPath.toStdString());
+    return helper ? std::optional(QUrl::fromLocalFile(QString::fromStdString(*helper))) : std::nullopt;
+}
+
+void AppDelegate::btnBrowseClicked()
+{
+    auto* panel = new ApplicationPanel(window, *this);
+    panel->setDirectory(nearestExistingFolder(QString::fromStdString(m_locator.applicationsFolder())));
+    panel->setWindowTitle(kOpenPanelTitle);
+    connect(panel, &QDialog::finished, this, &AppDelegate::openPanelDidEnd);
+    m_panel = panel;
+    panel->open();
+}
+
+void AppDelegate::openPanelDidEnd(int resultCode)
+{
+    ApplicationPanel* panel = m_panel;
+    m_panel = nullptr;
+    if (!panel)
+        return;
+    if (resultCode == kPanelResultOK) {
+        setApplicationPathInUI(panel->url());
+        updateUI();
+    }
+    panel->deleteLater();
+}
+
+bool AppDelegate::panelShouldEnableURL(const QUrl& url) const
+{
+    return m_locator.shouldEnableURL(localPath(url));
+}
+
+bool AppDelegate::panelValidateURL(const QUrl& url) const
+{
+    return m_locator.validateURL(localPath(url));
+}
+
+void AppDelegate::setApplicationPathInUI(const std::optional<QUrl>& url)
+{
+    // The field leaves out the ".app" every accepted choice ends in.
+    const QString path = url ? url->toLocalFile() : QString();
+    applicationPath->setText(path.size() >= 4 ? path.chopped(4) : QString());
+    installButton->setEnabled(!applicationPath->text().isEmpty());
+}
+
+QString AppDelegate::getApplicationPathFromUI() const
+{
+    const QString text = applicationPath->text();
+    return text.isEmpty() ? QString() : text + QStringLiteral(".app");
+}
+
+QRect AppDelegate::targetFrame() const
+{
+    if (m_frameAnimation && m_frameAnimation->state() == QAbstractAnimation::Running)
+        return m_frameAnimation->endValue().toRect();
+    return window->geometry();
+}
+
+void AppDelegate::setAdvancedControlsOpacity(double opacity, bool animate)
+{
+    for (QWidget* control : {static_cast<QWidget*>(browseButton), static_cast<QWidget*>(applicationPath),
+                             static_cast<QWidget*>(selectFolderLabel)}) {
+        if (animate)
+            fadeTo(control, opacity);
+        else
+            setOpacityAtOnce(control, opacity);
+    }
+}
+
+void AppDelegate::setWindowFrame(const QRect& frame, bool animate)
+{
+    if (!animate) {
+        window->setGeometry(frame);
+        return;
+    }
+    auto* animation = new QPropertyAnimation(window, "geometry", this);
+    animation->setDuration(kFrameAnimationMilliseconds);
+    animation->setStartValue(window->geometry());
+    animation->setEndValue(frame);
+    m_frameAnimation = animation;
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+// Each change of the frame starts from where the last one ends, so that a
+// click during an animation still adds or removes exactly one section.
+void AppDelegate::finishFrameAnimation()
+{
+    if (!m_frameAnimation || m_frameAnimation->state() != QAbstractAnimation::Running)
+        return;
+    const QRect end = m_frameAnimation->endValue().toRect();
+    m_frameAnimation->stop();
+    window->setGeometry(end);
+}
+
+bool AppDelegate::loginItemRegisteredForURL(const std::string& fileURL) const
+{
+    return ::loginItemRegisteredForURL(platform::openLoginItems().get(), fileURL);
+}
+
+bool AppDelegate::enableLoginItemWithURL(const std::string& fileURL)
+{
+    return ::enableLoginItemWithURL(platform::openLoginItems().get(), fileURL);
+}
+
+bool AppDelegate::disableLoginItemWithURL(const std::string& fileURL)
+{
+    return ::disableLoginItemWithURL(platform::openLoginItems().get(), fileURL);
+}
+
+} // namespace installer

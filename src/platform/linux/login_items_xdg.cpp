@@ -1,0 +1,267 @@
+// Login items as XDG autostart entries: one desktop entry file per item in
+// the user's autostart folder, which the desktop session reads at login.
+
+#include "platform/bundle.h"
+#include "platform/login_items.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+// Our own key: the session ignores X- keys, and it lets us tell our entries
+// from those of other programs without guessing from the Exec line.
+constexpr const char* bundleURLKey = "X-Ferrowind-Bundle-URL";
+
+// Enough for every entry a user could plausibly have; a bound all the same,
+// so a folder we cannot make sense of cannot keep us looping.
+constexpr int maximumEntryNameAttempts = 10000;
+
+std::string nonEmptyAbsolute(const char* path)
+{
+    return path && g_path_is_absolute(path) ? std::string(path) : std::string();
+}
+
+// Read from the environment on every call rather than through
+// g_get_user_config_dir(), which keeps the first answer for the life of the
+// process. The base directory rules say a relative value is to be ignored.
+std::string autostartFolder()
+{
+    std::string configHome = nonEmptyAbsolute(std::getenv("XDG_CONFIG_HOME"));
+    if (configHome.empty()) {
+        std::string home = nonEmptyAbsolute(std::getenv("HOME"));
+        if (home.empty())
+            home = nonEmptyAbsolute(g_get_home_dir());
+        if (home.empty())
+            return {};
+        configHome = home + "/.config";
+    }
+    return configHome + "/autostart";
+}
+
+// Only URLs naming a file on this machine have a path whose existence we
+// can check.
+std::optional<std::string> localPathOfFileURL(const std::string& fileURL)
+{
+    g_autofree char* hostname = nullptr;
+    g_autofree char* path = g_filename_from_uri(fileURL.c_str(), &hostname, nullptr);
+    if (!path || (hostname && std::string_view(hostname) != "localhost"))
+        return std::nullopt;
+    return std::string(path);
+}
+
+std::string_view withoutTrailingSlashes(std::string_view path)
+{
+    while (path.size() > 1 && path.ends_with('/'))
+        path.remove_suffix(1);
+    return path;
+}
+
+// "/a/Some Thing.app" -> "Some Thing"
+std::string bundleName(std::string_view bundlePath)
+{
+    bundlePath = withoutTrailingSlashes(bundlePath);
+    if (const auto separator = bundlePath.rfind('/'); separator != std::string_view::npos)
+        bundlePath.remove_prefix(separator + 1);
+    if (bundlePath.ends_with(".app"))
+        bundlePath.remove_suffix(4);
+    return std::string(bundlePath);
+}
+
+std::string bundleExecutablePath(std::string_view requestedBundlePath)
+{
+    const std::string bundlePath(withoutTrailingSlashes(requestedBundlePath));
+    const auto info = readInfoDictionary(bundlePath + "/Contents/Info.plist");
+    std::string executable = info ? info->string("CFBundleExecutable").value_or("") : "";
+    if (executable.empty())
+        executable = bundleName(bundlePath);
+    return bundlePath + "/Contents/MacOS/" + executable;
+}
+
+// Quoted as the Desktop Entry Specification's Exec rules want it. Quoting
+// always is simpler than deciding whether a path holds a reserved character,
+// and bundle names usually hold a blank.
+std::string quotedExecArgument(std::string_view argument)
+{
+    std::string quoted = "\"";
+    for (const char character : argument) {
+        if (character == '"' || character == '`' || character == '$' || character == '\\')
+            quoted += '\\';
+        else if (character == '%')
+            quoted += '%'; // Field codes are expanded even inside quotes.
+        quoted += character;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+// "Ferrowind Helper" -> "ferrowind-helper": a file name users recognise when
+// they look into their autostart folder, and one any tool can handle.
+std::string entryFileStem(std::string_view displayName)
+{
+    std::string stem;
+    for (const char character : displayName) {
+        if (g_ascii_isalnum(character))
+            stem += g_ascii_tolower(character);
+        else if (!stem.empty() && !stem.ends_with('-'))
+            stem += '-';
+    }
+    while (stem.ends_with('-'))
+        stem.pop_back();
+    return stem.empty() ? "login-item" : stem;
+}
+
+std::string desktopEntryText(const std::string& bundleFileURL, const std::string& bundlePath)
+{
+    const std::string executable = bundleExecutablePath(bundlePath);
+    g_autofree char* displayName = g_filename_display_name(bundleName(bundlePath).c_str());
+
+    g_autoptr(GKeyFile) entry = g_key_file_new();
+    const char* group = G_KEY_FILE_DESKTOP_GROUP;
+    g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_TYPE, G_KEY_FILE_DESKTOP_TYPE_APPLICATION);
+    g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_NAME, displayName);
+    g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_EXEC, quotedExecArgument(executable).c_str());
+    // An entry whose bundle was deleted stays in the list; this makes the
+    // session pass over it quietly instead of failing to start it at every
+    // login.
+    g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_TRY_EXEC, executable.c_str());
+    g_key_file_set_boolean(entry, group, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY, TRUE);
+    g_key_file_set_boolean(entry, group, "X-GNOME-Autostart-enabled", TRUE);
+    g_key_file_set_string(entry, group, bundleURLKey, bundleFileURL.c_str());
+
+    gsize length = 0;
+    g_autofree char* text = g_key_file_to_data(entry, &length, nullptr);
+    return std::string(text, length);
+}
+
+bool writeAll(int descriptor, std::string_view contents)
+{
+    while (!contents.empty()) {
+        const ssize_t written = write(descriptor, contents.data(), contents.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        contents.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// Never replaces a file that is there, not even one that appears between
+// our look and our write: O_EXCL decides, and it does not follow a symbolic
+// link either.
+std::optional<std::string> createEntryFile(const std::string& folder, const std::string& stem,
+                                           std::string_view contents)
+{
+    for (int number = 1; number <= maximumEntryNameAttempts; ++number) {
+        const std::string path = folder + "/" + stem + "-" + std::to_string(number) + ".desktop";
+        const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (descriptor < 0) {
+            if (errno == EEXIST)
+                continue;
+            return std::nullopt;
+        }
+        const bool written = writeAll(descriptor, contents);
+        if (close(descriptor) != 0 || !written) {
+            // A half-written entry would be started at login all the same.
+            unlink(path.c_str());
+            return std::nullopt;
+        }
+        return path;
+    }
+    return std::nullopt;
+}
+
+class XdgAutostartList final : public LoginItemsList {
+public:
+    explicit XdgAutostartList(std::string folder)
+        : m_folder(std::move(folder))
+    {
+    }
+
+    std::vector<LoginItem> snapshot() const override
+    {
+        std::vector<LoginItem> items;
+        std::error_code error;
+        for (std::filesystem::directory_iterator entry(m_folder, error), end; !error && entry != end;
+             entry.increment(error)) {
+            if (entry->path().filename().string().ends_with(".desktop"))
+                items.push_back({entry->path().string()});
+        }
+        // Directory order is whatever the file system keeps and may change
+        // as entries come and go; by name it is the same on every read.
+        std::sort(items.begin(), items.end(),
+                  [](const LoginItem& left, const LoginItem& right) { return left.reference < right.reference; });
+        return items;
+    }
+
+    std::optional<std::string> resolve(const LoginItem& item) const override
+    {
+        g_autoptr(GKeyFile) entry = g_key_file_new();
+        if (!g_key_file_load_from_file(entry, item.reference.c_str(), G_KEY_FILE_NONE, nullptr))
+            return std::nullopt;
+        g_autofree char* bundleFileURL =
+            g_key_file_get_string(entry, G_KEY_FILE_DESKTOP_GROUP, bundleURLKey, nullptr);
+        if (!bundleFileURL)
+            return std::nullopt;
+        const auto bundlePath = localPathOfFileURL(bundleFileURL);
+        // lstat: the registered path itself must still be there; where it
+        // leads is not ours to judge.
+        struct stat status {};
+        if (!bundlePath || lstat(bundlePath->c_str(), &status) != 0)
+            return std::nullopt;
+        return std::string(bundleFileURL);
+    }
+
+    // The session starts autostart entries in no particular order, so there
+    // is no end of the list to put the entry at; what matters is that it is
+    // added beside the others and never in the place of one.
+    std::optional<LoginItem> insertLast(const std::string& bundleFileURL) override
+    {
+        const auto bundlePath = localPathOfFileURL(bundleFileURL);
+        if (!bundlePath)
+            return std::nullopt;
+        const auto path = createEntryFile(m_folder, entryFileStem(bundleName(*bundlePath)),
+                                          desktopEntryText(bundleFileURL, *bundlePath));
+        if (!path)
+            return std::nullopt;
+        return LoginItem {*path};
+    }
+
+    bool remove(const LoginItem& item) override { return unlink(item.reference.c_str()) == 0; }
+
+private:
+    std::string m_folder;
+};
+
+} // namespace
+
+std::unique_ptr<LoginItemsList> openLoginItems()
+{
+    const std::string folder = autostartFolder();
+    // A user who never had a login item has no autostart folder yet. The
+    // folder is private to the user, as the rest of the config home is.
+    if (folder.empty() || g_mkdir_with_parents(folder.c_str(), 0700) != 0)
+        return nullptr;
+    return std::make_unique<XdgAutostartList>(folder);
+}
+
+std::string fileURLForPath(const std::string& absolutePath)
+{
+    g_autofree char* url = g_filename_to_uri(absolutePath.c_str(), nullptr, nullptr);
+    return url ? std::string(url) : std::string();
+}
+
+} // namespace platform

@@ -1,0 +1,117 @@
+#pragma once
+
+// Scratch homes, bundles and a window under test for the installer tests.
+
+#include "installer/app_delegate.h"
+#include "installer/installer_window.h"
+#include "unit/platform/platform_test_support.h"
+
+#include <QAbstractAnimation>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace installer::testing {
+
+using platform::testing::ChildProcess;
+using platform::testing::makeBundle;
+using platform::testing::TemporaryDirectory;
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::optional<std::string>& value)
+        : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_old = old;
+        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+    }
+    ~ScopedEnvironment() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+class FakeRunningApplications final : public platform::RunningApplications {
+public:
+    std::vector<platform::RunningApplication> list() const override { return applications; }
+    platform::ProcessID currentProcessIdentifier() const override { return 1; }
+    std::vector<platform::RunningApplication> applications;
+};
+
+inline const std::string kHelperIdentifier = "com.Ferrowind.Ferrowind-Helper";
+inline const std::string kHelperPathInside = "Contents/Library/LoginItems/Ferrowind Helper.app";
+
+// A bundle with the helper's identifier and a copy of sleep as executable.
+inline std::string makeHelperBundle(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    const auto bundle = makeBundle(folder, "Ferrowind Helper",
+                                   {{"CFBundleIdentifier", kHelperIdentifier}, {"CFBundleExecutable", "sleeper"}});
+    std::filesystem::copy_file("/bin/sleep", bundle + "/Contents/MacOS/sleeper");
+    return bundle;
+}
+
+// A main application bundle, with or without the helper inside.
+inline std::string makeMainApplication(const std::filesystem::path& folder, const std::string& name,
+                                       bool withHelper, const std::string& identifier = "com.Calderine.Ferrowind3")
+{
+    std::filesystem::create_directories(folder);
+    const auto bundle = makeBundle(folder, name, {{"CFBundleIdentifier", identifier}});
+    if (withHelper)
+        makeHelperBundle(std::filesystem::path(bundle) / "Contents/Library/LoginItems");
+    return bundle;
+}
+
+// The installer window with its controller, built as the program builds it,
+// over a scratch home and a scratch applications folder.
+class InstallerUnderTest {
+public:
+    explicit InstallerUnderTest(const platform::RunningApplications& running)
+        : dataHome(home.path() / ".local/share")
+        , applicationsFolder(home.path() / "Applications")
+        , workspace(platform::makeWorkspace(running, {applicationsFolder.string()}))
+        , controller(running, *workspace, applicationsFolder.string())
+        , window(loadInstallerWindow(controller, QStringLiteral(INSTALLER_LOGO)))
+    {
+        std::filesystem::create_directories(applicationsFolder);
+    }
+
+    QWidget* child(const char* name) const { return window->findChild<QWidget*>(QString::fromLatin1(name)); }
+
+    // Lets running animations end; a loaded machine may take longer than
+    // their nominal length.
+    void settle() const
+    {
+        const auto running = [](const QList<QAbstractAnimation*>& animations) {
+            return std::any_of(animations.begin(), animations.end(),
+                               [](auto* animation) { return animation->state() == QAbstractAnimation::Running; });
+        };
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return !running(controller.findChildren<QAbstractAnimation*>())
+                && !running(window->findChildren<QAbstractAnimation*>());
+        })) << "animations still running";
+    }
+
+    TemporaryDirectory home;
+    ScopedEnvironment homeVariable {"HOME", home.path().string()};
+    std::filesystem::path dataHome;
+    ScopedEnvironment dataHomeVariable {"XDG_DATA_HOME", dataHome.string()};
+    std::filesystem::path applicationsFolder;
+    std::unique_ptr<platform::Workspace> workspace;
+    AppDelegate controller;
+    std::unique_ptr<QWidget> window;
+};
+
+} // namespace installer::testing
