@@ -43,6 +43,13 @@ struct Bundle {
 // nothing when the executable does not lie in a bundle.
 std::optional<std::string> enclosingBundlePath(std::string_view executablePath);
 
+// "/a/Some Thing.app" -> "Some Thing".
+std::string bundleName(std::string_view bundlePath);
+
+// The executable a bundle starts: Contents/MacOS/<CFBundleExecutable>, or the
+// bundle's name when its information names none.
+std::string bundleExecutablePath(std::string_view bundlePath);
+
 // The bundle of the running program. An executable outside a bundle gets its
 // own folder as bundle path and empty bundle information.
 Bundle loadMainBundle();

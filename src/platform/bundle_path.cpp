@@ -16,7 +16,34 @@ std::optional<std::pair<std::string_view, std::string_view>> splitLast(std::stri
     return std::pair {path.substr(0, separator), path.substr(separator + 1)};
 }
 
+std::string_view withoutTrailingSlashes(std::string_view path)
+{
+    while (path.size() > 1 && path.ends_with('/'))
+        path.remove_suffix(1);
+    return path;
+}
+
 } // namespace
+
+std::string bundleName(std::string_view bundlePath)
+{
+    bundlePath = withoutTrailingSlashes(bundlePath);
+    if (const auto separator = bundlePath.rfind('/'); separator != std::string_view::npos)
+        bundlePath.remove_prefix(separator + 1);
+    if (bundlePath.ends_with(".app"))
+        bundlePath.remove_suffix(4);
+    return std::string(bundlePath);
+}
+
+std::string bundleExecutablePath(std::string_view requestedBundlePath)
+{
+    const std::string bundlePath(withoutTrailingSlashes(requestedBundlePath));
+    const auto info = readInfoDictionary(bundlePath + "/Contents/Info.plist");
+    std::string executable = info ? info->string("CFBundleExecutable").value_or("") : "";
+    if (executable.empty())
+        executable = bundleName(bundlePath);
+    return bundlePath + "/Contents/MacOS/" + executable;
+}
 
 std::optional<std::string> enclosingBundlePath(std::string_view executablePath)
 {

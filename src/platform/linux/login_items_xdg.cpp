@@ -62,34 +62,6 @@ std::optional<std::string> localPathOfFileURL(const std::string& fileURL)
     return std::string(path);
 }
 
-std::string_view withoutTrailingSlashes(std::string_view path)
-{
-    while (path.size() > 1 && path.ends_with('/'))
-        path.remove_suffix(1);
-    return path;
-}
-
-// "/a/Some Thing.app" -> "Some Thing"
-std::string bundleName(std::string_view bundlePath)
-{
-    bundlePath = withoutTrailingSlashes(bundlePath);
-    if (const auto separator = bundlePath.rfind('/'); separator != std::string_view::npos)
-        bundlePath.remove_prefix(separator + 1);
-    if (bundlePath.ends_with(".app"))
-        bundlePath.remove_suffix(4);
-    return std::string(bundlePath);
-}
-
-std::string bundleExecutablePath(std::string_view requestedBundlePath)
-{
-    const std::string bundlePath(withoutTrailingSlashes(requestedBundlePath));
-    const auto info = readInfoDictionary(bundlePath + "/Contents/Info.plist");
-    std::string executable = info ? info->string("CFBundleExecutable").value_or("") : "";
-    if (executable.empty())
-        executable = bundleName(bundlePath);
-    return bundlePath + "/Contents/MacOS/" + executable;
-}
-
 // Quoted as the Desktop Entry Specification's Exec rules want it. Quoting
 // always is simpler than deciding whether a path holds a reserved character,
 // and bundle names usually hold a blank.

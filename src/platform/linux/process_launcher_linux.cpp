@@ -94,33 +94,6 @@ bool spawnDetached(const std::string& program, const std::vector<std::string>& a
     return true;
 }
 
-std::string_view withoutTrailingSlashes(std::string_view path)
-{
-    while (path.size() > 1 && path.ends_with('/'))
-        path.remove_suffix(1);
-    return path;
-}
-
-// "/a/Some Thing.app" -> "Some Thing"
-std::string bundleName(std::string_view bundlePath)
-{
-    if (const auto separator = bundlePath.rfind('/'); separator != std::string_view::npos)
-        bundlePath.remove_prefix(separator + 1);
-    if (bundlePath.ends_with(".app"))
-        bundlePath.remove_suffix(4);
-    return std::string(bundlePath);
-}
-
-std::string bundleExecutablePath(std::string_view requestedBundlePath)
-{
-    const std::string bundlePath(withoutTrailingSlashes(requestedBundlePath));
-    const auto info = readInfoDictionary(bundlePath + "/Contents/Info.plist");
-    std::string executable = info ? info->string("CFBundleExecutable").value_or("") : "";
-    if (executable.empty())
-        executable = bundleName(bundlePath);
-    return bundlePath + "/Contents/MacOS/" + executable;
-}
-
 // Our environment plus one variable, built as a copy: setenv in a process
 // with threads races every getenv.
 std::vector<std::string> environmentWith(std::string_view name, std::string_view value)
