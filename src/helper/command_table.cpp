@@ -1,7 +1,8 @@
 #include "helper/command_row.h"
 #include "helper/network_listener.h"
+#include "operations/non_sandboxable_functions.h"
 
-#include <array>
+#include <span>
 
 namespace {
 
@@ -14,6 +15,16 @@ struct CommandContext {
     bool& quitHelper;
     std::string& commandWord;
 };
+
+// A row that hands a path on needs a text; an integer in its place names no
+// file and answers false without touching the system.
+const std::string* textOf(const Parameter& parameter) { return std::get_if<std::string>(&parameter); }
+
+CommandResult fileBusy(CommandContext& context, Parameter path)
+{
+    auto const* text = textOf(path);
+    return truthValue(text && NonSandboxableFunctions::fileBusy(context.platform.operations, *text));
+}
 
 constexpr std::string_view kShortVersionKey = "CFBundleShortVersionString";
 
@@ -52,14 +63,15 @@ CommandResult quit(CommandContext& context)
 
 // Rows are tested in this order and every row is tested, so restartIfUpdated
 // hands over to restart below it.
-std::array<CommandRow<CommandContext>, 4> const& commandTable()
+std::span<const CommandRow<CommandContext>> commandTable()
 {
-    static const std::array<CommandRow<CommandContext>, 4> table { {
+    static const CommandRow<CommandContext> table[] {
+        { "fileBusy", withParameters(&fileBusy) },
         { "version", withParameters(&version) },
         { "restartIfUpdated", withParameters(&restartIfUpdated) },
         { "restart", withParameters(&restart) },
         { "quit", withParameters(&quit) },
-    } };
+    };
     return table;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "operations/operations_platform.h"
 #include "platform/bundle.h"
 #include "platform/main_run_loop.h"
 #include "platform/process_launcher.h"
@@ -18,4 +19,5 @@ struct HelperPlatform {
     platform::ProcessLauncher& launcher;
     platform::MainRunLoop& mainRunLoop;
     platform::Sleeper& sleeper;
+    OperationsPlatform operations;
 };

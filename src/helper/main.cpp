@@ -15,7 +15,10 @@ int main()
     auto launcher = platform::makeProcessLauncher();
     auto mainRunLoop = platform::makeMainRunLoop();
     auto sleeper = platform::makeSleeper();
-    HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper };
+    auto openFileHolders = platform::makeOpenFileHolders();
+    auto fileManager = platform::makeFileManager();
+    OperationsPlatform operations { *applications, *openFileHolders, *fileManager };
+    HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations };
 
     if (alreadyLaunched(helperPlatform))
         return 0;

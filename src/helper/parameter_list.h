@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/leading_decimal_value.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -11,10 +13,6 @@
 // One parameter of a command line: a text (sent between double quotes) or a
 // signed 32-bit integer (anything else).
 using Parameter = std::variant<std::string, std::int32_t>;
-
-// The decimal value at the start of a text: an optional sign, then digits up
-// to the first non-digit. No digits give 0; values beyond 32 bits saturate.
-std::int32_t leadingDecimalValue(std::string_view text);
 
 class ParameterList {
 public:

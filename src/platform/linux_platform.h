@@ -1,6 +1,8 @@
 #pragma once
 
+#include "platform/file_manager.h"
 #include "platform/main_run_loop.h"
+#include "platform/open_file_holders.h"
 #include "platform/process_launcher.h"
 #include "platform/running_applications.h"
 #include "platform/sleeper.h"
@@ -19,5 +21,7 @@ std::unique_ptr<RunningApplications> makeRunningApplications();
 std::unique_ptr<ProcessLauncher> makeProcessLauncher();
 std::unique_ptr<MainRunLoop> makeMainRunLoop();
 std::unique_ptr<Sleeper> makeSleeper();
+std::unique_ptr<OpenFileHolders> makeOpenFileHolders();
+std::unique_ptr<FileManager> makeFileManager();
 
 } // namespace platform

@@ -137,6 +137,39 @@ private:
     std::vector<std::chrono::milliseconds> m_sleeps;
 };
 
+// Holders and the fallback answer are set by the test; `failing` makes the
+// query fail as it does when the path cannot be examined.
+class FakeOpenFileHolders final : public platform::OpenFileHolders {
+public:
+    bool forEachHolder(const std::string& path, const std::function<Scan(platform::ProcessID)>& holder) const override
+    {
+        queriedPaths.push_back(path);
+        if (failing)
+            return false;
+        for (auto pid : holders) {
+            ++reported;
+            if (holder(pid) == Scan::Stop)
+                break;
+        }
+        return true;
+    }
+    std::vector<platform::ProcessID> holders;
+    bool failing { false };
+    mutable std::vector<std::string> queriedPaths;
+    mutable int reported { 0 };
+};
+
+class FakeFileManager final : public platform::FileManager {
+public:
+    platform::PathKind kindOfPath(const std::string& path) const override
+    {
+        askedPaths.push_back(path);
+        return kind;
+    }
+    platform::PathKind kind { platform::PathKind::Missing };
+    mutable std::vector<std::string> askedPaths;
+};
+
 // A helper platform made of fakes, with a bundle "Ferrowind Helper" 3.0.1 at
 // a path that need not exist.
 struct FakePlatform {
@@ -146,7 +179,10 @@ struct FakePlatform {
     FakeProcessLauncher launcher;
     FakeMainRunLoop mainRunLoop;
     FakeSleeper sleeper;
-    HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper };
+    FakeOpenFileHolders openFileHolders;
+    FakeFileManager fileManager;
+    HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
+        { applications, openFileHolders, fileManager } };
 
     static platform::Bundle fakeBundle(std::string path)
     {

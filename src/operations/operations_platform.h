@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/file_manager.h"
+#include "platform/open_file_holders.h"
+#include "platform/running_applications.h"
+
+// The platform services the privileged operations reach. The operations keep
+// no state of their own beyond what their contract names; everything they
+// ask of the system goes through these, so tests can put fakes in their place.
+struct OperationsPlatform {
+    platform::RunningApplications& applications;
+    platform::OpenFileHolders& openFileHolders;
+    platform::FileManager& fileManager;
+};
