@@ -1,0 +1,51 @@
+// fileBusy as the download manager asks it, against the built helper and
+// real processes holding the file.
+#include "integration/helper_harness.h"
+#include "support/held_file.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace harness;
+
+class FileBusyOverTheWire : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::testing::writeTextFile(file, "partial");
+        helper.emplace(bundle);
+        auto connected = Client::connectTo(9483);
+        ASSERT_TRUE(connected);
+        connected->readLine();
+        client = std::move(*connected);
+    }
+    std::optional<std::string> ask(const std::string& path)
+    {
+        client.send("fileBusy \"" + path + "\"\n");
+        return client.readLine();
+    }
+
+    HelperBundleCopy bundle;
+    std::optional<HelperProcess> helper;
+    Client client;
+    platform::testing::TemporaryDirectory scratch;
+    std::string file = scratch / "a movie.part";
+};
+
+TEST_F(FileBusyOverTheWire, AnswersWhetherAnotherProcessHoldsTheFile)
+{
+    EXPECT_EQ(ask(file), "0");
+    EXPECT_EQ(ask(scratch / "missing"), "0");
+    {
+        support::FileHolderProcess finder(scratch.path(), "Finder", "open", file);
+        EXPECT_EQ(ask(file), "0");
+        support::FileHolderProcess player(scratch.path(), "player", "map", file);
+        EXPECT_EQ(ask(file), "1");
+    }
+    EXPECT_EQ(ask(file), "0");
+    client.send("fileBusy 12\n");
+    EXPECT_EQ(client.readLine(), "0");
+}
+
+} // namespace

@@ -1,0 +1,99 @@
+#include "platform/linux/memory_maps.h"
+#include "platform/linux_platform.h"
+#include "support/held_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+
+namespace platform {
+namespace {
+
+using support::FileHolderProcess;
+
+class OpenFileHoldersQuery : public ::testing::Test {
+protected:
+    void SetUp() override { testing::writeTextFile(file, "contents"); }
+
+    // Every holder the query reports, or nothing when it fails.
+    std::optional<std::vector<ProcessID>> holders(const std::string& path)
+    {
+        std::vector<ProcessID> found;
+        bool answered = query->forEachHolder(path, [&](ProcessID pid) {
+            found.push_back(pid);
+            return OpenFileHolders::Scan::Continue;
+        });
+        return answered ? std::optional(found) : std::nullopt;
+    }
+    bool reports(pid_t pid)
+    {
+        auto found = holders(file);
+        return found && std::ranges::find(*found, pid) != found->end();
+    }
+
+    testing::TemporaryDirectory scratch;
+    std::string file = scratch / "download.bin";
+    std::unique_ptr<OpenFileHolders> query = makeOpenFileHolders();
+};
+
+TEST_F(OpenFileHoldersQuery, FindsOpenDescriptorsAndMappingsButNotWatches)
+{
+    FileHolderProcess opened(scratch.path(), "opener", "open", file);
+    FileHolderProcess mapped(scratch.path(), "mapper", "map", file);
+    FileHolderProcess watching(scratch.path(), "watcher", "watch", file);
+    EXPECT_TRUE(reports(opened.pid()));
+    EXPECT_TRUE(reports(mapped.pid()));
+    EXPECT_FALSE(reports(watching.pid()));
+    EXPECT_EQ(holders(file)->size(), 2u);
+}
+
+TEST_F(OpenFileHoldersQuery, FollowsTheFileNotItsName)
+{
+    FileHolderProcess opened(scratch.path(), "opener", "open", file);
+    auto link = scratch / "link";
+    std::filesystem::create_symlink(file, link);
+    EXPECT_EQ(holders(link), std::vector<ProcessID> { opened.pid() });
+
+    auto other = scratch / "other.bin";
+    testing::writeTextFile(other, "contents");
+    EXPECT_EQ(holders(other), std::vector<ProcessID> {});
+}
+
+TEST_F(OpenFileHoldersQuery, StopsWhenAsked)
+{
+    FileHolderProcess first(scratch.path(), "a", "open", file);
+    FileHolderProcess second(scratch.path(), "b", "open", file);
+    int calls = 0;
+    EXPECT_TRUE(query->forEachHolder(file, [&](ProcessID) {
+        ++calls;
+        return OpenFileHolders::Scan::Stop;
+    }));
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(OpenFileHoldersQuery, FailsForPathsItCannotExamine)
+{
+    EXPECT_EQ(holders(scratch / "missing"), std::nullopt);
+    EXPECT_EQ(holders(""), std::nullopt);
+    EXPECT_EQ(holders(file + std::string(1, '\0') + "x"), std::nullopt);
+    EXPECT_EQ(holders(scratch.path().string()), std::vector<ProcessID> {});
+}
+
+TEST(MemoryMaps, MatchesDeviceAndInodeFieldsOnly)
+{
+    const std::string maps = "55d0c0a00000-55d0c0a02000 r--p 00000000 fe:00 5308460    /usr/bin/cat\n"
+                             "7f00000000-7f00001000 rw-p 00000000 00:00 0 \n"
+                             "7f10000000-7f10001000 r--s 00000000 103:02 42    /mnt/a b (deleted)\n"
+                             "7f20000000-7f20001000 r--p 00000000 08:01 77    /fe:00 99\n";
+    EXPECT_TRUE(linux_files::mapsMentionFile(maps, makedev(0xfe, 0), 5308460));
+    EXPECT_TRUE(linux_files::mapsMentionFile(maps, makedev(0x103, 2), 42));
+    EXPECT_FALSE(linux_files::mapsMentionFile(maps, makedev(0xfe, 0), 99));
+    EXPECT_FALSE(linux_files::mapsMentionFile(maps, makedev(0, 0), 0));
+    EXPECT_FALSE(linux_files::mapsMentionFile(maps, makedev(0xfe, 1), 5308460));
+    EXPECT_FALSE(linux_files::mapsMentionFile("garbage\n\n1 2 3\n", makedev(0, 0), 3));
+}
+
+} // namespace
+} // namespace platform
