@@ -2,6 +2,8 @@
 // start-up time to the welcome line, and what an idle helper costs.
 // Run it where no other helper holds port 9483 (scripts/bench.sh runs it in
 // namespaces of its own).
+#include "bench_support.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -23,25 +25,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::chrono_literals;
+using namespace bench;
 
 constexpr int kHelperPort = 9483;
 constexpr int kCommands = 20'000;
 constexpr int kStarts = 20;
-
-double microseconds(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
-
-struct Summary {
-    double median;
-    double p99;
-};
-
-Summary summarise(std::vector<double> samples)
-{
-    std::sort(samples.begin(), samples.end());
-    return { samples[samples.size() / 2], samples[samples.size() * 99 / 100] };
-}
 
 // Where the servers run relative to the client. Left to the scheduler, one
 // server may share the client's CPU and the other not, and a wake-up across
@@ -55,35 +43,6 @@ void pinTo(int cpu)
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
     sched_setaffinity(0, sizeof set, &set);
-}
-
-int connectTo(int port)
-{
-    int descriptor = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-        return descriptor;
-    close(descriptor);
-    return -1;
-}
-
-// Reads one line; the helper answers each command with exactly one.
-bool readLine(int descriptor, std::string& pending)
-{
-    for (;;) {
-        if (auto end = pending.find('\n'); end != std::string::npos) {
-            pending.erase(0, end + 1);
-            return true;
-        }
-        char buffer[256];
-        auto count = read(descriptor, buffer, sizeof buffer);
-        if (count <= 0)
-            return false;
-        pending.append(buffer, static_cast<std::size_t>(count));
-    }
 }
 
 std::vector<double> roundTrips(int descriptor, int count)

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core
   iproute2 util-linux netcat-openbsd
+  psmisc lsof
   desktop-file-utils
 )
 
