@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
 #include <string_view>
-#include <vector>
 
 namespace {
 
@@ -14,15 +12,11 @@ using platform::ProcessID;
 // look busy.
 constexpr std::array<std::string_view, 3> kExcludedApplicationNames { "cFinder", "Finder", "cPath Finder" };
 
-std::vector<ProcessID> excludedProcesses(const platform::RunningApplications& applications)
+bool isFileBrowser(const platform::RunningApplications& applications, ProcessID holder)
 {
-    std::vector<ProcessID> excluded;
-    for (auto const& application : applications.list()) {
-        auto const& name = application.displayName;
-        if (std::ranges::find(kExcludedApplicationNames, name) != kExcludedApplicationNames.end())
-            excluded.push_back(application.processIdentifier);
-    }
-    return excluded;
+    auto application = applications.application(holder);
+    return application
+        && std::ranges::find(kExcludedApplicationNames, application->displayName) != kExcludedApplicationNames.end();
 }
 
 // When the system cannot tell who holds the file, an existing file is
@@ -37,14 +31,12 @@ bool assumedBusy(const platform::FileManager& fileManager, const std::string& pa
 bool NonSandboxableFunctions::fileBusy(OperationsPlatform& platform, const std::string& path)
 {
     // Only whether anyone else holds the file matters, so the scan ends at the
-    // first holder that is not a file browser. The running applications are
-    // read only once there is a holder to judge: most files have none.
-    std::optional<std::vector<ProcessID>> excluded;
+    // first holder that is not a file browser. Each holder is judged by its
+    // own application record: that costs one lookup per holder rather than a
+    // listing of every application, and most files have no holder at all.
     bool busy = false;
     bool answered = platform.openFileHolders.forEachHolder(path, [&](ProcessID holder) {
-        if (!excluded)
-            excluded = excludedProcesses(platform.applications);
-        if (std::ranges::find(*excluded, holder) != excluded->end())
+        if (isFileBrowser(platform.applications, holder))
             return platform::OpenFileHolders::Scan::Continue;
         busy = true;
         return platform::OpenFileHolders::Scan::Stop;

@@ -20,6 +20,16 @@ public:
     virtual ~RunningApplications() = default;
     // The current user's running applications, read afresh on each call.
     virtual std::vector<RunningApplication> list() const = 0;
+    // The running application with this process id, if it is one of the
+    // user's; the same record list() would give for it.
+    virtual std::optional<RunningApplication> application(ProcessID pid) const
+    {
+        for (auto& application : list()) {
+            if (application.processIdentifier == pid)
+                return application;
+        }
+        return std::nullopt;
+    }
     virtual ProcessID currentProcessIdentifier() const = 0;
 };
 

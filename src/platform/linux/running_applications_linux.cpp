@@ -62,22 +62,35 @@ RunningApplication describe(pid_t pid, const std::string& executable, BundleInfo
     return application;
 }
 
+std::optional<RunningApplication> describeIfUsers(pid_t pid, BundleInfoCache& bundles)
+{
+    if (procfs::realUserID(pid) != getuid())
+        return std::nullopt;
+    // Kernel threads and zombies have no executable: they are not
+    // applications.
+    const auto executable = procfs::executablePath(std::to_string(pid));
+    if (!executable)
+        return std::nullopt;
+    return describe(pid, *executable, bundles);
+}
+
 class ProcRunningApplications final : public RunningApplications {
 public:
     std::vector<RunningApplication> list() const override
     {
-        const uid_t user = getuid();
         BundleInfoCache bundles;
         std::vector<RunningApplication> applications;
         for (const pid_t pid : listedProcessIDs()) {
-            if (procfs::realUserID(pid) != user)
-                continue;
-            // Kernel threads and zombies have no executable: they are not
-            // applications.
-            if (const auto executable = procfs::executablePath(std::to_string(pid)))
-                applications.push_back(describe(pid, *executable, bundles));
+            if (auto application = describeIfUsers(pid, bundles))
+                applications.push_back(std::move(*application));
         }
         return applications;
+    }
+
+    std::optional<RunningApplication> application(ProcessID pid) const override
+    {
+        BundleInfoCache bundles;
+        return describeIfUsers(pid, bundles);
     }
 
     ProcessID currentProcessIdentifier() const override { return getpid(); }

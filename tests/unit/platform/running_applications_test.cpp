@@ -46,6 +46,11 @@ TEST_F(RunningApplicationsList, NamesBundledProcessesFromTheirInfoPlist)
         ASSERT_TRUE(application.has_value()) << name;
         EXPECT_EQ(application->displayName, name);
         EXPECT_EQ(application->bundleIdentifier, identifier) << name;
+        // Looking one process up gives the same record as the listing.
+        const auto single = applications->application(child.pid());
+        ASSERT_TRUE(single.has_value()) << name;
+        EXPECT_EQ(single->displayName, name);
+        EXPECT_EQ(single->bundleIdentifier, identifier) << name;
     };
     expect(*displayed, "Some Thing Shown", "com.example.some-thing");
     expect(*named, "Named Bundle", std::nullopt);
@@ -81,9 +86,11 @@ TEST_F(RunningApplicationsList, IncludesThisProcessAndLeavesOutEndedOnes)
 
     child.killLeavingZombie();
     EXPECT_FALSE(find(child.pid()).has_value()) << "a zombie is no application";
+    EXPECT_FALSE(applications->application(child.pid()).has_value());
     const pid_t reaped = child.pid();
     ASSERT_TRUE(child.reapWithin(std::chrono::seconds(1)));
     EXPECT_FALSE(find(reaped).has_value());
+    EXPECT_FALSE(applications->application(reaped).has_value());
 }
 
 TEST_F(RunningApplicationsList, LeavesOutProcessesOfOtherUsers)
@@ -105,6 +112,7 @@ TEST_F(RunningApplicationsList, LeavesOutProcessesOfOtherUsers)
     }));
 
     EXPECT_FALSE(find(pid).has_value());
+    EXPECT_FALSE(applications->application(pid).has_value());
 }
 
 } // namespace
