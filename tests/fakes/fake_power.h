@@ -21,8 +21,12 @@ public:
         AssertionID& assertionID) override
     {
         creations.push_back({ type, level, name });
-        if (refuseCreation)
+        // A refusing service may still have written the identifier; the
+        // caller must not take that for a held assertion.
+        if (refuseCreation) {
+            assertionID = nextID;
             return kError;
+        }
         assertionID = nextID++;
         return kSuccess;
     }
