@@ -62,6 +62,7 @@ public:
 
 private:
     GDBusConnection* connection();
+    void forget();
 
     GBusType m_type;
     ConnectionPointer m_connection;

@@ -91,6 +91,13 @@ GDBusConnection* BusConnection::connection()
     return m_connection.get();
 }
 
+void BusConnection::forget()
+{
+    if (m_connection)
+        g_dbus_connection_close(m_connection.get(), nullptr, nullptr, nullptr);
+    m_connection.reset();
+}
+
 Reply BusConnection::call(const MethodAddress& address, GVariant* parameters, const GVariantType* replyType)
 {
     VariantPointer ownedParameters(g_variant_ref_sink(parameters));
@@ -101,11 +108,15 @@ Reply BusConnection::call(const MethodAddress& address, GVariant* parameters, co
     GUnixFDList* descriptors = nullptr;
     GError* error = nullptr;
     GVariant* body = g_dbus_connection_call_with_unix_fd_list_sync(bus, address.busName, address.objectPath,
-        address.interface, address.method, ownedParameters.get(), replyType, G_DBUS_CALL_FLAGS_NONE,
+        address.interface, address.method, ownedParameters.get(), replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START,
         static_cast<gint>(kBound.count()), nullptr, &descriptors, nullptr, &error);
     if (!body) {
         auto outcome = outcomeOf(error);
         g_error_free(error);
+        // A late answer may still grant something tied to this connection
+        // that we would never know of; leaving the bus ends such a grant.
+        if (outcome == CallOutcome::TimedOut)
+            forget();
         return { outcome, nullptr, nullptr };
     }
     return { CallOutcome::Replied, VariantPointer(body), FDListPointer(descriptors) };
