@@ -253,6 +253,17 @@ TEST_F(PowerOverTheBus, OwnAssertionDoesNotBlockRequestedSleep)
     EXPECT_EQ(countOf(calledMethods(m_sessionBus, kSessionManager, kSessionManagerPath), "Uninhibit"), 2);
 }
 
+// A desktop without logind or any inhibiting service: buses, but nobody to ask.
+TEST_F(PowerOverTheBus, WithoutServicesNothingIsHeldOrSent)
+{
+    auto client = startHelper();
+
+    EXPECT_EQ(ask(client, "preventSystemSleep"), "0");
+    EXPECT_EQ(ask(client, "allowSystemSleep"), "1");
+    EXPECT_EQ(ask(client, "sleepSystem"), "1");
+    EXPECT_EQ(ask(client, "SendAppleEventToSystemProcess 1919251316"), "1");
+}
+
 TEST_F(PowerOverTheBus, WithoutAnyBusRequestsFailAndTheHelperKeepsServing)
 {
     auto client = startHelper(kNoBus, kNoBus);

@@ -71,7 +71,10 @@ CallOutcome outcomeOf(const GError* error)
 {
     if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT))
         return CallOutcome::TimedOut;
-    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED))
+    // Nobody there to ask, as opposed to an answer that says no.
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED)
+        || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN)
+        || g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER))
         return CallOutcome::Unreachable;
     return CallOutcome::Refused;
 }
