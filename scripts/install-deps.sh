@@ -11,6 +11,7 @@ packages=(
   iproute2 util-linux netcat-openbsd
   psmisc lsof
   desktop-file-utils
+  dbus-daemon python3-dbusmock
 )
 
 missing=()

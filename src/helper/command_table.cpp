@@ -26,6 +26,30 @@ CommandResult fileBusy(CommandContext& context, Parameter path)
     return truthValue(text && NonSandboxableFunctions::fileBusy(context.platform.operations, *text));
 }
 
+// Event identifiers travel as signed integers; the bits are the code.
+CommandResult SendAppleEventToSystemProcess(CommandContext& context, std::int32_t eventID)
+{
+    auto code = static_cast<std::uint32_t>(eventID);
+    return truthValue(NonSandboxableFunctions::SendAppleEventToSystemProcess(context.platform.operations, code) != 0);
+}
+
+CommandResult sleepSystem(CommandContext& context) { return truthValue(NonSandboxableFunctions::sleepSystem(context.platform.operations)); }
+
+CommandResult shutdownSystem(CommandContext& context)
+{
+    return truthValue(NonSandboxableFunctions::shutdownSystem(context.platform.operations));
+}
+
+CommandResult allowSystemSleep(CommandContext& context)
+{
+    return truthValue(NonSandboxableFunctions::allowSystemSleep(context.platform.operations));
+}
+
+CommandResult preventSystemSleep(CommandContext& context)
+{
+    return truthValue(NonSandboxableFunctions::preventSystemSleep(context.platform.operations));
+}
+
 constexpr std::string_view kShortVersionKey = "CFBundleShortVersionString";
 
 CommandResult version(CommandContext& context)
@@ -67,6 +91,11 @@ std::span<const CommandRow<CommandContext>> commandTable()
 {
     static const CommandRow<CommandContext> table[] {
         { "fileBusy", withParameters(&fileBusy) },
+        { "SendAppleEventToSystemProcess", withParameters(&SendAppleEventToSystemProcess) },
+        { "sleepSystem", withParameters(&sleepSystem) },
+        { "shutdownSystem", withParameters(&shutdownSystem) },
+        { "allowSystemSleep", withParameters(&allowSystemSleep) },
+        { "preventSystemSleep", withParameters(&preventSystemSleep) },
         { "version", withParameters(&version) },
         { "restartIfUpdated", withParameters(&restartIfUpdated) },
         { "restart", withParameters(&restart) },

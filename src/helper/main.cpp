@@ -17,7 +17,8 @@ int main()
     auto sleeper = platform::makeSleeper();
     auto openFileHolders = platform::makeOpenFileHolders();
     auto fileManager = platform::makeFileManager();
-    OperationsPlatform operations { *applications, *openFileHolders, *fileManager };
+    auto power = platform::makePowerServices("Ferrowind Helper");
+    OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *power.assertions, *power.systemEvents };
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations };
 
     if (alreadyLaunched(helperPlatform))

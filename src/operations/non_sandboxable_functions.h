@@ -11,8 +11,13 @@
 // state beyond what the operation itself names. Operations that touch the
 // system take the platform services first.
 template<typename Functions>
-concept NonSandboxableFunctionsProtocol = requires(OperationsPlatform& platform, const std::string& text) {
+concept NonSandboxableFunctionsProtocol = requires(OperationsPlatform& platform, const std::string& text, std::uint32_t eventID) {
     { Functions::helperVersion() } -> std::same_as<std::string>;
+    { Functions::SendAppleEventToSystemProcess(platform, eventID) } -> std::same_as<std::int32_t>;
+    { Functions::sleepSystem(platform) } -> std::same_as<bool>;
+    { Functions::shutdownSystem(platform) } -> std::same_as<bool>;
+    { Functions::allowSystemSleep(platform) } -> std::same_as<bool>;
+    { Functions::preventSystemSleep(platform) } -> std::same_as<bool>;
     { Functions::compareVersion(text, text) } -> std::same_as<std::int32_t>;
     { Functions::fileBusy(platform, text) } -> std::same_as<bool>;
 };
@@ -24,6 +29,22 @@ public:
     // Never answers: the version is the command service's to give. Throws a
     // NamedException "Illegal call on class".
     [[noreturn]] static std::string helperVersion();
+
+    // The idle-sleep assertion the helper holds, kNoAssertion when none. It
+    // lives as long as the process; only allowSystemSleep gives it back.
+    static constexpr std::uint32_t kNoAssertion = 0xFFFFFFFF;
+    static inline std::uint32_t preventSleepAssertionID = kNoAssertion;
+
+    // Delivers a core event to the system process: 0 when delivered, else
+    // the failure's status.
+    static std::int32_t SendAppleEventToSystemProcess(OperationsPlatform& platform, std::uint32_t eventID);
+    // Both answer true when the request could NOT be delivered.
+    static bool sleepSystem(OperationsPlatform& platform);
+    static bool shutdownSystem(OperationsPlatform& platform);
+    // True: no assertion is held afterwards, even when giving it back failed.
+    static bool allowSystemSleep(OperationsPlatform& platform);
+    // True when an assertion is held afterwards; at most one is ever held.
+    static bool preventSystemSleep(OperationsPlatform& platform);
 
     // Dotted versions component by component, each by its leading decimal
     // value: -1, 0 or 1 as `first` is older, the same, or newer. When one

@@ -2,7 +2,9 @@
 
 #include "platform/file_manager.h"
 #include "platform/open_file_holders.h"
+#include "platform/power_assertions.h"
 #include "platform/running_applications.h"
+#include "platform/system_events.h"
 
 // The platform services the privileged operations reach. The operations keep
 // no state of their own beyond what their contract names; everything they
@@ -11,4 +13,6 @@ struct OperationsPlatform {
     platform::RunningApplications& applications;
     platform::OpenFileHolders& openFileHolders;
     platform::FileManager& fileManager;
+    platform::PowerAssertions& powerAssertions;
+    platform::SystemEvents& systemEvents;
 };

@@ -3,9 +3,11 @@
 #include "platform/file_manager.h"
 #include "platform/main_run_loop.h"
 #include "platform/open_file_holders.h"
+#include "platform/power_assertions.h"
 #include "platform/process_launcher.h"
 #include "platform/running_applications.h"
 #include "platform/sleeper.h"
+#include "platform/system_events.h"
 #include "platform/system_log.h"
 #include "platform/user_account.h"
 
@@ -23,5 +25,14 @@ std::unique_ptr<MainRunLoop> makeMainRunLoop();
 std::unique_ptr<Sleeper> makeSleeper();
 std::unique_ptr<OpenFileHolders> makeOpenFileHolders();
 std::unique_ptr<FileManager> makeFileManager();
+
+// Idle-sleep assertions and system events share what is held, so our own
+// assertion can be kept out of the way of a sleep request. applicationName:
+// who the desktop lists as keeping it awake.
+struct PowerServices {
+    std::unique_ptr<PowerAssertions> assertions;
+    std::unique_ptr<SystemEvents> systemEvents;
+};
+PowerServices makePowerServices(const std::string& applicationName);
 
 } // namespace platform

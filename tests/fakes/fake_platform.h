@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fakes/fake_power.h"
 #include "helper/helper_platform.h"
 
 #include <chrono>
@@ -181,8 +182,10 @@ struct FakePlatform {
     FakeSleeper sleeper;
     FakeOpenFileHolders openFileHolders;
     FakeFileManager fileManager;
+    FakePowerAssertions powerAssertions;
+    FakeSystemEvents systemEvents;
     HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
-        { applications, openFileHolders, fileManager } };
+        { applications, openFileHolders, fileManager, powerAssertions, systemEvents } };
 
     static platform::Bundle fakeBundle(std::string path)
     {

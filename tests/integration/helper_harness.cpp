@@ -108,7 +108,8 @@ void HelperBundleCopy::killRunningHelpers() const
     reapExitedChildren();
 }
 
-HelperProcess::HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit)
+HelperProcess::HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit,
+    const std::vector<std::pair<std::string, std::string>>& environment)
 {
     auto executable = bundle.executablePath().string();
     auto home = bundle.home().string();
@@ -119,6 +120,8 @@ HelperProcess::HelperProcess(const HelperBundleCopy& bundle, std::optional<unsig
             setrlimit(RLIMIT_NOFILE, &limit);
         }
         setenv("HOME", home.c_str(), 1);
+        for (auto const& [name, value] : environment)
+            setenv(name.c_str(), value.c_str(), 1);
         execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace harness {
@@ -39,7 +40,9 @@ private:
 // A helper started as a child of the test.
 class HelperProcess {
 public:
-    explicit HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit = std::nullopt);
+    // `environment`: variables set for the helper on top of the test's own.
+    explicit HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit = std::nullopt,
+        const std::vector<std::pair<std::string, std::string>>& environment = {});
     ~HelperProcess();
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;
