@@ -26,6 +26,38 @@ CommandResult fileBusy(CommandContext& context, Parameter path)
     return truthValue(text && NonSandboxableFunctions::fileBusy(context.platform.operations, *text));
 }
 
+// Applications and media files are named by text; an integer in their
+// place names nothing, so nothing is asked of the system.
+CommandResult terminateProcessNamed(CommandContext& context, Parameter name)
+{
+    auto const* text = textOf(name);
+    return truthValue(text && NonSandboxableFunctions::terminateProcessNamed(context.platform.operations, *text));
+}
+
+CommandResult sendAppleEvent(CommandContext& context, std::int32_t eventID, Parameter name)
+{
+    auto const* text = textOf(name);
+    return truthValue(text
+        && NonSandboxableFunctions::SendAppleEvent(context.platform.operations, static_cast<std::uint32_t>(eventID), *text));
+}
+
+CommandResult detectVLCAvailable(CommandContext& context)
+{
+    return truthValue(NonSandboxableFunctions::detectVLCAvailable(context.platform.operations));
+}
+
+CommandResult launchVLCPreview(CommandContext& context, Parameter path)
+{
+    auto const* text = textOf(path);
+    return truthValue(text && NonSandboxableFunctions::launchVLCPreview(context.platform.operations, *text));
+}
+
+CommandResult makeFrontProcessNamed(CommandContext& context, Parameter name)
+{
+    auto const* text = textOf(name);
+    return truthValue(text && NonSandboxableFunctions::makeFrontProcessNamed(context.platform.operations, *text));
+}
+
 constexpr std::string_view kShortVersionKey = "CFBundleShortVersionString";
 
 CommandResult version(CommandContext& context)
@@ -67,6 +99,11 @@ std::span<const CommandRow<CommandContext>> commandTable()
 {
     static const CommandRow<CommandContext> table[] {
         { "fileBusy", withParameters(&fileBusy) },
+        { "terminateProcessNamed", withParameters(&terminateProcessNamed) },
+        { "SendAppleEvent", withParameters(&sendAppleEvent) },
+        { "detectVLCAvailable", withParameters(&detectVLCAvailable) },
+        { "launchVLCPreview", withParameters(&launchVLCPreview) },
+        { "makeFrontProcessNamed", withParameters(&makeFrontProcessNamed) },
         { "version", withParameters(&version) },
         { "restartIfUpdated", withParameters(&restartIfUpdated) },
         { "restart", withParameters(&restart) },

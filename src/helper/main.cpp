@@ -17,7 +17,10 @@ int main()
     auto sleeper = platform::makeSleeper();
     auto openFileHolders = platform::makeOpenFileHolders();
     auto fileManager = platform::makeFileManager();
-    OperationsPlatform operations { *applications, *openFileHolders, *fileManager };
+    auto applicationControl = platform::makeApplicationControl();
+    const auto mediaPlayer = platform::defaultMediaPlayer();
+    OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *applicationControl, *launcher, *sleeper,
+        mediaPlayer };
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations };
 
     if (alreadyLaunched(helperPlatform))

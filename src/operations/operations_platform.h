@@ -1,8 +1,12 @@
 #pragma once
 
+#include "platform/application_control.h"
 #include "platform/file_manager.h"
+#include "platform/media_player.h"
 #include "platform/open_file_holders.h"
+#include "platform/process_launcher.h"
 #include "platform/running_applications.h"
+#include "platform/sleeper.h"
 
 // The platform services the privileged operations reach. The operations keep
 // no state of their own beyond what their contract names; everything they
@@ -11,4 +15,8 @@ struct OperationsPlatform {
     platform::RunningApplications& applications;
     platform::OpenFileHolders& openFileHolders;
     platform::FileManager& fileManager;
+    platform::ApplicationControl& applicationControl;
+    platform::ProcessLauncher& launcher;
+    platform::Sleeper& sleeper;
+    const platform::MediaPlayer& mediaPlayer;
 };

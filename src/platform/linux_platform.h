@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/application_control.h"
 #include "platform/file_manager.h"
 #include "platform/main_run_loop.h"
 #include "platform/open_file_holders.h"
@@ -23,5 +24,6 @@ std::unique_ptr<MainRunLoop> makeMainRunLoop();
 std::unique_ptr<Sleeper> makeSleeper();
 std::unique_ptr<OpenFileHolders> makeOpenFileHolders();
 std::unique_ptr<FileManager> makeFileManager();
+std::unique_ptr<ApplicationControl> makeApplicationControl();
 
 } // namespace platform

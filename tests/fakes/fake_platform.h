@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fakes/fake_application_control.h"
 #include "helper/helper_platform.h"
 
 #include <chrono>
@@ -57,8 +58,14 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_launched.push_back({ program, arguments });
-        return true;
+        return !launchFails;
     }
+    std::vector<std::pair<std::string, std::vector<std::string>>> launched() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_launched;
+    }
+    bool launchFails { false };
     bool openBundle(const std::string& bundlePath) override
     {
         std::lock_guard lock(m_mutex);
@@ -181,8 +188,10 @@ struct FakePlatform {
     FakeSleeper sleeper;
     FakeOpenFileHolders openFileHolders;
     FakeFileManager fileManager;
+    FakeApplicationControl applicationControl;
+    platform::MediaPlayer mediaPlayer { "/fake/bin/vlc", { "--avi-index=2" }, "vlc" };
     HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
-        { applications, openFileHolders, fileManager } };
+        { applications, openFileHolders, fileManager, applicationControl, launcher, sleeper, mediaPlayer } };
 
     static platform::Bundle fakeBundle(std::string path)
     {
