@@ -130,9 +130,15 @@ class FakeSleeper final : public platform::Sleeper {
 public:
     void sleepFor(std::chrono::milliseconds duration) override
     {
-        std::lock_guard lock(m_mutex);
-        m_sleeps.push_back(duration);
+        {
+            std::lock_guard lock(m_mutex);
+            m_sleeps.push_back(duration);
+        }
+        if (whileAsleep)
+            whileAsleep();
     }
+    // What the world does while the caller sleeps.
+    std::function<void()> whileAsleep;
     std::vector<std::chrono::milliseconds> sleeps() const
     {
         std::lock_guard lock(m_mutex);
