@@ -2,13 +2,17 @@
 // "<its folder>/arguments.<pid>" (arguments separated by NUL bytes, written
 // whole by a rename), shows one window when a display is reachable, and then
 // waits to be ended, at most a minute so that none outlives a broken test.
+// Started with "--window-after=<milliseconds>" it shows its window that much
+// later, as a program that takes its time to start up.
 #include <xcb/xcb.h>
 
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -65,8 +69,11 @@ xcb_connection_t* showWindow()
 
 int main(int argc, char** argv)
 {
-    xcb_connection_t* connection = showWindow();
     recordArguments(argc, argv);
+    constexpr std::string_view delayOption = "--window-after=";
+    if (argc > 1 && std::string_view(argv[1]).starts_with(delayOption))
+        usleep(static_cast<useconds_t>(std::atoi(argv[1] + delayOption.size())) * 1000);
+    xcb_connection_t* connection = showWindow();
     alarm(60);
     for (;;)
         pause();

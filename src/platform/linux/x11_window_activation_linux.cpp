@@ -3,7 +3,13 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -152,6 +158,53 @@ void waitUntilProcessed(Display& display)
     owned(xcb_get_input_focus_reply(display.connection(), xcb_get_input_focus(display.connection()), nullptr));
 }
 
+// False when the process shows no window yet.
+bool activateShownWindows(Display& display, ProcessID process)
+{
+    const bool managed = windowManagerRuns(display);
+    const auto windows = windowsOwnedBy(display, topLevelWindows(display, managed), process);
+    for (const xcb_window_t window : windows)
+        managed ? askWindowManagerToActivate(display, window) : activateUnmanaged(display, window);
+    if (windows.empty())
+        return false;
+    waitUntilProcessed(display);
+    return true;
+}
+
+constexpr auto kWaitForFirstWindow = std::chrono::seconds(10);
+constexpr auto kLookAgainAfter = std::chrono::milliseconds(100);
+
+bool hasEnded(ProcessID process) { return kill(process, 0) != 0 && errno == ESRCH; }
+
+// A program that was just started is listed as running well before it maps
+// its first window; activating it then would be lost. Its windows are
+// activated once they show, as an application still launching is activated
+// once it has launched. Bounded, so that a program that never shows a window
+// costs no more than one idle look now and then for a while.
+void activateOnceShown(ProcessID process)
+{
+    Display display;
+    if (!display.ready())
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + kWaitForFirstWindow;
+    while (std::chrono::steady_clock::now() < deadline && !hasEnded(process)) {
+        std::this_thread::sleep_for(kLookAgainAfter);
+        if (activateShownWindows(display, process))
+            return;
+    }
+}
+
+// The caller does not wait for windows to show: it serves every client from
+// one thread.
+void activateInBackgroundOnceShown(ProcessID process)
+{
+    try {
+        std::thread(activateOnceShown, process).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the request goes the way of a refused one.
+    }
+}
+
 } // namespace
 
 void activateWindowsOfProcess(ProcessID process)
@@ -159,12 +212,8 @@ void activateWindowsOfProcess(ProcessID process)
     Display display;
     if (!display.ready())
         return;
-    const bool managed = windowManagerRuns(display);
-    const auto windows = windowsOwnedBy(display, topLevelWindows(display, managed), process);
-    for (const xcb_window_t window : windows)
-        managed ? askWindowManagerToActivate(display, window) : activateUnmanaged(display, window);
-    if (!windows.empty())
-        waitUntilProcessed(display);
+    if (!activateShownWindows(display, process))
+        activateInBackgroundOnceShown(process);
 }
 
 } // namespace platform::x11

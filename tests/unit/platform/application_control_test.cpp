@@ -212,6 +212,15 @@ TEST_F(WindowActivation, UnderWindowManagerAsksItToActivateTheProcessWindows)
     EXPECT_NE(observer->focus(), first.window);
 }
 
+TEST_F(WindowActivation, ProgramStillStartingIsActivatedOnceItsWindowShows)
+{
+    ChildProcess starting(folder / "stand-in", {"--window-after=700"});
+    control->activateWithAllWindows(starting.pid());
+    std::optional<xcb_window_t> window;
+    EXPECT_TRUE(testing::eventually([&] { return (window = observer->viewableWindowOf(starting.pid())).has_value(); }, 3s));
+    EXPECT_TRUE(testing::eventually([&] { return observer->focus() == window; }, 3s));
+}
+
 TEST_F(WindowActivation, WithoutDisplayNothingHappens)
 {
     setenv("DISPLAY", ":none", 1);
