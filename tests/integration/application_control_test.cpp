@@ -98,7 +98,7 @@ protected:
     void SetUp() override
     {
         if (!m_display.name())
-            GTEST_SKIP() << "Xvfb could not start";
+            GTEST_FAIL() << "Xvfb could not start";
         setenv("DISPLAY", m_display.name()->c_str(), 1);
     }
     void TearDown() override { unsetenv("DISPLAY"); }

@@ -134,7 +134,7 @@ protected:
     void SetUp() override
     {
         if (!display.name())
-            GTEST_SKIP() << "Xvfb could not start";
+            GTEST_FAIL() << "Xvfb could not start";
         setenv("DISPLAY", display.name()->c_str(), 1);
         observer = std::make_unique<DisplayObserver>(*display.name());
         std::filesystem::copy_file(STAND_IN_APPLICATION, folder / "stand-in");
