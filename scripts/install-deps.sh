@@ -12,6 +12,7 @@ packages=(
   psmisc lsof
   desktop-file-utils
   dbus-daemon python3-dbusmock
+  libxcb1-dev libxcb-ewmh-dev xvfb
 )
 
 missing=()

@@ -50,6 +50,38 @@ CommandResult preventSystemSleep(CommandContext& context)
     return truthValue(NonSandboxableFunctions::preventSystemSleep(context.platform.operations));
 }
 
+// Applications and media files are named by text; an integer in their
+// place names nothing, so nothing is asked of the system.
+CommandResult terminateProcessNamed(CommandContext& context, Parameter name)
+{
+    auto const* text = textOf(name);
+    return truthValue(text && NonSandboxableFunctions::terminateProcessNamed(context.platform.operations, *text));
+}
+
+CommandResult sendAppleEvent(CommandContext& context, std::int32_t eventID, Parameter name)
+{
+    auto const* text = textOf(name);
+    return truthValue(text
+        && NonSandboxableFunctions::SendAppleEvent(context.platform.operations, static_cast<std::uint32_t>(eventID), *text));
+}
+
+CommandResult detectVLCAvailable(CommandContext& context)
+{
+    return truthValue(NonSandboxableFunctions::detectVLCAvailable(context.platform.operations));
+}
+
+CommandResult launchVLCPreview(CommandContext& context, Parameter path)
+{
+    auto const* text = textOf(path);
+    return truthValue(text && NonSandboxableFunctions::launchVLCPreview(context.platform.operations, *text));
+}
+
+CommandResult makeFrontProcessNamed(CommandContext& context, Parameter name)
+{
+    auto const* text = textOf(name);
+    return truthValue(text && NonSandboxableFunctions::makeFrontProcessNamed(context.platform.operations, *text));
+}
+
 constexpr std::string_view kShortVersionKey = "CFBundleShortVersionString";
 
 CommandResult version(CommandContext& context)
@@ -91,11 +123,16 @@ std::span<const CommandRow<CommandContext>> commandTable()
 {
     static const CommandRow<CommandContext> table[] {
         { "fileBusy", withParameters(&fileBusy) },
+        { "terminateProcessNamed", withParameters(&terminateProcessNamed) },
+        { "SendAppleEvent", withParameters(&sendAppleEvent) },
         { "SendAppleEventToSystemProcess", withParameters(&SendAppleEventToSystemProcess) },
         { "sleepSystem", withParameters(&sleepSystem) },
         { "shutdownSystem", withParameters(&shutdownSystem) },
         { "allowSystemSleep", withParameters(&allowSystemSleep) },
         { "preventSystemSleep", withParameters(&preventSystemSleep) },
+        { "detectVLCAvailable", withParameters(&detectVLCAvailable) },
+        { "launchVLCPreview", withParameters(&launchVLCPreview) },
+        { "makeFrontProcessNamed", withParameters(&makeFrontProcessNamed) },
         { "version", withParameters(&version) },
         { "restartIfUpdated", withParameters(&restartIfUpdated) },
         { "restart", withParameters(&restart) },

@@ -18,7 +18,10 @@ int main()
     auto openFileHolders = platform::makeOpenFileHolders();
     auto fileManager = platform::makeFileManager();
     auto power = platform::makePowerServices("Ferrowind Helper");
-    OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *power.assertions, *power.systemEvents };
+    auto applicationControl = platform::makeApplicationControl();
+    const auto mediaPlayer = platform::defaultMediaPlayer();
+    OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *power.assertions, *power.systemEvents,
+        *applicationControl, *launcher, *sleeper, mediaPlayer };
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations };
 
     if (alreadyLaunched(helperPlatform))

@@ -13,11 +13,16 @@
 template<typename Functions>
 concept NonSandboxableFunctionsProtocol = requires(OperationsPlatform& platform, const std::string& text, std::uint32_t eventID) {
     { Functions::helperVersion() } -> std::same_as<std::string>;
+    { Functions::terminateProcessNamed(platform, text) } -> std::same_as<bool>;
+    { Functions::SendAppleEvent(platform, eventID, text) } -> std::same_as<bool>;
     { Functions::SendAppleEventToSystemProcess(platform, eventID) } -> std::same_as<std::int32_t>;
     { Functions::sleepSystem(platform) } -> std::same_as<bool>;
     { Functions::shutdownSystem(platform) } -> std::same_as<bool>;
     { Functions::allowSystemSleep(platform) } -> std::same_as<bool>;
     { Functions::preventSystemSleep(platform) } -> std::same_as<bool>;
+    { Functions::detectVLCAvailable(platform) } -> std::same_as<bool>;
+    { Functions::launchVLCPreview(platform, text) } -> std::same_as<bool>;
+    { Functions::makeFrontProcessNamed(platform, text) } -> std::same_as<bool>;
     { Functions::compareVersion(text, text) } -> std::same_as<std::int32_t>;
     { Functions::fileBusy(platform, text) } -> std::same_as<bool>;
 };
@@ -29,6 +34,16 @@ public:
     // Never answers: the version is the command service's to give. Throws a
     // NamedException "Illegal call on class".
     [[noreturn]] static std::string helperVersion();
+
+    // Applications are named by their display name, exactly and with case.
+
+    // Asks the first running application of that name to quit; false when
+    // none runs.
+    static bool terminateProcessNamed(OperationsPlatform& platform, const std::string& name);
+
+    // Sends the core event `eventID` to every running application of that
+    // name. True when one runs, whether or not the event could be sent.
+    static bool SendAppleEvent(OperationsPlatform& platform, std::uint32_t eventID, const std::string& name);
 
     // The idle-sleep assertion the helper holds, kNoAssertion when none. It
     // lives as long as the process; only allowSystemSleep gives it back.
@@ -45,6 +60,18 @@ public:
     static bool allowSystemSleep(OperationsPlatform& platform);
     // True when an assertion is held afterwards; at most one is ever held.
     static bool preventSystemSleep(OperationsPlatform& platform);
+
+    // Whether the media player's program is in its place.
+    static bool detectVLCAvailable(OperationsPlatform& platform);
+
+    // Starts a new media player on `path` and brings it forward once it
+    // shows up. False, at once, when the player cannot be started.
+    static bool launchVLCPreview(OperationsPlatform& platform, const std::string& path);
+
+    // Activates every running application of that name with all its
+    // windows, waiting for one to appear for up to 10 attempts half a second
+    // apart. False when none appeared.
+    static bool makeFrontProcessNamed(OperationsPlatform& platform, const std::string& name);
 
     // Dotted versions component by component, each by its leading decimal
     // value: -1, 0 or 1 as `first` is older, the same, or newer. When one

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "platform/application_control.h"
 #include "platform/file_manager.h"
+#include "platform/media_player.h"
 #include "platform/open_file_holders.h"
 #include "platform/power_assertions.h"
+#include "platform/process_launcher.h"
 #include "platform/running_applications.h"
+#include "platform/sleeper.h"
 #include "platform/system_events.h"
 
 // The platform services the privileged operations reach. The operations keep
@@ -15,4 +19,8 @@ struct OperationsPlatform {
     platform::FileManager& fileManager;
     platform::PowerAssertions& powerAssertions;
     platform::SystemEvents& systemEvents;
+    platform::ApplicationControl& applicationControl;
+    platform::ProcessLauncher& launcher;
+    platform::Sleeper& sleeper;
+    const platform::MediaPlayer& mediaPlayer;
 };

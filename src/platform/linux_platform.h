@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/application_control.h"
 #include "platform/file_manager.h"
 #include "platform/main_run_loop.h"
 #include "platform/open_file_holders.h"
@@ -25,6 +26,7 @@ std::unique_ptr<MainRunLoop> makeMainRunLoop();
 std::unique_ptr<Sleeper> makeSleeper();
 std::unique_ptr<OpenFileHolders> makeOpenFileHolders();
 std::unique_ptr<FileManager> makeFileManager();
+std::unique_ptr<ApplicationControl> makeApplicationControl();
 
 // Idle-sleep assertions and system events share what is held, so our own
 // assertion can be kept out of the way of a sleep request. applicationName:

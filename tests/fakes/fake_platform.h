@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fakes/fake_application_control.h"
 #include "fakes/fake_power.h"
 #include "helper/helper_platform.h"
 
@@ -58,8 +59,14 @@ public:
     {
         std::lock_guard lock(m_mutex);
         m_launched.push_back({ program, arguments });
-        return true;
+        return !launchFails;
     }
+    std::vector<std::pair<std::string, std::vector<std::string>>> launched() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_launched;
+    }
+    bool launchFails { false };
     bool openBundle(const std::string& bundlePath) override
     {
         std::lock_guard lock(m_mutex);
@@ -124,9 +131,15 @@ class FakeSleeper final : public platform::Sleeper {
 public:
     void sleepFor(std::chrono::milliseconds duration) override
     {
-        std::lock_guard lock(m_mutex);
-        m_sleeps.push_back(duration);
+        {
+            std::lock_guard lock(m_mutex);
+            m_sleeps.push_back(duration);
+        }
+        if (whileAsleep)
+            whileAsleep();
     }
+    // What the world does while the caller sleeps.
+    std::function<void()> whileAsleep;
     std::vector<std::chrono::milliseconds> sleeps() const
     {
         std::lock_guard lock(m_mutex);
@@ -184,8 +197,11 @@ struct FakePlatform {
     FakeFileManager fileManager;
     FakePowerAssertions powerAssertions;
     FakeSystemEvents systemEvents;
+    FakeApplicationControl applicationControl;
+    platform::MediaPlayer mediaPlayer { "/fake/bin/vlc", { "--avi-index=2" }, "vlc" };
     HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
-        { applications, openFileHolders, fileManager, powerAssertions, systemEvents } };
+        { applications, openFileHolders, fileManager, powerAssertions, systemEvents, applicationControl, launcher, sleeper,
+            mediaPlayer } };
 
     static platform::Bundle fakeBundle(std::string path)
     {

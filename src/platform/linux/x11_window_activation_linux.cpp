@@ -1,0 +1,219 @@
+#include "platform/linux/x11_window_activation.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace platform::x11 {
+
+namespace {
+
+template<typename Reply>
+using ReplyPointer = std::unique_ptr<Reply, decltype(&std::free)>;
+
+template<typename Reply>
+ReplyPointer<Reply> owned(Reply* reply)
+{
+    return ReplyPointer<Reply>(reply, &std::free);
+}
+
+// One connection per request: the helper outlives desktop sessions, and a
+// display that went away must not leave a dead connection behind.
+class Display {
+public:
+    Display()
+        : m_connection(xcb_connect(nullptr, &m_screen))
+    {
+        if (xcb_connection_has_error(m_connection))
+            return;
+        xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(m_connection, &m_ewmh);
+        m_ready = cookies && xcb_ewmh_init_atoms_replies(&m_ewmh, cookies, nullptr);
+    }
+
+    ~Display()
+    {
+        if (m_ready)
+            xcb_ewmh_connection_wipe(&m_ewmh);
+        xcb_disconnect(m_connection);
+    }
+
+    Display(const Display&) = delete;
+    Display& operator=(const Display&) = delete;
+
+    bool ready() const { return m_ready && m_screen >= 0 && m_screen < m_ewmh.nb_screens; }
+    xcb_connection_t* connection() const { return m_connection; }
+    xcb_ewmh_connection_t* ewmh() { return &m_ewmh; }
+    int screen() const { return m_screen; }
+    xcb_window_t root() const { return m_ewmh.screens[m_screen]->root; }
+
+private:
+    int m_screen { 0 };
+    xcb_connection_t* m_connection;
+    xcb_ewmh_connection_t m_ewmh {};
+    bool m_ready { false };
+};
+
+// A window manager that honours EWMH names a check window on the root, and
+// the check window names itself; a manager that died leaves the root's
+// property pointing at a window that is gone or no longer names itself.
+bool windowManagerRuns(Display& display)
+{
+    xcb_window_t check = XCB_NONE;
+    if (!xcb_ewmh_get_supporting_wm_check_reply(display.ewmh(),
+            xcb_ewmh_get_supporting_wm_check(display.ewmh(), display.root()), &check, nullptr))
+        return false;
+    xcb_window_t self = XCB_NONE;
+    return xcb_ewmh_get_supporting_wm_check_reply(display.ewmh(),
+               xcb_ewmh_get_supporting_wm_check(display.ewmh(), check), &self, nullptr)
+        && self == check;
+}
+
+// Under a window manager the windows it manages are the top-level ones (the
+// root's children are its frames); without one they are the root's children.
+std::vector<xcb_window_t> topLevelWindows(Display& display, bool managed)
+{
+    std::vector<xcb_window_t> windows;
+    if (managed) {
+        xcb_ewmh_get_windows_reply_t clients;
+        if (xcb_ewmh_get_client_list_reply(display.ewmh(), xcb_ewmh_get_client_list(display.ewmh(), display.screen()),
+                &clients, nullptr)) {
+            windows.assign(clients.windows, clients.windows + clients.windows_len);
+            xcb_ewmh_get_windows_reply_wipe(&clients);
+        }
+        return windows;
+    }
+    auto tree = owned(xcb_query_tree_reply(display.connection(), xcb_query_tree(display.connection(), display.root()), nullptr));
+    if (tree) {
+        const xcb_window_t* children = xcb_query_tree_children(tree.get());
+        windows.assign(children, children + xcb_query_tree_children_length(tree.get()));
+    }
+    return windows;
+}
+
+std::vector<xcb_window_t> windowsOwnedBy(Display& display, const std::vector<xcb_window_t>& windows, ProcessID process)
+{
+    // All questions go out before the first answer is awaited: one round
+    // trip for the whole list rather than one per window.
+    std::vector<xcb_get_property_cookie_t> cookies;
+    cookies.reserve(windows.size());
+    for (const xcb_window_t window : windows)
+        cookies.push_back(xcb_ewmh_get_wm_pid(display.ewmh(), window));
+    std::vector<xcb_window_t> owned;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        std::uint32_t pid = 0;
+        if (xcb_ewmh_get_wm_pid_reply(display.ewmh(), cookies[i], &pid, nullptr) && pid == static_cast<std::uint32_t>(process))
+            owned.push_back(windows[i]);
+    }
+    return owned;
+}
+
+void raise(Display& display, xcb_window_t window)
+{
+    const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+    xcb_configure_window(display.connection(), window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+}
+
+// Only a window on screen can take the focus, and override-redirect windows
+// (menus, tooltips) are not the application's windows to the user.
+bool canTakeFocus(Display& display, xcb_window_t window)
+{
+    auto attributes = owned(xcb_get_window_attributes_reply(display.connection(),
+        xcb_get_window_attributes(display.connection(), window), nullptr));
+    return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE && !attributes->override_redirect;
+}
+
+// The window manager decides what becomes active; we say the request comes
+// on the user's behalf, as a pager's would, since the user asked for it.
+void askWindowManagerToActivate(Display& display, xcb_window_t window)
+{
+    xcb_ewmh_request_change_active_window(display.ewmh(), display.screen(), window,
+        XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME, XCB_NONE);
+    raise(display, window);
+}
+
+// With nobody managing windows, raising and focusing is all activation is.
+void activateUnmanaged(Display& display, xcb_window_t window)
+{
+    if (!canTakeFocus(display, window))
+        return;
+    raise(display, window);
+    xcb_set_input_focus(display.connection(), XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+}
+
+// The requests are unchecked; a window that vanished meanwhile only earns an
+// error event nobody reads. The round trip makes sure the server has taken
+// them before the connection closes.
+void waitUntilProcessed(Display& display)
+{
+    owned(xcb_get_input_focus_reply(display.connection(), xcb_get_input_focus(display.connection()), nullptr));
+}
+
+// False when the process shows no window yet.
+bool activateShownWindows(Display& display, ProcessID process)
+{
+    const bool managed = windowManagerRuns(display);
+    const auto windows = windowsOwnedBy(display, topLevelWindows(display, managed), process);
+    for (const xcb_window_t window : windows)
+        managed ? askWindowManagerToActivate(display, window) : activateUnmanaged(display, window);
+    if (windows.empty())
+        return false;
+    waitUntilProcessed(display);
+    return true;
+}
+
+constexpr auto kWaitForFirstWindow = std::chrono::seconds(10);
+constexpr auto kLookAgainAfter = std::chrono::milliseconds(100);
+
+bool hasEnded(ProcessID process) { return kill(process, 0) != 0 && errno == ESRCH; }
+
+// A program that was just started is listed as running well before it maps
+// its first window; activating it then would be lost. Its windows are
+// activated once they show, as an application still launching is activated
+// once it has launched. Bounded, so that a program that never shows a window
+// costs no more than one idle look now and then for a while.
+void activateOnceShown(ProcessID process)
+{
+    Display display;
+    if (!display.ready())
+        return;
+    const auto deadline = std::chrono::steady_clock::now() + kWaitForFirstWindow;
+    while (std::chrono::steady_clock::now() < deadline && !hasEnded(process)) {
+        std::this_thread::sleep_for(kLookAgainAfter);
+        if (activateShownWindows(display, process))
+            return;
+    }
+}
+
+// The caller does not wait for windows to show: it serves every client from
+// one thread.
+void activateInBackgroundOnceShown(ProcessID process)
+{
+    try {
+        std::thread(activateOnceShown, process).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the request goes the way of a refused one.
+    }
+}
+
+} // namespace
+
+void activateWindowsOfProcess(ProcessID process)
+{
+    Display display;
+    if (!display.ready())
+        return;
+    if (!activateShownWindows(display, process))
+        activateInBackgroundOnceShown(process);
+}
+
+} // namespace platform::x11

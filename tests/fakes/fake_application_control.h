@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/application_control.h"
+
+#include <cstdint>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+// Records every request in order; the events "quit", "oapp" and "rapp" are
+// the ones it can build, as on the desktop.
+class FakeApplicationControl final : public platform::ApplicationControl {
+public:
+    enum class Request { Terminate, Activate, CoreEvent };
+    struct Record {
+        Request request;
+        platform::ProcessID process;
+        std::uint32_t eventID { 0 };
+        bool operator==(const Record&) const = default;
+    };
+
+    void terminate(platform::ProcessID process) override { record({ Request::Terminate, process }); }
+    void activateWithAllWindows(platform::ProcessID process) override { record({ Request::Activate, process }); }
+    CoreEvent sendCoreEvent(std::uint32_t eventID, platform::ProcessID process) override
+    {
+        const bool buildable = eventID == 0x71756974 || eventID == 0x6f617070 || eventID == 0x72617070;
+        if (!buildable)
+            return CoreEvent::CannotBeBuilt;
+        record({ Request::CoreEvent, process, eventID });
+        return CoreEvent::Sent;
+    }
+
+    std::vector<Record> records() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_records;
+    }
+
+private:
+    void record(Record entry)
+    {
+        std::lock_guard lock(m_mutex);
+        m_records.push_back(entry);
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<Record> m_records;
+};

@@ -1,0 +1,253 @@
+// Application control and the media player rows against the real helper,
+// with real processes under chosen names and a virtual display.
+#include "integration/helper_harness.h"
+#include "support/xvfb.h"
+#include "unit/platform/platform_test_support.h"
+
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
+
+namespace {
+
+using namespace harness;
+using platform::testing::ChildProcess;
+using platform::testing::TemporaryDirectory;
+using platform::testing::eventually;
+
+constexpr int kPort = 9483;
+
+bool endedBySignal(std::optional<int> status, int signal)
+{
+    return status && WIFSIGNALED(*status) && WTERMSIG(*status) == signal;
+}
+
+class ApplicationRows : public testing::Test {
+protected:
+    // Starts the helper; a test that needs a display sets DISPLAY before.
+    Client connected()
+    {
+        m_helper.emplace(m_bundle);
+        auto client = Client::connectTo(kPort);
+        EXPECT_TRUE(client) << "the helper did not start listening";
+        client->readLine();
+        return std::move(*client);
+    }
+
+    // A running application whose display name is `name`: the stand-in,
+    // saved under that file name.
+    std::unique_ptr<ChildProcess> startApplication(const std::string& name)
+    {
+        const auto executable = m_folder.path() / name;
+        if (!std::filesystem::exists(executable))
+            std::filesystem::copy_file(STAND_IN_APPLICATION, executable);
+        return std::make_unique<ChildProcess>(executable.string(), std::vector<std::string> {});
+    }
+
+    // The reply to one command line.
+    std::string ask(Client& client, const std::string& line, Clock::duration limit = 5s)
+    {
+        client.send(line + "\n");
+        return client.readLine(limit).value_or("<no reply>");
+    }
+
+    TemporaryDirectory m_folder;
+    HelperBundleCopy m_bundle;
+    std::optional<HelperProcess> m_helper;
+};
+
+TEST_F(ApplicationRows, QuitEventReachesEveryApplicationOfTheName)
+{
+    auto first = startApplication("Shared App");
+    auto second = startApplication("Shared App");
+    auto otherCase = startApplication("shared app");
+    auto client = connected();
+
+    EXPECT_EQ(ask(client, "SendAppleEvent 1903520116,\"Shared App\""), "1");
+    EXPECT_TRUE(endedBySignal(first->reapWithin(5s), SIGTERM));
+    EXPECT_TRUE(endedBySignal(second->reapWithin(5s), SIGTERM));
+    EXPECT_FALSE(otherCase->reapWithin(100ms));
+
+    EXPECT_EQ(ask(client, "SendAppleEvent 1903520116,\"Shared App\""), "0");
+    // An event with no counterpart here still finds the application.
+    EXPECT_EQ(ask(client, "SendAppleEvent 1936483696,\"shared app\""), "1");
+    EXPECT_FALSE(otherCase->reapWithin(100ms));
+}
+
+TEST_F(ApplicationRows, TerminateEndsOnlyTheFirstApplicationOfTheName)
+{
+    auto first = startApplication("Shared App");
+    auto second = startApplication("Shared App");
+    ASSERT_LT(first->pid(), second->pid()) << "the list runs in process order";
+    auto client = connected();
+
+    EXPECT_EQ(ask(client, "terminateProcessNamed \"shared app\""), "0");
+    EXPECT_EQ(ask(client, "terminateProcessNamed \"Shared App\""), "1");
+    EXPECT_TRUE(endedBySignal(first->reapWithin(5s), SIGTERM));
+    EXPECT_FALSE(second->reapWithin(200ms));
+    EXPECT_EQ(ask(client, "terminateProcessNamed 7"), "0");
+    EXPECT_FALSE(second->reapWithin(100ms));
+}
+
+class ApplicationRowsOnDisplay : public ApplicationRows {
+protected:
+    void SetUp() override
+    {
+        if (!m_display.name())
+            GTEST_FAIL() << "Xvfb could not start";
+        setenv("DISPLAY", m_display.name()->c_str(), 1);
+    }
+    void TearDown() override { unsetenv("DISPLAY"); }
+
+    xcb_window_t focus() const
+    {
+        xcb_connection_t* connection = xcb_connect(m_display.name()->c_str(), nullptr);
+        auto* reply = xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+        const xcb_window_t window = reply ? reply->focus : XCB_NONE;
+        std::free(reply);
+        xcb_disconnect(connection);
+        return window;
+    }
+
+    // The owner named by a window's _NET_WM_PID, if it has one.
+    std::optional<pid_t> ownerOfFocus() const
+    {
+        xcb_connection_t* connection = xcb_connect(m_display.name()->c_str(), nullptr);
+        const char name[] = "_NET_WM_PID";
+        auto* atom = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
+        std::optional<pid_t> owner;
+        if (atom && atom->atom != XCB_NONE) {
+            auto* property = xcb_get_property_reply(connection,
+                xcb_get_property(connection, 0, focus(), atom->atom, XCB_ATOM_CARDINAL, 0, 1), nullptr);
+            if (property && xcb_get_property_value_length(property) == 4)
+                owner = static_cast<pid_t>(*static_cast<std::uint32_t*>(xcb_get_property_value(property)));
+            std::free(property);
+        }
+        std::free(atom);
+        xcb_disconnect(connection);
+        return owner;
+    }
+
+    testing_support::VirtualDisplay m_display;
+};
+
+TEST_F(ApplicationRowsOnDisplay, MakeFrontActivatesAnApplicationThatStartsTwoSecondsLater)
+{
+    auto other = startApplication("Other App");
+    auto client = connected();
+    client.send("makeFrontProcessNamed \"Late App\"\n");
+    std::this_thread::sleep_for(2s);
+    auto late = startApplication("Late App");
+
+    EXPECT_EQ(client.readLine(5s), "1");
+    EXPECT_TRUE(eventually([&] { return ownerOfFocus() == late->pid(); }, 3s));
+
+    EXPECT_EQ(ask(client, "makeFrontProcessNamed \"Other App\""), "1");
+    EXPECT_TRUE(eventually([&] { return ownerOfFocus() == other->pid(); }, 3s));
+}
+
+// The player is looked for at its fixed place only. These tests put a
+// stand-in there, in a mount namespace of their own, so that nothing outside
+// this test process and its children sees it.
+class MediaPlayerRows : public ApplicationRows {
+protected:
+    static constexpr const char* kPlayerFolder = "/usr/bin";
+    static constexpr const char* kPlayer = "/usr/bin/vlc";
+
+    void SetUp() override
+    {
+        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            GTEST_SKIP() << "needs a mount namespace of its own";
+        const auto layer = m_folder.path() / "layer";
+        std::filesystem::create_directories(layer);
+        if (mount("tmpfs", layer.c_str(), "tmpfs", 0, nullptr) != 0)
+            GTEST_SKIP() << "cannot mount a tmpfs";
+        std::filesystem::create_directories(layer / "upper");
+        std::filesystem::create_directories(layer / "work");
+        const std::string options = "lowerdir=" + std::string(kPlayerFolder) + ",upperdir=" + (layer / "upper").string()
+            + ",workdir=" + (layer / "work").string();
+        if (mount("overlay", kPlayerFolder, "overlay", 0, options.c_str()) != 0)
+            GTEST_SKIP() << "cannot lay a writable layer over " << kPlayerFolder;
+        // Whatever a real installation put there is hidden by the stand-in.
+        std::filesystem::remove_all(kPlayer);
+    }
+
+    void TearDown() override
+    {
+        for (const pid_t player : players())
+            kill(player, SIGKILL);
+        umount2(kPlayerFolder, MNT_DETACH);
+        umount2((m_folder.path() / "layer").c_str(), MNT_DETACH);
+    }
+
+    void installStandIn() { std::filesystem::copy_file(STAND_IN_APPLICATION, kPlayer); }
+
+    // The players started so far and the arguments each was given.
+    std::map<pid_t, std::vector<std::string>> launches() const
+    {
+        std::map<pid_t, std::vector<std::string>> found;
+        for (auto const& entry : std::filesystem::directory_iterator(kPlayerFolder)) {
+            const auto name = entry.path().filename().string();
+            if (!name.starts_with("arguments.") || name.ends_with(".partial"))
+                continue;
+            const auto text = platform::testing::readTextFile(entry.path());
+            std::vector<std::string> arguments;
+            for (std::size_t start = 0, end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
+                arguments.push_back(text.substr(start, end - start));
+            found[std::stoi(name.substr(std::strlen("arguments.")))] = arguments;
+        }
+        return found;
+    }
+
+    std::vector<pid_t> players() const
+    {
+        std::vector<pid_t> pids;
+        for (auto const& [pid, arguments] : launches())
+            pids.push_back(pid);
+        return pids;
+    }
+
+    std::vector<std::string> awaitLaunch(std::size_t count)
+    {
+        eventually([&] { return launches().size() >= count; }, 5s);
+        const auto found = launches();
+        return found.size() == count ? std::prev(found.end())->second : std::vector<std::string> {};
+    }
+};
+
+TEST_F(MediaPlayerRows, NoPlayerAnswersZeroAtOnceAndKeepsServing)
+{
+    auto client = connected();
+    EXPECT_EQ(ask(client, "detectVLCAvailable"), "0");
+    const auto asked = Clock::now();
+    EXPECT_EQ(ask(client, "launchVLCPreview \"/tmp/movie.avi\""), "0");
+    EXPECT_LT(Clock::now() - asked, 1s);
+
+    std::filesystem::create_directory(kPlayer);
+    EXPECT_EQ(ask(client, "detectVLCAvailable"), "0");
+    EXPECT_EQ(ask(client, "launchVLCPreview \"/tmp/movie.avi\""), "0");
+    EXPECT_EQ(ask(client, "version"), "\"" + m_bundle.shortVersion() + "\"");
+}
+
+TEST_F(MediaPlayerRows, StartsAPlayerPerRequestWithTheFileAsOneArgument)
+{
+    installStandIn();
+    auto client = connected();
+    EXPECT_EQ(ask(client, "detectVLCAvailable"), "1");
+
+    EXPECT_EQ(ask(client, "launchVLCPreview \"/tmp/My  Movie (1).avi\"", 8s), "1");
+    EXPECT_EQ(awaitLaunch(1), (std::vector<std::string> { "--avi-index=2", "/tmp/My  Movie (1).avi" }));
+
+    EXPECT_EQ(ask(client, "launchVLCPreview \"-x\"", 8s), "1");
+    EXPECT_EQ(awaitLaunch(2), (std::vector<std::string> { "--avi-index=2", "./-x" }));
+
+    EXPECT_EQ(ask(client, "launchVLCPreview 3"), "0");
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(launches().size(), 2u);
+}
+
+} // namespace
