@@ -17,7 +17,9 @@ int main()
     auto sleeper = platform::makeSleeper();
     auto openFileHolders = platform::makeOpenFileHolders();
     auto fileManager = platform::makeFileManager();
-    OperationsPlatform operations { *applications, *openFileHolders, *fileManager };
+    auto volumeURLs = platform::makeVolumeURLs();
+    auto volumeMounter = platform::makeServerVolumeMounter();
+    OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *volumeURLs, *volumeMounter };
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations };
 
     if (alreadyLaunched(helperPlatform))

@@ -3,6 +3,8 @@
 #include "platform/file_manager.h"
 #include "platform/open_file_holders.h"
 #include "platform/running_applications.h"
+#include "platform/server_volume_mounter.h"
+#include "platform/volume_urls.h"
 
 // The platform services the privileged operations reach. The operations keep
 // no state of their own beyond what their contract names; everything they
@@ -11,4 +13,6 @@ struct OperationsPlatform {
     platform::RunningApplications& applications;
     platform::OpenFileHolders& openFileHolders;
     platform::FileManager& fileManager;
+    platform::VolumeURLs& volumeURLs;
+    platform::ServerVolumeMounter& volumeMounter;
 };

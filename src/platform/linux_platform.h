@@ -5,9 +5,11 @@
 #include "platform/open_file_holders.h"
 #include "platform/process_launcher.h"
 #include "platform/running_applications.h"
+#include "platform/server_volume_mounter.h"
 #include "platform/sleeper.h"
 #include "platform/system_log.h"
 #include "platform/user_account.h"
+#include "platform/volume_urls.h"
 
 #include <memory>
 #include <string>
@@ -23,5 +25,7 @@ std::unique_ptr<MainRunLoop> makeMainRunLoop();
 std::unique_ptr<Sleeper> makeSleeper();
 std::unique_ptr<OpenFileHolders> makeOpenFileHolders();
 std::unique_ptr<FileManager> makeFileManager();
+std::unique_ptr<VolumeURLs> makeVolumeURLs();
+std::unique_ptr<ServerVolumeMounter> makeServerVolumeMounter();
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fakes/fake_volumes.h"
 #include "helper/helper_platform.h"
 
 #include <chrono>
@@ -181,8 +182,10 @@ struct FakePlatform {
     FakeSleeper sleeper;
     FakeOpenFileHolders openFileHolders;
     FakeFileManager fileManager;
+    FakeVolumeURLs volumeURLs;
+    FakeServerVolumeMounter volumeMounter;
     HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
-        { applications, openFileHolders, fileManager } };
+        { applications, openFileHolders, fileManager, volumeURLs, volumeMounter } };
 
     static platform::Bundle fakeBundle(std::string path)
     {
