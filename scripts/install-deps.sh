@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core
   iproute2 util-linux netcat-openbsd
   desktop-file-utils
+  gvfs-daemons gvfs-backends gvfs-fuse dbus-daemon python3-pyftpdlib
 )
 
 missing=()
