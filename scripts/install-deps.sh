@@ -13,6 +13,7 @@ packages=(
   desktop-file-utils
   dbus-daemon python3-dbusmock
   libxcb1-dev libxcb-ewmh-dev xvfb
+  gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib
 )
 
 missing=()

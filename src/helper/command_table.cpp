@@ -82,6 +82,28 @@ CommandResult makeFrontProcessNamed(CommandContext& context, Parameter name)
     return truthValue(text && NonSandboxableFunctions::makeFrontProcessNamed(context.platform.operations, *text));
 }
 
+CommandResult textOrNothing(std::optional<std::string> text)
+{
+    if (text)
+        return std::move(*text);
+    return std::monostate {};
+}
+
+// A path or URL given as an integer names nothing: the answer is nothing,
+// and the system is not asked.
+CommandResult getVolumeMountURL(CommandContext& context, Parameter path)
+{
+    auto const* text = textOf(path);
+    return text ? textOrNothing(NonSandboxableFunctions::getVolumeMountURL(context.platform.operations, *text)) : std::monostate {};
+}
+
+CommandResult mountVolumeWithMountURL(CommandContext& context, Parameter mountURL)
+{
+    auto const* text = textOf(mountURL);
+    return text ? textOrNothing(NonSandboxableFunctions::mountVolumeWithMountURL(context.platform.operations, *text))
+                : std::monostate {};
+}
+
 constexpr std::string_view kShortVersionKey = "CFBundleShortVersionString";
 
 CommandResult version(CommandContext& context)
@@ -123,6 +145,7 @@ std::span<const CommandRow<CommandContext>> commandTable()
 {
     static const CommandRow<CommandContext> table[] {
         { "fileBusy", withParameters(&fileBusy) },
+        { "getVolumeMountURL", withParameters(&getVolumeMountURL) },
         { "terminateProcessNamed", withParameters(&terminateProcessNamed) },
         { "SendAppleEvent", withParameters(&sendAppleEvent) },
         { "SendAppleEventToSystemProcess", withParameters(&SendAppleEventToSystemProcess) },
@@ -133,6 +156,7 @@ std::span<const CommandRow<CommandContext>> commandTable()
         { "detectVLCAvailable", withParameters(&detectVLCAvailable) },
         { "launchVLCPreview", withParameters(&launchVLCPreview) },
         { "makeFrontProcessNamed", withParameters(&makeFrontProcessNamed) },
+        { "mountVolumeWithMountURL", withParameters(&mountVolumeWithMountURL) },
         { "version", withParameters(&version) },
         { "restartIfUpdated", withParameters(&restartIfUpdated) },
         { "restart", withParameters(&restart) },

@@ -20,8 +20,10 @@ int main()
     auto power = platform::makePowerServices("Ferrowind Helper");
     auto applicationControl = platform::makeApplicationControl();
     const auto mediaPlayer = platform::defaultMediaPlayer();
+    auto volumeURLs = platform::makeVolumeURLs();
+    auto volumeMounter = platform::makeServerVolumeMounter();
     OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *power.assertions, *power.systemEvents,
-        *applicationControl, *launcher, *sleeper, mediaPlayer };
+        *applicationControl, *launcher, *sleeper, mediaPlayer, *volumeURLs, *volumeMounter };
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations };
 
     if (alreadyLaunched(helperPlatform))

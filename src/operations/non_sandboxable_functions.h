@@ -4,6 +4,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // The privileged operations the sandboxed application cannot perform itself,
@@ -13,6 +14,7 @@
 template<typename Functions>
 concept NonSandboxableFunctionsProtocol = requires(OperationsPlatform& platform, const std::string& text, std::uint32_t eventID) {
     { Functions::helperVersion() } -> std::same_as<std::string>;
+    { Functions::getVolumeMountURL(platform, text) } -> std::same_as<std::optional<std::string>>;
     { Functions::terminateProcessNamed(platform, text) } -> std::same_as<bool>;
     { Functions::SendAppleEvent(platform, eventID, text) } -> std::same_as<bool>;
     { Functions::SendAppleEventToSystemProcess(platform, eventID) } -> std::same_as<std::int32_t>;
@@ -23,6 +25,7 @@ concept NonSandboxableFunctionsProtocol = requires(OperationsPlatform& platform,
     { Functions::detectVLCAvailable(platform) } -> std::same_as<bool>;
     { Functions::launchVLCPreview(platform, text) } -> std::same_as<bool>;
     { Functions::makeFrontProcessNamed(platform, text) } -> std::same_as<bool>;
+    { Functions::mountVolumeWithMountURL(platform, text) } -> std::same_as<std::optional<std::string>>;
     { Functions::compareVersion(text, text) } -> std::same_as<std::int32_t>;
     { Functions::fileBusy(platform, text) } -> std::same_as<bool>;
 };
@@ -34,6 +37,11 @@ public:
     // Never answers: the version is the command service's to give. Throws a
     // NamedException "Illegal call on class".
     [[noreturn]] static std::string helperVersion();
+
+    // The URL of the server volume that holds `path`. Nothing for a path
+    // that names no existing item, and for a local volume: only a server
+    // volume has a URL worth handing out.
+    static std::optional<std::string> getVolumeMountURL(OperationsPlatform& platform, const std::string& path);
 
     // Applications are named by their display name, exactly and with case.
 
@@ -72,6 +80,12 @@ public:
     // windows, waiting for one to appear for up to 10 attempts half a second
     // apart. False when none appeared.
     static bool makeFrontProcessNamed(OperationsPlatform& platform, const std::string& name);
+
+    // Mounts the server volume `mountURL` names, without asking for
+    // credentials, and answers the path of its root folder; a volume already
+    // mounted answers where it is. Nothing when the URL is empty, or the
+    // volume cannot be mounted.
+    static std::optional<std::string> mountVolumeWithMountURL(OperationsPlatform& platform, const std::string& mountURL);
 
     // Dotted versions component by component, each by its leading decimal
     // value: -1, 0 or 1 as `first` is older, the same, or newer. When one

@@ -7,8 +7,10 @@
 #include "platform/power_assertions.h"
 #include "platform/process_launcher.h"
 #include "platform/running_applications.h"
+#include "platform/server_volume_mounter.h"
 #include "platform/sleeper.h"
 #include "platform/system_events.h"
+#include "platform/volume_urls.h"
 
 // The platform services the privileged operations reach. The operations keep
 // no state of their own beyond what their contract names; everything they
@@ -23,4 +25,6 @@ struct OperationsPlatform {
     platform::ProcessLauncher& launcher;
     platform::Sleeper& sleeper;
     const platform::MediaPlayer& mediaPlayer;
+    platform::VolumeURLs& volumeURLs;
+    platform::ServerVolumeMounter& volumeMounter;
 };

@@ -7,10 +7,12 @@
 #include "platform/power_assertions.h"
 #include "platform/process_launcher.h"
 #include "platform/running_applications.h"
+#include "platform/server_volume_mounter.h"
 #include "platform/sleeper.h"
 #include "platform/system_events.h"
 #include "platform/system_log.h"
 #include "platform/user_account.h"
+#include "platform/volume_urls.h"
 
 #include <memory>
 #include <string>
@@ -36,5 +38,7 @@ struct PowerServices {
     std::unique_ptr<SystemEvents> systemEvents;
 };
 PowerServices makePowerServices(const std::string& applicationName);
+std::unique_ptr<VolumeURLs> makeVolumeURLs();
+std::unique_ptr<ServerVolumeMounter> makeServerVolumeMounter();
 
 } // namespace platform

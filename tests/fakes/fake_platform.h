@@ -2,6 +2,7 @@
 
 #include "fakes/fake_application_control.h"
 #include "fakes/fake_power.h"
+#include "fakes/fake_volumes.h"
 #include "helper/helper_platform.h"
 
 #include <chrono>
@@ -199,9 +200,19 @@ struct FakePlatform {
     FakeSystemEvents systemEvents;
     FakeApplicationControl applicationControl;
     platform::MediaPlayer mediaPlayer { "/fake/bin/vlc", { "--avi-index=2" }, "vlc" };
+    FakeVolumeURLs volumeURLs;
+    FakeServerVolumeMounter volumeMounter;
     HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
-        { applications, openFileHolders, fileManager, powerAssertions, systemEvents, applicationControl, launcher, sleeper,
-            mediaPlayer } };
+        withFileServices(applications, openFileHolders, fileManager) };
+
+    // The fakes, except for the services the file-busy check uses: tests that
+    // run that check on the real system put the real ones in.
+    OperationsPlatform withFileServices(platform::RunningApplications& runningApplications,
+        platform::OpenFileHolders& holders, platform::FileManager& files)
+    {
+        return { runningApplications, holders, files, powerAssertions, systemEvents, applicationControl, launcher, sleeper,
+            mediaPlayer, volumeURLs, volumeMounter };
+    }
 
     static platform::Bundle fakeBundle(std::string path)
     {

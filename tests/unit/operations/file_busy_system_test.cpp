@@ -1,6 +1,7 @@
 // The file-busy check on the real system: real processes, named as the user
 // would see them, holding a real file.
 
+#include "fakes/fake_platform.h"
 #include "operations/non_sandboxable_functions.h"
 #include "platform/linux_platform.h"
 #include "support/held_file.h"
@@ -24,7 +25,8 @@ protected:
     std::unique_ptr<platform::RunningApplications> applications = platform::makeRunningApplications();
     std::unique_ptr<platform::OpenFileHolders> openFileHolders = platform::makeOpenFileHolders();
     std::unique_ptr<platform::FileManager> fileManager = platform::makeFileManager();
-    OperationsPlatform operations { *applications, *openFileHolders, *fileManager };
+    FakePlatform fake;
+    OperationsPlatform operations = fake.withFileServices(*applications, *openFileHolders, *fileManager);
     platform::testing::TemporaryDirectory scratch;
     std::string file = scratch / "movie.part";
     std::vector<std::unique_ptr<FileHolderProcess>> holders;

@@ -1,0 +1,140 @@
+#include "platform/linux/mount_info.h"
+
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <charconv>
+#include <sstream>
+
+namespace platform::linux_files {
+namespace {
+
+bool isOctalDigit(char c) { return c >= '0' && c <= '7'; }
+
+// The kernel writes blank, tab, line feed and backslash in names as \ooo so
+// that fields stay separated by single blanks.
+std::string unescaped(const std::string& field)
+{
+    std::string text;
+    text.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size() && isOctalDigit(field[i + 1]) && isOctalDigit(field[i + 2])
+            && isOctalDigit(field[i + 3])) {
+            int value = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
+            text.push_back(static_cast<char>(value & 0xff));
+            i += 3;
+        } else {
+            text.push_back(field[i]);
+        }
+    }
+    return text;
+}
+
+template<typename Number>
+std::optional<Number> numberFrom(std::string_view text)
+{
+    Number value {};
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<dev_t> deviceFrom(std::string_view text)
+{
+    auto colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    auto major = numberFrom<unsigned>(text.substr(0, colon));
+    auto minor = numberFrom<unsigned>(text.substr(colon + 1));
+    if (!major || !minor)
+        return std::nullopt;
+    return makedev(*major, *minor);
+}
+
+std::vector<std::string> fieldsOf(const std::string& line)
+{
+    std::vector<std::string> fields;
+    std::istringstream words(line);
+    for (std::string word; words >> word;)
+        fields.push_back(std::move(word));
+    return fields;
+}
+
+// ID parent major:minor root mount-point options [optional fields...] - type source super-options
+std::optional<MountEntry> entryFrom(const std::string& line)
+{
+    auto fields = fieldsOf(line);
+    auto separator = std::find(fields.begin() + std::min<std::size_t>(fields.size(), 6), fields.end(), "-");
+    if (fields.size() < 6 || std::distance(separator, fields.end()) < 3)
+        return std::nullopt;
+    auto mountID = numberFrom<std::uint64_t>(fields[0]);
+    auto device = deviceFrom(fields[2]);
+    if (!mountID || !device)
+        return std::nullopt;
+    return MountEntry {
+        *mountID,
+        *device,
+        unescaped(fields[3]),
+        unescaped(fields[4]),
+        unescaped(separator[1]),
+        unescaped(separator[2]),
+        std::distance(separator, fields.end()) > 3 ? unescaped(separator[3]) : std::string(),
+    };
+}
+
+// Of the mounts that pass `candidate`, the innermost that encloses the path;
+// mounts later in the table lie on top of earlier ones at the same point.
+const MountEntry* innermostEnclosing(const std::vector<MountEntry>& mounts, const std::string& path,
+    const auto& candidate)
+{
+    const MountEntry* best = nullptr;
+    for (auto const& mount : mounts) {
+        if (!candidate(mount) || !pathIsWithin(path, mount.mountPoint))
+            continue;
+        if (!best || mount.mountPoint.size() >= best->mountPoint.size())
+            best = &mount;
+    }
+    return best;
+}
+
+} // namespace
+
+std::vector<MountEntry> parseMountInfo(std::istream& input)
+{
+    std::vector<MountEntry> mounts;
+    for (std::string line; std::getline(input, line);) {
+        if (auto entry = entryFrom(line))
+            mounts.push_back(std::move(*entry));
+    }
+    return mounts;
+}
+
+bool pathIsWithin(const std::string& path, const std::string& folder)
+{
+    if (folder == "/")
+        return path.starts_with('/');
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+const MountEntry* mountHolding(const std::vector<MountEntry>& mounts, const MountedFile& file)
+{
+    if (file.mountID) {
+        auto byID = std::ranges::find(mounts, *file.mountID, &MountEntry::mountID);
+        if (byID != mounts.end())
+            return &*byID;
+    }
+    auto sameDevice = [&](const MountEntry& mount) { return mount.device == file.device; };
+    if (auto enclosing = innermostEnclosing(mounts, file.canonicalPath, sameDevice))
+        return enclosing;
+    // A device mounted only at a folder the path does not run through (the
+    // file was reached through a bind mount of a part of it): the topmost.
+    auto lastOfDevice = std::ranges::find_if(mounts.rbegin(), mounts.rend(), sameDevice);
+    if (lastOfDevice != mounts.rend())
+        return &*lastOfDevice;
+    // File systems such as btrfs give files of nested subvolumes a device
+    // number the table does not show: the path is all that is left.
+    return innermostEnclosing(mounts, file.canonicalPath, [](const MountEntry&) { return true; });
+}
+
+} // namespace platform::linux_files

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/linux/mount_info.h"
+
+#include <optional>
+#include <string>
+
+namespace platform::linux_files {
+
+// The URL of the volume `mount` shows, by its file-system type:
+//   cifs, smb3              //server/share        → smb://server/share
+//   nfs, nfs4               host:/export/path     → nfs://host/export/path
+//   fuse.sshfs              [user@]host:path      → sftp://[user@]host/path
+//   davfs (fuse for davfs2) http(s)://...         → the source as it is
+//   fuse.gvfsd-fuse         <mount point>/<spec>  → the URL GVfs gives <spec>
+//   anything else                                 → file:// URL of the mount point
+// `path` is the canonical path of a file on the mount; only GVfs, which shows
+// many volumes under one mount point, needs it. Nothing when the source is
+// not in its type's form.
+std::optional<std::string> volumeURL(const MountEntry& mount, const std::string& path);
+
+} // namespace platform::linux_files

@@ -1,0 +1,122 @@
+// Volume rows against the real helper, and volume URLs of real mounts made in
+// this test's own mount namespace.
+#include "integration/helper_harness.h"
+#include "platform/linux_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+using namespace harness;
+namespace fs = std::filesystem;
+
+constexpr int kPort = 9483;
+
+class VolumeRowsOverTheWire : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_helper.emplace(m_bundle);
+        auto client = Client::connectTo(kPort);
+        ASSERT_TRUE(client) << "the helper did not start listening";
+        client->readLine();
+        m_client = std::move(*client);
+    }
+
+    std::optional<std::string> ask(const std::string& line, Clock::duration limit = 5s)
+    {
+        m_client.send(line);
+        return m_client.readLine(limit);
+    }
+
+    HelperBundleCopy m_bundle;
+    std::optional<HelperProcess> m_helper;
+    Client m_client;
+};
+
+TEST_F(VolumeRowsOverTheWire, LocalAndMissingPathsAnswerNil)
+{
+    auto folder = m_bundle.home().string();
+    std::ofstream(folder + "/file.txt") << "x";
+    EXPECT_EQ(ask("getVolumeMountURL \"" + folder + "\"\n"), "<nil>");
+    EXPECT_EQ(ask("getVolumeMountURL \"" + folder + "/file.txt\"\n"), "<nil>");
+    EXPECT_EQ(ask("getVolumeMountURL \"" + folder + "/missing\"\n"), "<nil>");
+    EXPECT_EQ(ask("getVolumeMountURL \"\"\n"), "<nil>");
+    EXPECT_EQ(ask("getVolumeMountURL 3\n"), "<nil>");
+    // Still serving.
+    EXPECT_EQ(ask("version\n"), "\"" + m_bundle.shortVersion() + "\"");
+}
+
+TEST_F(VolumeRowsOverTheWire, UnmountableURLsAnswerNilWithinTheBound)
+{
+    // Nothing listens in this test's network namespace, and no GVfs may be
+    // there at all: either way the mount fails and the helper goes on.
+    for (auto url : { "smb://127.0.0.1/share", "file:///tmp", "not a url", "" })
+        EXPECT_EQ(ask("mountVolumeWithMountURL \"" + std::string(url) + "\"\n", 40s), "<nil>") << url;
+    EXPECT_EQ(ask("mountVolumeWithMountURL\n"), "<nil>");
+    EXPECT_EQ(ask("version\n"), "\"" + m_bundle.shortVersion() + "\"");
+}
+
+// Mounts need privileges; without them there is nothing real to look at.
+class RealLocalMounts : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/ferrowind-mounts-XXXXXX";
+        ASSERT_TRUE(mkdtemp(pattern));
+        m_root = fs::canonical(pattern);
+        // A mount namespace of our own, so the mounts below never show
+        // outside this process, however the test was started.
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+            || !mountTmpfs(m_root, "ferrowind-test"))
+            GTEST_SKIP() << "cannot mount here";
+    }
+    void TearDown() override
+    {
+        umount2(m_root.c_str(), MNT_DETACH);
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+
+    static bool mountTmpfs(const fs::path& at, const char* source)
+    {
+        fs::create_directories(at);
+        return mount(source, at.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+
+    std::optional<std::string> urlOf(const fs::path& path) const { return m_volumes->urlOfVolumeHolding(path.string()); }
+
+    fs::path m_root;
+    std::unique_ptr<platform::VolumeURLs> m_volumes = platform::makeVolumeURLs();
+};
+
+TEST_F(RealLocalMounts, PathsFindTheMountThatHoldsThem)
+{
+    auto outer = m_root / "my disk";
+    auto inner = outer / "inner ü";
+    ASSERT_TRUE(mountTmpfs(outer, "outer"));
+    ASSERT_TRUE(mountTmpfs(inner, "inner"));
+    fs::create_directories(outer / "sub/deeper");
+    fs::create_directories(m_root / "bound");
+    ASSERT_EQ(mount((outer / "sub").c_str(), (m_root / "bound").c_str(), nullptr, MS_BIND, nullptr), 0);
+    fs::create_symlink(inner, m_root / "link");
+
+    auto outerURL = "file://" + m_root.string() + "/my%20disk";
+    EXPECT_EQ(urlOf(outer), outerURL);
+    EXPECT_EQ(urlOf(outer / "sub/deeper"), outerURL);
+    EXPECT_EQ(urlOf(inner), outerURL + "/inner%20%C3%BC");
+    EXPECT_EQ(urlOf(m_root / "link"), outerURL + "/inner%20%C3%BC");
+    // The same file system seen through a bind mount belongs to that mount.
+    EXPECT_EQ(urlOf(m_root / "bound/deeper"), "file://" + m_root.string() + "/bound");
+    EXPECT_EQ(urlOf(m_root / "missing"), std::nullopt);
+    EXPECT_EQ(urlOf(""), std::nullopt);
+}
+
+} // namespace
