@@ -1,5 +1,6 @@
 #include "installer/alert_sheet.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -8,6 +9,22 @@ namespace installer {
 namespace {
 
 constexpr int kIconSize = 64;
+// Narrower, QMessageBox wraps a sentence of informative text into a column
+// a few words wide.
+constexpr int kInformativeTextWidth = 340;
+
+// The message text leads, in bold, and the explanation below it reads as a
+// paragraph, as alerts on the desktops users know do it.
+void styleTexts(QMessageBox* box)
+{
+    if (auto* message = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont bold = message->font();
+        bold.setBold(true);
+        message->setFont(bold);
+    }
+    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        informative->setMinimumWidth(kInformativeTextWidth);
+}
 
 } // namespace
 
@@ -18,6 +35,8 @@ QMessageBox* beginAlertSheet(const ResultAlert& alert, QWidget* window, const QP
     box->setWindowModality(Qt::WindowModal);
     box->setText(alert.messageText);
     box->setInformativeText(alert.informativeText);
+    box->setTextFormat(Qt::PlainText);
+    styleTexts(box);
     if (!icon.isNull())
         box->setIconPixmap(icon.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 
