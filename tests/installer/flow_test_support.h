@@ -19,6 +19,9 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+// Texts in failure messages, rather than their UTF-16 code units.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace installer::testing {
 
 namespace fs = std::filesystem;
@@ -77,13 +80,10 @@ protected:
     fs::path installedHelper() const { return installFolder() / "Ferrowind Helper.app"; }
     fs::path autostartFolder() const { return installer.home.path() / ".config/autostart"; }
 
-    std::size_t autostartEntryCount() const
+    std::ptrdiff_t autostartEntryCount() const
     {
         std::error_code error;
-        std::size_t count = 0;
-        for (fs::directory_iterator entry(autostartFolder(), error), end; !error && entry != end; entry.increment(error))
-            ++count;
-        return count;
+        return std::distance(fs::directory_iterator(autostartFolder(), error), fs::directory_iterator());
     }
 
     bool installedHelperRegistered() const
@@ -124,9 +124,7 @@ protected:
     QStringList buttonTexts() const
     {
         QStringList texts;
-        if (!alert())
-            return texts;
-        for (const auto* button : alert()->buttons())
+        for (const auto* button : alert() ? alert()->buttons() : QList<QAbstractButton*> {})
             texts << button->text();
         return texts;
     }
