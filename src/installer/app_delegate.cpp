@@ -1,5 +1,7 @@
 #include "installer/app_delegate.h"
 
+#include "installer/alert_sheet.h"
+#include "installer/helper_placement.h"
 #include "installer/login_items/login_item_registration.h"
 #include "platform/login_items.h"
 
@@ -10,6 +12,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QWidget>
@@ -34,6 +37,11 @@ constexpr int kFadeInMilliseconds = 250;
 
 const QString kOpenPanelTitle = QStringLiteral("Select Ferrowind Application");
 constexpr int kPanelResultOK = 1;
+
+// A helper that was sent SIGKILL is normally gone within milliseconds; one
+// stuck in the kernel (on a dead network mount, say) must not hold up the
+// window for long.
+constexpr std::chrono::milliseconds kEndedHelperBound {3000};
 
 QGraphicsOpacityEffect* opacityEffect(QWidget* widget)
 {
@@ -87,11 +95,12 @@ std::string localPath(const QUrl& url)
 
 } // namespace
 
-AppDelegate::AppDelegate(const platform::RunningApplications& runningApplications,
-                         const platform::Workspace& workspace, std::string applicationsFolder, QObject* parent)
+AppDelegate::AppDelegate(InstallerServices services, std::string helperPayloadPath, std::string applicationsFolder,
+                         QObject* parent)
     : QObject(parent)
-    , m_runningApplications(runningApplications)
-    , m_locator(workspace, std::move(applicationsFolder))
+    , m_services(std::move(services))
+    , m_helperPayloadPath(std::move(helperPayloadPath))
+    , m_locator(m_services.workspace, std::move(applicationsFolder), m_services.applicationSupportDirectories)
 {
 }
 
@@ -147,7 +156,7 @@ void AppDelegate::updateUI()
     bool running = false;
     const auto installed = m_locator.installedHelperPath();
     if (installed && existsAtPath(*installed)) {
-        for (const auto& application : m_runningApplications.list()) {
+        for (const auto& application : m_services.runningApplications.list()) {
             if (application.bundleIdentifier == kHelperBundleIdentifier)
                 running = true;
         }
@@ -157,6 +166,11 @@ void AppDelegate::updateUI()
 }
 
 void AppDelegate::exitButtonClicked()
+{
+    terminate();
+}
+
+void AppDelegate::terminate()
 {
     QApplication::quit();
 }
@@ -282,6 +296,96 @@ bool AppDelegate::enableLoginItemWithURL(const std::string& fileURL)
 bool AppDelegate::disableLoginItemWithURL(const std::string& fileURL)
 {
     return ::disableLoginItemWithURL(platform::openLoginItems().get(), fileURL);
+}
+
+bool AppDelegate::stopHelperProcess()
+{
+    return stopHelpers().wasRegistered;
+}
+
+AppDelegate::StoppedHelpers AppDelegate::stopHelpers()
+{
+    StoppedHelpers stopped;
+    const auto installed = m_locator.installedHelperPath();
+    if (!installed || !disableLoginItemWithURL(platform::fileURLForPath(*installed)))
+        return stopped;
+    stopped.wasRegistered = true;
+    // Matched by identifier alone: a helper started from another copy, such
+    // as the main application's own, goes too.
+    for (const auto& application : m_services.runningApplications.list()) {
+        if (application.bundleIdentifier != kHelperBundleIdentifier)
+            continue;
+        m_services.termination.forceTerminate(application.processIdentifier);
+        stopped.ended.push_back(application.processIdentifier);
+    }
+    return stopped;
+}
+
+void AppDelegate::installButtonClicked()
+{
+    const auto stopped = stopHelpers();
+    const bool installed = installHelper(stopped.ended);
+    beginResultSheet(installAlert(installed), &AppDelegate::alertDidEnd, installed);
+    updateUI();
+}
+
+bool AppDelegate::installHelper(const std::vector<platform::ProcessID>& endedHelpers)
+{
+    const auto folder = m_locator.helperApplicationLocation();
+    const auto installed = m_locator.installedHelperPath();
+    if (!folder || !installed)
+        return false;
+    std::error_code ignored;
+    std::filesystem::create_directories(*folder, ignored);
+    if (!placeFreshCopy(m_helperPayloadPath, *installed))
+        return false;
+    if (!enableLoginItemWithURL(platform::fileURLForPath(*installed)))
+        return false;
+    // The new helper would otherwise meet a dying one in its single-instance
+    // check, give way to it, and leave no helper running after a success.
+    for (const auto process : endedHelpers)
+        m_services.termination.waitUntilEnded(process, kEndedHelperBound);
+    m_services.launcher.openBundle(*installed);
+    return true;
+}
+
+void AppDelegate::uninstallButtonClicked()
+{
+    const bool wasRegistered = stopHelperProcess();
+    if (const auto folder = m_locator.helperApplicationLocation(); folder && existsAtPath(*folder)) {
+        std::error_code ignored;
+        std::filesystem::remove_all(*folder, ignored);
+    }
+    beginResultSheet(uninstallAlert(wasRegistered), &AppDelegate::uninstallAlertDidEnd, wasRegistered);
+    updateUI();
+}
+
+void AppDelegate::beginResultSheet(const ResultAlert& alert, AlertDidEndMethod didEnd, bool outcome)
+{
+    // Alerts carry the application's icon, as the logo shows it.
+    const QPixmap icon = logoImageView ? logoImageView->pixmap() : QPixmap();
+    m_resultAlert = beginAlertSheet(alert, window, icon, this, [this, didEnd, outcome](QMessageBox* box, qint64 code) {
+        m_resultAlert = nullptr;
+        (this->*didEnd)(box, code, outcome);
+    });
+}
+
+void AppDelegate::alertDidEnd(QMessageBox*, qint64 returnCode, bool outcome)
+{
+    endResultSheet(outcome, returnCode);
+}
+
+void AppDelegate::uninstallAlertDidEnd(QMessageBox*, qint64 returnCode, bool outcome)
+{
+    endResultSheet(outcome, returnCode);
+}
+
+// "Exit installer" is the default button of the success alerts only; the
+// default button of a failure alert, "Close", leaves the installer open.
+void AppDelegate::endResultSheet(bool outcome, qint64 returnCode)
+{
+    if (returnCode == kAlertDefaultReturn && outcome)
+        terminate();
 }
 
 } // namespace installer

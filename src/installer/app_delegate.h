@@ -2,25 +2,42 @@
 
 #include "installer/application_panel.h"
 #include "installer/main_application_locator.h"
+#include "installer/result_alerts.h"
+#include "platform/process_launcher.h"
+#include "platform/process_termination.h"
 #include "platform/running_applications.h"
 #include "platform/workspace.h"
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QAbstractButton;
 class QLabel;
 class QLineEdit;
+
 class QPropertyAnimation;
 class QPushButton;
 class QWidget;
 
 namespace installer {
+
+// The platform services the controller works with; all must outlive it.
+struct InstallerServices {
+    const platform::RunningApplications& runningApplications;
+    const platform::Workspace& workspace;
+    platform::ProcessLauncher& launcher;
+    platform::ProcessTermination& termination;
+    // The user's Application Support directories, most preferred first.
+    std::function<std::vector<std::string>()> applicationSupportDirectories;
+};
 
 // The installer's one controller: application delegate, controller of the
 // installer window and delegate of its open panel. It holds the controls
@@ -28,8 +45,8 @@ namespace installer {
 class AppDelegate : public QObject, public ApplicationPanelDelegate {
     Q_OBJECT
 public:
-    // Both services must outlive the controller.
-    AppDelegate(const platform::RunningApplications& runningApplications, const platform::Workspace& workspace,
+    // `helperPayloadPath` is the helper bundle that Install puts in place.
+    AppDelegate(InstallerServices services, std::string helperPayloadPath,
                 std::string applicationsFolder = std::string(kDefaultApplicationsFolder), QObject* parent = nullptr);
     ~AppDelegate() override;
 
@@ -62,11 +79,20 @@ public:
     bool enableLoginItemWithURL(const std::string& fileURL);
     bool disableLoginItemWithURL(const std::string& fileURL);
 
+    // Takes the installed helper out of the login items and, if it was
+    // there, ends every running helper, whichever copy it runs from. True
+    // when it was there.
+    bool stopHelperProcess();
+    void alertDidEnd(QMessageBox* alert, qint64 returnCode, bool outcome);
+    void uninstallAlertDidEnd(QMessageBox* alert, qint64 returnCode, bool outcome);
+
     bool panelShouldEnableURL(const QUrl& url) const override;
     bool panelValidateURL(const QUrl& url) const override;
 
     // The open panel while it is shown.
     ApplicationPanel* openPanel() const { return m_panel; }
+    // The result alert while it is shown.
+    QMessageBox* resultAlert() const { return m_resultAlert; }
     // The window frame once a running resize has ended.
     QRect targetFrame() const;
 
@@ -74,19 +100,35 @@ public slots:
     void advancedDiscloseButtonClicked(QAbstractButton* sender);
     void btnBrowseClicked();
     void exitButtonClicked();
+    void installButtonClicked();
+    void uninstallButtonClicked();
 
 private slots:
     void openPanelDidEnd(int resultCode);
 
 private:
+    using AlertDidEndMethod = void (AppDelegate::*)(QMessageBox*, qint64, bool);
+    struct StoppedHelpers {
+        bool wasRegistered = false;
+        std::vector<platform::ProcessID> ended;
+    };
+
+    StoppedHelpers stopHelpers();
+    bool installHelper(const std::vector<platform::ProcessID>& endedHelpers);
+    void beginResultSheet(const ResultAlert& alert, AlertDidEndMethod didEnd, bool outcome);
+    void endResultSheet(bool outcome, qint64 returnCode);
+    void terminate();
+
     void setAdvancedControlsOpacity(double opacity, bool animate);
     void setWindowFrame(const QRect& frame, bool animate);
     void finishFrameAnimation();
 
-    const platform::RunningApplications& m_runningApplications;
+    InstallerServices m_services;
+    std::string m_helperPayloadPath;
     MainApplicationLocator m_locator;
     QPointer<QPropertyAnimation> m_frameAnimation;
     QPointer<ApplicationPanel> m_panel;
+    QPointer<QMessageBox> m_resultAlert;
 };
 
 } // namespace installer

@@ -177,6 +177,8 @@ QWidget* makeContent(AppDelegate& controller, const QString& logoPath, qreal dev
     controller.installButton = install;
     controller.uninstallButton = uninstall;
     QObject::connect(exit, &QPushButton::clicked, &controller, &AppDelegate::exitButtonClicked);
+    QObject::connect(install, &QPushButton::clicked, &controller, &AppDelegate::installButtonClicked);
+    QObject::connect(uninstall, &QPushButton::clicked, &controller, &AppDelegate::uninstallButtonClicked);
     QObject::connect(disclose, &QToolButton::clicked, &controller,
                      [&controller, disclose] { controller.advancedDiscloseButtonClicked(disclose); });
     return content;

@@ -1,7 +1,10 @@
 #include "installer/app_delegate.h"
+#include "installer/helper_placement.h"
 #include "installer/installer_window.h"
+#include "platform/application_support.h"
 #include "platform/bundle.h"
 #include "platform/linux_platform.h"
+#include "platform/process_termination.h"
 #include "platform/workspace.h"
 
 #include <QApplication>
@@ -16,7 +19,11 @@ int main(int argc, char* argv[])
 
     const auto runningApplications = platform::makeRunningApplications();
     const auto workspace = platform::makeWorkspace(*runningApplications);
-    installer::AppDelegate controller(*runningApplications, *workspace);
+    const auto launcher = platform::makeProcessLauncher();
+    const auto termination = platform::makeProcessTermination();
+    installer::AppDelegate controller(
+        {*runningApplications, *workspace, *launcher, *termination, platform::userApplicationSupportDirectories},
+        installer::helperPayloadPath(bundle.path));
     const auto window = installer::loadInstallerWindow(
         controller, QString::fromStdString(bundle.path + "/Contents/Resources/FerrowindLogo.svg"));
     window->show();

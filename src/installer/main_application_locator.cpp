@@ -28,15 +28,18 @@ std::string withHelperPath(const std::string& mainApplicationPath)
 
 } // namespace
 
-MainApplicationLocator::MainApplicationLocator(const platform::Workspace& workspace, std::string applicationsFolder)
+MainApplicationLocator::MainApplicationLocator(const platform::Workspace& workspace, std::string applicationsFolder,
+                                               DirectoryList applicationSupportDirectories)
     : m_workspace(workspace)
     , m_applicationsFolder(std::move(applicationsFolder))
+    , m_applicationSupportDirectories(applicationSupportDirectories ? std::move(applicationSupportDirectories)
+                                                                    : platform::userApplicationSupportDirectories)
 {
 }
 
 std::optional<std::string> MainApplicationLocator::helperApplicationLocation() const
 {
-    const auto directories = platform::userApplicationSupportDirectories();
+    const auto directories = m_applicationSupportDirectories();
     if (directories.empty())
         return std::nullopt;
     return directories.front() + "/" + std::string(kHelperInstallFolderName);

@@ -2,9 +2,11 @@
 
 #include "platform/workspace.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace installer {
 
@@ -21,10 +23,14 @@ inline constexpr std::string_view kInstalledHelperBundleName = "Ferrowind Helper
 // helper into, and the main application with the helper copy it carries.
 class MainApplicationLocator {
 public:
+    using DirectoryList = std::function<std::vector<std::string>()>;
+
     // `applicationsFolder` is where the main application is looked for last
-    // and where the user starts looking for it.
+    // and where the user starts looking for it; `applicationSupportDirectories`
+    // lists the user's Application Support directories, most preferred first.
     explicit MainApplicationLocator(const platform::Workspace& workspace,
-                                    std::string applicationsFolder = std::string(kDefaultApplicationsFolder));
+                                    std::string applicationsFolder = std::string(kDefaultApplicationsFolder),
+                                    DirectoryList applicationSupportDirectories = {});
 
     // The helper install folder; it may not exist yet.
     std::optional<std::string> helperApplicationLocation() const;
@@ -50,6 +56,7 @@ private:
 
     const platform::Workspace& m_workspace;
     std::string m_applicationsFolder;
+    DirectoryList m_applicationSupportDirectories;
 };
 
 } // namespace installer

@@ -4,6 +4,8 @@
 
 #include "installer/app_delegate.h"
 #include "installer/installer_window.h"
+#include "platform/linux_platform.h"
+#include "platform/process_termination.h"
 #include "unit/platform/platform_test_support.h"
 
 #include <QAbstractAnimation>
@@ -75,14 +77,17 @@ inline std::string makeMainApplication(const std::filesystem::path& folder, cons
 }
 
 // The installer window with its controller, built as the program builds it,
-// over a scratch home and a scratch applications folder.
+// over a scratch home (where the login items live too) and a scratch
+// applications folder. `helperPayload` is what Install puts in place.
 class InstallerUnderTest {
 public:
-    explicit InstallerUnderTest(const platform::RunningApplications& running)
+    explicit InstallerUnderTest(const platform::RunningApplications& running, std::string helperPayload = {},
+                                MainApplicationLocator::DirectoryList applicationSupportDirectories = {})
         : dataHome(home.path() / ".local/share")
         , applicationsFolder(home.path() / "Applications")
         , workspace(platform::makeWorkspace(running, {applicationsFolder.string()}))
-        , controller(running, *workspace, applicationsFolder.string())
+        , controller({running, *workspace, *launcher, *termination, std::move(applicationSupportDirectories)},
+                     std::move(helperPayload), applicationsFolder.string())
         , window(loadInstallerWindow(controller, QStringLiteral(INSTALLER_LOGO)))
     {
         std::filesystem::create_directories(applicationsFolder);
@@ -108,8 +113,11 @@ public:
     ScopedEnvironment homeVariable {"HOME", home.path().string()};
     std::filesystem::path dataHome;
     ScopedEnvironment dataHomeVariable {"XDG_DATA_HOME", dataHome.string()};
+    ScopedEnvironment configHomeVariable {"XDG_CONFIG_HOME", std::nullopt};
     std::filesystem::path applicationsFolder;
     std::unique_ptr<platform::Workspace> workspace;
+    std::unique_ptr<platform::ProcessLauncher> launcher = platform::makeProcessLauncher();
+    std::unique_ptr<platform::ProcessTermination> termination = platform::makeProcessTermination();
     AppDelegate controller;
     std::unique_ptr<QWidget> window;
 };

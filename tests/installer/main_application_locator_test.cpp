@@ -68,7 +68,9 @@ TEST(HelperInsideMainApplication, IsFoundOnlyWhereItLies)
     TemporaryDirectory folder;
     testing::FakeRunningApplications running;
     const auto workspace = platform::makeWorkspace(running, {});
-    const AppDelegate controller(running, *workspace);
+    const auto launcher = platform::makeProcessLauncher();
+    const auto termination = platform::makeProcessTermination();
+    const AppDelegate controller({running, *workspace, *launcher, *termination, {}}, {});
     const auto with = makeMainApplication(folder.path(), "Ferrowind 3", true);
     const auto without = makeMainApplication(folder.path() / "other", "Ferrowind 3", false);
 

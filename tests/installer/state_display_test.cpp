@@ -1,6 +1,7 @@
 #include "installer_test_support.h"
 
 #include "platform/linux_platform.h"
+#include "platform/process_termination.h"
 
 #include <QPushButton>
 
@@ -104,7 +105,9 @@ TEST(HelperInstallFolder, FollowsTheUsersDataDirectory)
 {
     testing::FakeRunningApplications running;
     const auto workspace = platform::makeWorkspace(running, {});
-    const AppDelegate controller(running, *workspace);
+    const auto launcher = platform::makeProcessLauncher();
+    const auto termination = platform::makeProcessTermination();
+    const AppDelegate controller({running, *workspace, *launcher, *termination, {}}, {});
 
     {
         ScopedEnvironment dataHome("XDG_DATA_HOME", "/data/home");

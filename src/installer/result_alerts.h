@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace installer {
+
+// Where users are sent when installing or uninstalling fails.
+inline constexpr const char* kSupportAddress = "support@ferrowind.example";
+
+// What an install or uninstall result alert says and offers. The default
+// button ends the alert with return code 1, the alternate one with 0.
+struct ResultAlert {
+    QString messageText;
+    QString defaultButton;
+    std::optional<QString> alternateButton;
+    QString informativeText;
+};
+
+ResultAlert installAlert(bool succeeded);
+ResultAlert uninstallAlert(bool succeeded);
+
+} // namespace installer
