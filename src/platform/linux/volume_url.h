@@ -12,7 +12,7 @@ namespace platform::linux_files {
 //   nfs, nfs4               host:/export/path     → nfs://host/export/path
 //   fuse.sshfs              [user@]host:path      → sftp://[user@]host/path
 //   davfs (fuse for davfs2) http(s)://...         → the source as it is
-//   fuse.gvfsd-fuse         <mount point>/<spec>  → the URL GVfs gives <spec>
+//   fuse.gvfsd-fuse         <mount point>/<name>  → the URL GVfs named it for
 //   anything else                                 → file:// URL of the mount point
 // `path` is the canonical path of a file on the mount; only GVfs, which shows
 // many volumes under one mount point, needs it. Nothing when the source is
