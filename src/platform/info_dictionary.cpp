@@ -78,10 +78,14 @@ std::optional<InfoValue> scalarValue(plist_t node)
 {
     switch (plist_get_node_type(node)) {
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
-        const MallocText text(raw);
-        return text ? std::optional<InfoValue>(std::string(text.get())) : std::nullopt;
+        // plist_get_string_val aborts the process on a string with a zero
+        // byte inside, which a binary or XML plist can hold; such a value
+        // is no usable name or version anyway.
+        std::uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        if (!text || std::string_view(text, length).find('\0') != std::string_view::npos)
+            return std::nullopt;
+        return InfoValue(std::string(text, length));
     }
     case PLIST_UINT: {
         // libplist keeps negative integers as their two's complement.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace platform {
 namespace {
 
@@ -66,6 +68,22 @@ TEST(ReadInfoDictionary, AnswersNothingForWhatIsNotADictionaryPlist)
 
     for (const char* name : {"array", "garbage", "empty", "truncated", "folder", "missing"})
         EXPECT_EQ(readInfoDictionary(folder / name), std::nullopt) << name;
+}
+
+// libplist would abort the whole process on such a value.
+TEST(ReadInfoDictionary, SkipsTextsWithAZeroByteInside)
+{
+    testing::TemporaryDirectory folder;
+    const std::string text = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>")
+        + "<key>CFBundleName</key><string>ab" + std::string(1, '\0') + "cd</string>"
+        + "<key>CFBundleIdentifier</key><string>com.example.fine</string></dict></plist>\n";
+    std::ofstream(folder / "Info.plist", std::ios::binary) << text;
+
+    const auto info = readInfoDictionary(folder / "Info.plist");
+
+    ASSERT_TRUE(info.has_value());
+    EXPECT_EQ(info->string("CFBundleName"), std::nullopt);
+    EXPECT_EQ(info->string("CFBundleIdentifier"), "com.example.fine");
 }
 
 } // namespace
