@@ -1,6 +1,7 @@
 #include "platform/socket_peer.h"
 
 #include "platform/linux/proc_net_tcp.h"
+#include "platform/linux/socket_peer_sources.h"
 
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
@@ -146,16 +147,29 @@ PeerSocketLookup readProcNetTcp(const Endpoints& endpoints)
 
 } // namespace
 
-PeerSocketLookup findPeerSocket(int acceptedConnection)
+namespace linux_sockets {
+
+PeerSocketLookup peerFromSocketDiagnostics(int acceptedConnection)
 {
     auto endpoints = endpointsOf(acceptedConnection);
     // A connection whose peer address cannot be read has already been reset.
-    if (!endpoints)
-        return { Outcome::notFound, 0, 0 };
-    auto answer = askSocketDiagnostics(*endpoints);
+    return endpoints ? askSocketDiagnostics(*endpoints) : PeerSocketLookup { Outcome::notFound, 0, 0 };
+}
+
+PeerSocketLookup peerFromProcNetTcp(int acceptedConnection)
+{
+    auto endpoints = endpointsOf(acceptedConnection);
+    return endpoints ? readProcNetTcp(*endpoints) : PeerSocketLookup { Outcome::notFound, 0, 0 };
+}
+
+} // namespace linux_sockets
+
+PeerSocketLookup findPeerSocket(int acceptedConnection)
+{
+    auto answer = linux_sockets::peerFromSocketDiagnostics(acceptedConnection);
     if (answer.outcome == Outcome::found)
         return answer;
-    return readProcNetTcp(*endpoints);
+    return linux_sockets::peerFromProcNetTcp(acceptedConnection);
 }
 
 uid_t processUserId() { return getuid(); }

@@ -1,4 +1,5 @@
 #include "platform/linux/proc_net_tcp.h"
+#include "platform/linux/socket_peer_sources.h"
 #include "platform/socket_peer.h"
 
 #include <gtest/gtest.h>
@@ -63,18 +64,35 @@ ino_t inodeOf(int descriptor)
     return status.st_ino;
 }
 
-TEST(SocketPeer, FindsThePeersSocketNotOurAcceptedOne)
+using Source = platform::PeerSocketLookup (*)(int);
+
+// Each source on its own, and the lookup that combines them.
+class SocketPeer : public testing::TestWithParam<Source> { };
+
+TEST_P(SocketPeer, FindsThePeersSocketNotOurAcceptedOne)
 {
     LoopbackPair pair;
     ASSERT_GE(pair.accepted(), 0);
-    auto peer = platform::findPeerSocket(pair.accepted());
+    auto peer = GetParam()(pair.accepted());
     ASSERT_EQ(peer.outcome, Outcome::found);
     EXPECT_EQ(peer.inode, inodeOf(pair.client()));
     EXPECT_NE(peer.inode, inodeOf(pair.accepted()));
     EXPECT_EQ(peer.owner, getuid());
 }
 
-TEST(SocketPeer, APeerThatResetIsNotFound)
+TEST_P(SocketPeer, APeerThatResetIsNotFound)
+{
+    LoopbackPair pair;
+    ASSERT_GE(pair.accepted(), 0);
+    pair.closeClient();
+    EXPECT_NE(GetParam()(pair.accepted()).outcome, Outcome::found);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, SocketPeer,
+    testing::Values(&platform::findPeerSocket, &platform::linux_sockets::peerFromSocketDiagnostics,
+        &platform::linux_sockets::peerFromProcNetTcp));
+
+TEST(SocketPeerLookup, APeerThatResetIsNotFoundRatherThanUnknown)
 {
     LoopbackPair pair;
     ASSERT_GE(pair.accepted(), 0);
