@@ -211,8 +211,14 @@ std::optional<std::string> NetworkListener::readNetworkCommand(int descriptor)
         if (count <= 0)
             return std::nullopt;
         held += static_cast<std::size_t>(count);
-        if (auto line = completeCommandLine(std::string_view(buffer.data(), held)))
+        std::string_view received(buffer.data(), held);
+        if (auto line = completeCommandLine(received))
             return std::string(*line);
+        // A request body need not end in a line break; waiting for one would
+        // let a web page hold up every client for the read time-out, again
+        // and again. The request line is enough to refuse it.
+        if (looksLikeHttp(received))
+            return std::string(received);
     }
 }
 

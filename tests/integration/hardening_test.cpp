@@ -61,6 +61,16 @@ TEST_F(Hardening, HttpRequestLineIsClosedUnansweredAndWhatFollowsIsNotRun)
     expectStillServing();
 }
 
+TEST_F(Hardening, HttpRequestWhoseBodyLacksALineEndIsClosedAtOnce)
+{
+    auto browser = greeted();
+    auto start = Clock::now();
+    browser.send("POST / HTTP/1.1\r\nHost: 127.0.0.1:9483\r\nContent-Length: 4\r\n\r\nquit");
+    EXPECT_TRUE(browser.closedWithoutData(5s));
+    EXPECT_LT(Clock::now() - start, 1s) << "the helper waited for the rest of the line";
+    expectStillServing();
+}
+
 TEST_F(Hardening, HeaderLineAloneIsClosedUnanswered)
 {
     auto browser = greeted();
