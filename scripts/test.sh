@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds and runs every test, under each preset named
-# (default: the plain build, then ASan+UBSan).
+# (default: the plain build, then ASan+UBSan), then runs each fuzz target
+# for a few seconds (FUZZ_SECONDS, 0 to skip).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,3 +15,9 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+fuzz_seconds=${FUZZ_SECONDS:-4}
+if [[ $fuzz_seconds -gt 0 ]]; then
+  echo "== fuzz"
+  scripts/fuzz.sh "$fuzz_seconds"
+fi

@@ -1,6 +1,10 @@
 #include "helper/network_listener.h"
 
+#include "helper/command_framing.h"
 #include "helper/command_line.h"
+#include "helper/peer_admission.h"
+#include "helper/reply_writing.h"
+#include "platform/socket_peer.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -10,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <glib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,11 +22,6 @@ namespace {
 
 constexpr int kListenBacklog = 5;
 constexpr int kReadTimeoutSeconds = 3;
-
-bool endsWithTerminator(std::string_view text)
-{
-    return !text.empty() && (text.back() == '\n' || text.back() == '\r');
-}
 
 // A signal landing on this thread is no fault of the client's.
 ssize_t readRetryingInterrupts(int descriptor, char* into, std::size_t length)
@@ -121,9 +119,27 @@ void NetworkListener::acceptConnection()
             shedPendingConnection();
         return;
     }
+    // Checked before the welcome line, which already tells the user's name.
+    if (!peerIsWelcome(client)) {
+        close(client);
+        return;
+    }
     setReadTimeout(client);
     connections.push_back(client);
     writeWelcome(client);
+}
+
+bool NetworkListener::peerIsWelcome(int descriptor)
+{
+    using Outcome = platform::PeerSocketLookup::Outcome;
+    auto peer = platform::findPeerSocket(descriptor);
+    bool welcome = admitsPeer(peer, platform::processUserId());
+    auto now = WarningThrottle::Clock::now();
+    if (!welcome && peer.outcome == Outcome::found && m_refusedPeerWarning.allows(now))
+        m_platform.log.write("Refused a connection from a process of user " + std::to_string(peer.owner));
+    if (peer.outcome == Outcome::unavailable && m_unknownPeerWarning.allows(now))
+        m_platform.log.write("Cannot tell who owns a connecting process; serving it");
+    return welcome;
 }
 
 // Out of descriptors, the pending connection would keep the listening socket
@@ -157,15 +173,31 @@ bool NetworkListener::processFD(int descriptor)
 {
     auto commandLine = readNetworkCommand(descriptor);
     if (!commandLine) {
-        for (auto& entry : fdSet) {
-            if (entry.fd == descriptor)
-                entry.revents = 0;
-        }
-        close(descriptor);
+        dropConnection(descriptor);
         return false;
     }
-    writeLine(descriptor, processCommand(*commandLine) + "\n");
+    // A browser tricked into talking to us: run nothing and answer nothing.
+    // Closing with its request unread also discards whatever else it sent.
+    if (looksLikeHttp(*commandLine)) {
+        if (m_crossProtocolWarning.allows(WarningThrottle::Clock::now()))
+            m_platform.log.write("Refused a connection that sent an HTTP request");
+        dropConnection(descriptor);
+        return false;
+    }
+    if (!writeLine(descriptor, processCommand(*commandLine) + "\n")) {
+        dropConnection(descriptor);
+        return false;
+    }
     return true;
+}
+
+void NetworkListener::dropConnection(int descriptor)
+{
+    for (auto& entry : fdSet) {
+        if (entry.fd == descriptor)
+            entry.revents = 0;
+    }
+    close(descriptor);
 }
 
 // All bytes that arrived before the text ends in a line break form one
@@ -179,9 +211,14 @@ std::optional<std::string> NetworkListener::readNetworkCommand(int descriptor)
         if (count <= 0)
             return std::nullopt;
         held += static_cast<std::size_t>(count);
-        std::string_view text(buffer.data(), strnlen(buffer.data(), held));
-        if (endsWithTerminator(text) && g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
-            return std::string(text);
+        std::string_view received(buffer.data(), held);
+        if (auto line = completeCommandLine(received))
+            return std::string(*line);
+        // A request body need not end in a line break; waiting for one would
+        // let a web page hold up every client for the read time-out, again
+        // and again. The request line is enough to refuse it.
+        if (looksLikeHttp(received))
+            return std::string(received);
     }
 }
 
@@ -192,11 +229,9 @@ void NetworkListener::writeWelcome(int descriptor)
             + " - " + m_platform.user.loginName() + "\n");
 }
 
-// One send per line. Its result is not examined, and a peer that has gone
-// must not end the process with SIGPIPE.
-void NetworkListener::writeLine(int descriptor, const std::string& line)
+bool NetworkListener::writeLine(int descriptor, const std::string& line)
 {
-    [[maybe_unused]] auto written = send(descriptor, line.data(), line.size(), MSG_NOSIGNAL);
+    return writeLineWithoutWaiting(descriptor, line);
 }
 
 void NetworkListener::closeAllSockets()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "helper/command_result.h"
+#include "helper/cross_protocol_guard.h"
 #include "helper/helper_platform.h"
 #include "helper/parameter_list.h"
 
@@ -43,12 +44,14 @@ private:
     void setReadTimeout(int descriptor);
     void rebuildFDset();
     void acceptConnection();
+    bool peerIsWelcome(int descriptor);
     void shedPendingConnection();
     void serveReadyConnections();
     bool processFD(int descriptor);
+    void dropConnection(int descriptor);
     std::optional<std::string> readNetworkCommand(int descriptor);
     void writeWelcome(int descriptor);
-    void writeLine(int descriptor, const std::string& line);
+    bool writeLine(int descriptor, const std::string& line);
     void closeAllSockets();
 
     HelperPlatform& m_platform;
@@ -65,4 +68,9 @@ private:
     // Held in reserve so that a pending connection can still be taken off the
     // queue and closed when we run out of descriptors.
     int m_spareDescriptor { -1 };
+    // Hostile clients may retry in a loop; one warning a minute is enough to
+    // show that it happens.
+    WarningThrottle m_crossProtocolWarning { std::chrono::minutes(1) };
+    WarningThrottle m_refusedPeerWarning { std::chrono::minutes(1) };
+    WarningThrottle m_unknownPeerWarning { std::chrono::minutes(1) };
 };

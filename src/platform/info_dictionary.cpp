@@ -104,6 +104,19 @@ std::optional<InfoValue> scalarValue(plist_t node)
     }
 }
 
+// libplist keeps a text with a zero byte inside (a raw one in XML, U+0000 in
+// a binary plist's UTF-16) and then aborts the whole process when the text or
+// key is read. Its XML writer copies such texts whole, so the written form
+// shows whether there is one. No real bundle has such a text.
+bool holdsTextWithZeroByte(plist_t root)
+{
+    char* rawXml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(root, &rawXml, &length);
+    const MallocText xml(rawXml);
+    return !xml || std::string_view(xml.get(), length).find('\0') != std::string_view::npos;
+}
+
 InfoDictionary scalarEntries(plist_t dictionary)
 {
     std::map<std::string, InfoValue, std::less<>> entries;
@@ -133,7 +146,7 @@ std::optional<InfoDictionary> readInfoDictionary(const std::string& plistPath)
     plist_t rawRoot = nullptr;
     plist_from_memory(contents->data(), static_cast<std::uint32_t>(contents->size()), &rawRoot);
     const PlistPointer root(rawRoot);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT || holdsTextWithZeroByte(root.get()))
         return std::nullopt;
     return scalarEntries(root.get());
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace platform {
 namespace {
 
@@ -66,6 +68,26 @@ TEST(ReadInfoDictionary, AnswersNothingForWhatIsNotADictionaryPlist)
 
     for (const char* name : {"array", "garbage", "empty", "truncated", "folder", "missing"})
         EXPECT_EQ(readInfoDictionary(folder / name), std::nullopt) << name;
+}
+
+// libplist aborts the whole process when it hands out a text with a zero
+// byte inside; reading such a file must not.
+TEST(ReadInfoDictionary, SurvivesZeroBytesInKeysAndRefusesThemInTexts)
+{
+    testing::TemporaryDirectory folder;
+    const std::string zero(1, '\0');
+    auto writeXml = [&](const std::string& key, const std::string& value) {
+        std::ofstream(folder / "Info.plist", std::ios::binary | std::ios::trunc)
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>" << key
+            << "</key><string>" << value << "</string></dict></plist>\n";
+    };
+
+    writeXml("CFBundleName", "ab" + zero + "cd");
+    EXPECT_FALSE(readInfoDictionary(folder / "Info.plist").has_value());
+
+    writeXml("Bad" + zero + "Key", "fine");
+    const auto info = readInfoDictionary(folder / "Info.plist");
+    EXPECT_FALSE(info && info->string("Bad" + zero + "Key"));
 }
 
 } // namespace

@@ -1,0 +1,9 @@
+#include "helper/reply_writing.h"
+
+#include <sys/socket.h>
+
+bool writeLineWithoutWaiting(int descriptor, std::string_view line)
+{
+    auto written = send(descriptor, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return written == static_cast<ssize_t>(line.size());
+}
