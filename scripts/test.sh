@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds and runs every test, under each preset named
-# (default: the plain build, then ASan+UBSan), then runs each fuzz target
-# for a few seconds (FUZZ_SECONDS, 0 to skip).
+# (by default all three: plain, ASan+UBSan, ThreadSanitizer), then runs each
+# fuzz target for a few seconds (FUZZ_SECONDS, 0 to skip).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
-[[ ${#presets[@]} -gt 0 ]] || presets=(default asan)
+[[ ${#presets[@]} -gt 0 ]] || presets=(default asan tsan)
 
 scripts/install-deps.sh
 for preset in "${presets[@]}"; do
