@@ -14,6 +14,7 @@ packages=(
   dbus-daemon python3-dbusmock
   libxcb1-dev libxcb-ewmh-dev xvfb
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib
+  libcurl4-openssl-dev libpugixml-dev libsodium-dev libarchive-dev python3
 )
 
 missing=()

@@ -1,6 +1,8 @@
 #include "helper/already_launched.h"
 #include "helper/network_listener.h"
 #include "platform/linux_platform.h"
+#include "platform/main_thread_timer.h"
+#include "updater/automatic_updater.h"
 
 #include <thread>
 
@@ -29,7 +31,16 @@ int main()
     if (alreadyLaunched(helperPlatform))
         return 0;
 
+    auto updateTimer = platform::makeMainThreadTimer();
+    updater::Updater::setSharedUpdater(std::make_unique<updater::AutomaticUpdater>(helperPlatform.mainBundle,
+        updater::UpdaterServices { *log, *launcher, *mainRunLoop, *updateTimer, updater::detachedThreadRunner() },
+        updater::makeUpdateCheck()));
+
     NetworkListener startupListener(helperPlatform);
+    startupListener.startSparkleUpdater();
     std::thread([&startupListener] { startupListener.start(); }).detach();
-    return mainRunLoop->run();
+    const int status = mainRunLoop->run();
+    // Before the services it reports through go.
+    updater::Updater::setSharedUpdater(nullptr);
+    return status;
 }
