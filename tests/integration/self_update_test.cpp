@@ -88,7 +88,11 @@ protected:
         return names;
     }
 
-    const std::set<std::string> kUntouchedEntries { bundle.bundlePath().filename().string(), bundle.home().filename().string() };
+    // What HelperBundleCopy holds before any update.
+    std::set<std::string> untouchedEntries() const
+    {
+        return { bundle.bundlePath().filename().string(), bundle.home().filename().string() };
+    }
 
     HelperBundleCopy bundle;
     fs::path work;
@@ -116,7 +120,7 @@ TEST_F(SelfUpdateTest, ANewerSignedUpdateIsInstalledAndTheHelperRelaunched)
     ASSERT_EQ(running.size(), 1u);
     EXPECT_NE(running.front(), helper.pid());
     EXPECT_EQ(bundle.shortVersion(), "2.0.0");
-    EXPECT_EQ(entriesBesideTheBundle(), kUntouchedEntries) << "the old bundle or a staging folder was left behind";
+    EXPECT_EQ(entriesBesideTheBundle(), untouchedEntries()) << "the old bundle or a staging folder was left behind";
 }
 
 TEST_F(SelfUpdateTest, CheckUpdateAnswersAtOnceWhileACheckHangs)
@@ -239,14 +243,14 @@ TEST_P(UpdateRefusalTest, NothingIsReplacedAndTheOldVersionKeepsServing)
     else
         ASSERT_TRUE(server.waitForRequest(awaited, 30s)) << "the helper never asked for " << awaited;
     const auto deadline = Clock::now() + 30s;
-    while (entriesBesideTheBundle() != kUntouchedEntries && Clock::now() < deadline)
+    while (entriesBesideTheBundle() != untouchedEntries() && Clock::now() < deadline)
         std::this_thread::sleep_for(50ms);
     std::this_thread::sleep_for(500ms);
 
     EXPECT_EQ(askVersion(), "\"" FERROWIND_VERSION "\"");
     EXPECT_EQ(bundle.runningHelpers(), std::vector<pid_t> { helper.pid() });
     EXPECT_EQ(readFile(bundle.infoPlistPath()), infoBefore);
-    EXPECT_EQ(entriesBesideTheBundle(), kUntouchedEntries);
+    EXPECT_EQ(entriesBesideTheBundle(), untouchedEntries());
     EXPECT_FALSE(fs::exists(work / "escaped"));
     EXPECT_FALSE(fs::exists(bundle.bundlePath().parent_path().parent_path() / "escaped"));
 }
