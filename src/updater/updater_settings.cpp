@@ -1,5 +1,6 @@
 #include "updater/updater_settings.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace updater {
@@ -37,7 +38,8 @@ UpdaterSettings readUpdaterSettings(const platform::InfoDictionary& info)
     settings.feedURL = nonEmptyText(info, "SUFeedURL");
     settings.publicEDKey = nonEmptyText(info, "SUPublicEDKey");
     if (auto seconds = integerOrNumericText(info, "SUScheduledCheckInterval"))
-        settings.checkInterval = std::max(std::chrono::seconds(*seconds), UpdaterSettings::kShortestCheckInterval);
+        settings.checkInterval = std::clamp(std::chrono::seconds(*seconds), UpdaterSettings::kShortestCheckInterval,
+            UpdaterSettings::kLongestCheckInterval);
     settings.bundleIdentifier = info.string("CFBundleIdentifier").value_or("");
     settings.bundleVersion = info.string("CFBundleVersion").value_or("");
     return settings;

@@ -12,6 +12,9 @@ namespace updater {
 struct UpdaterSettings {
     static constexpr std::chrono::seconds kDefaultCheckInterval { 86'400 };
     static constexpr std::chrono::seconds kShortestCheckInterval { 3'600 };
+    // Beyond this a value is a mistake; left as it is, it would overflow
+    // timers (a huge interval could wrap around to a few seconds).
+    static constexpr std::chrono::seconds kLongestCheckInterval { 366 * 86'400 };
 
     std::optional<std::string> feedURL;          // SUFeedURL
     std::optional<std::string> publicEDKey;      // SUPublicEDKey, base64

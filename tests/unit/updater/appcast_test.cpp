@@ -82,6 +82,8 @@ TEST(UpdaterSettings, ReadsTheInfoPlistKeysWithTheirDefaultAndFloor)
 
     auto text = readUpdaterSettings(platform::InfoDictionary({ { "SUScheduledCheckInterval", std::string("7200") } }));
     EXPECT_EQ(text.checkInterval, std::chrono::seconds(7200));
+    auto huge = readUpdaterSettings(platform::InfoDictionary({ { "SUScheduledCheckInterval", std::int64_t { (1LL << 32) + 5 } } }));
+    EXPECT_EQ(huge.checkInterval, std::chrono::seconds(366 * 86400)) << "must not wrap to a few seconds in a timer";
 }
 
 } // namespace

@@ -2,12 +2,15 @@
 // fake clock: time passes only when the test fires the timer.
 #include "fakes/fake_platform.h"
 #include "helper/network_listener.h"
+#include "updater/automatic_update_driver.h"
 #include "updater/automatic_updater.h"
 #include "updater/retry_schedule.h"
 
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -177,6 +180,69 @@ TEST(AutomaticUpdater, AResultArrivingAfterTheUpdaterHasGoneIsDropped)
     background.front()();
     EXPECT_EQ(check->requests.size(), 1u);
     EXPECT_TRUE(loop.queue.empty()) << "a result was posted for an updater that no longer exists";
+}
+
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/ferrowind-driver-test-XXXXXX";
+        ASSERT_TRUE(mkdtemp(pattern));
+        root = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(root); }
+
+    static void makeBundle(const std::filesystem::path& bundle, const std::string& marker)
+    {
+        std::filesystem::create_directories(bundle / "Contents");
+        std::ofstream(bundle / "Contents/marker") << marker;
+    }
+
+    std::shared_ptr<PreparedUpdate> prepared()
+    {
+        auto staging = StagingFolder::createBeside(installed().string());
+        EXPECT_TRUE(staging);
+        auto bundle = std::filesystem::path(staging->path()) / "Ferrowind Helper.app";
+        makeBundle(bundle, "new");
+        return std::make_shared<PreparedUpdate>(PreparedUpdate { { "2.0", "2.0", "u", {}, {} }, std::move(*staging), bundle.string() });
+    }
+
+    std::filesystem::path installed() const { return root / "Ferrowind Helper.app"; }
+    std::size_t entriesInRoot() const
+    {
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(root), std::filesystem::directory_iterator()));
+    }
+
+    std::filesystem::path root;
+    FakeSystemLog log;
+    FakeProcessLauncher launcher;
+    QueueingRunLoop loop;
+};
+
+TEST_F(DriverTest, UnpackedUpdateIsSwappedInTheOldOneRemovedAndTheHelperRelaunched)
+{
+    makeBundle(installed(), "old");
+    {
+        AutomaticUpdateDriver driver({ log, launcher, loop }, installed().string(), prepared());
+        EXPECT_TRUE(driver.unarchiverDidFinish({}));
+    }
+    std::ifstream marker(installed() / "Contents/marker");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(marker), {}), "new");
+    EXPECT_EQ(entriesInRoot(), 1u) << "the old bundle or the staging folder is left";
+    EXPECT_EQ(launcher.openedAfterExit(), std::vector<std::string> { installed().string() });
+    EXPECT_EQ(loop.terminationRequests, 1);
+}
+
+TEST_F(DriverTest, AFailedSwapNeitherRelaunchesNorEnds)
+{
+    {
+        AutomaticUpdateDriver driver({ log, launcher, loop }, installed().string(), prepared());
+        EXPECT_FALSE(driver.installWithToolAndRelaunch(true, false));
+    }
+    EXPECT_FALSE(std::filesystem::exists(installed())) << "nothing was installed where nothing was";
+    EXPECT_EQ(entriesInRoot(), 0u);
+    EXPECT_TRUE(launcher.openedAfterExit().empty());
+    EXPECT_EQ(loop.terminationRequests, 0);
 }
 
 // The shared updater as the helper drives it: startSparkleUpdater and the
