@@ -4,6 +4,7 @@
 #include "platform/main_thread_timer.h"
 #include "updater/automatic_updater.h"
 
+#include <cstdlib>
 #include <thread>
 
 int main()
@@ -40,7 +41,10 @@ int main()
     startupListener.startSparkleUpdater();
     std::thread([&startupListener] { startupListener.start(); }).detach();
     const int status = mainRunLoop->run();
-    // Before the services it reports through go.
+    // A check still running must find no updater to report to.
     updater::Updater::setSharedUpdater(nullptr);
-    return status;
+    // Not return: that would destroy the services above while the detached
+    // listener thread may still be inside them (the updater ends the loop
+    // while that thread waits for clients). exit() keeps this frame alive.
+    std::exit(status);
 }
