@@ -15,6 +15,7 @@ packages=(
   libxcb1-dev libxcb-ewmh-dev xvfb
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib
   clang-14 libclang-rt-14-dev
+  libcurl4-openssl-dev libpugixml-dev libsodium-dev libarchive-dev python3
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "helper/command_row.h"
 #include "helper/network_listener.h"
 #include "operations/non_sandboxable_functions.h"
+#include "updater/updater.h"
 
 #include <span>
 
@@ -127,6 +128,14 @@ CommandResult restartIfUpdated(CommandContext& context)
     return truthValue(true);
 }
 
+// The updater belongs to the main thread; the check must not hold up the
+// clients of this one.
+CommandResult checkUpdate(CommandContext& context)
+{
+    context.platform.mainRunLoop.post([] { updater::Updater::sharedUpdater().checkForUpdatesInBackground(); });
+    return std::int32_t { 1 };
+}
+
 CommandResult restart(CommandContext& context)
 {
     context.restartHelper = true;
@@ -159,6 +168,7 @@ std::span<const CommandRow<CommandContext>> commandTable()
         { "mountVolumeWithMountURL", withParameters(&mountVolumeWithMountURL) },
         { "version", withParameters(&version) },
         { "restartIfUpdated", withParameters(&restartIfUpdated) },
+        { "checkUpdate", withParameters(&checkUpdate) },
         { "restart", withParameters(&restart) },
         { "quit", withParameters(&quit) },
     };

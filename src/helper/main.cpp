@@ -1,7 +1,10 @@
 #include "helper/already_launched.h"
 #include "helper/network_listener.h"
 #include "platform/linux_platform.h"
+#include "platform/main_thread_timer.h"
+#include "updater/automatic_updater.h"
 
+#include <cstdlib>
 #include <thread>
 
 int main()
@@ -29,7 +32,19 @@ int main()
     if (alreadyLaunched(helperPlatform))
         return 0;
 
+    auto updateTimer = platform::makeMainThreadTimer();
+    updater::Updater::setSharedUpdater(std::make_unique<updater::AutomaticUpdater>(helperPlatform.mainBundle,
+        updater::UpdaterServices { *log, *launcher, *mainRunLoop, *updateTimer, updater::detachedThreadRunner() },
+        updater::makeUpdateCheck()));
+
     NetworkListener startupListener(helperPlatform);
+    startupListener.startSparkleUpdater();
     std::thread([&startupListener] { startupListener.start(); }).detach();
-    return mainRunLoop->run();
+    const int status = mainRunLoop->run();
+    // A check still running must find no updater to report to.
+    updater::Updater::setSharedUpdater(nullptr);
+    // Not return: that would destroy the services above while the detached
+    // listener thread may still be inside them (the updater ends the loop
+    // while that thread waits for clients). exit() keeps this frame alive.
+    std::exit(status);
 }

@@ -37,6 +37,10 @@ public:
     std::string processCommand(std::string_view commandLine);
     CommandResult executeCommand(std::string commandWord, const ParameterList& parameters);
 
+    // Sets the shared updater to fetch and check for updates by itself and
+    // starts a first check. Main thread only.
+    void startSparkleUpdater();
+
     bool isRestartRequested() const { return restartHelper; }
     bool isQuitRequested() const { return quitHelper; }
 

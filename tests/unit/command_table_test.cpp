@@ -26,7 +26,7 @@ TEST_F(CommandTable, VersionAnswersTheLoadedShortVersion)
 
 TEST_F(CommandTable, UnknownAndMiscasedWordsAnswerNilAndChangeNothing)
 {
-    for (auto line : { "Quit\n", "foo\n", "version\tx\n", "version\nquit\n", "\n", "Restart 1\n", "checkUpdate\n" }) {
+    for (auto line : { "Quit\n", "foo\n", "version\tx\n", "version\nquit\n", "\n", "Restart 1\n", "checkupdate\n" }) {
         EXPECT_EQ(listener.processCommand(line), "<nil>") << line;
     }
     EXPECT_FALSE(listener.isQuitRequested());

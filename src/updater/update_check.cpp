@@ -1,0 +1,133 @@
+#include "updater/update_check.h"
+
+#include "updater/archive_unpacking.h"
+#include "updater/bundle_candidate.h"
+#include "updater/ed25519_signature.h"
+#include "updater/transfer.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace updater {
+
+namespace {
+
+CheckOutcome failed(std::string why) { return { CheckOutcome::Kind::Failed, std::move(why), nullptr }; }
+
+std::string describe(const AppcastItem& item) { return item.shortVersion + " (" + item.version + ")"; }
+
+bool writeAll(int descriptor, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        ssize_t written = write(descriptor, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+class NetworkUpdateCheck final : public UpdateCheck {
+public:
+    explicit NetworkUpdateCheck(TransferLimits limits)
+        : m_limits(limits)
+    {
+    }
+
+    CheckOutcome run(const CheckRequest& request) override
+    {
+        std::string feed;
+        auto fetched = transfer(*request.settings.feedURL, m_limits.maxFeedBytes, [&feed](std::string_view bytes) {
+            feed.append(bytes);
+            return true;
+        });
+        if (!fetched.succeeded)
+            return failed("cannot fetch the update feed: " + fetched.failure);
+        auto items = parseAppcast(feed);
+        if (!items)
+            return failed("the update feed is not an appcast");
+        auto item = newestItemNewerThan(*items, request.settings.bundleVersion);
+        if (!item)
+            return { CheckOutcome::Kind::NoUpdate, "no update newer than " + request.settings.bundleVersion, nullptr };
+        if (!request.downloadUpdates)
+            return { CheckOutcome::Kind::Found, "update " + describe(*item) + " found, not downloaded", nullptr };
+        return prepare(request, *item);
+    }
+
+private:
+    CheckOutcome prepare(const CheckRequest& request, const AppcastItem& item)
+    {
+        // Checked before any byte is fetched: without a key nothing can be
+        // installed anyway.
+        auto key = request.settings.publicEDKey ? publicKeyFromBase64(*request.settings.publicEDKey) : std::nullopt;
+        if (!key)
+            return failed("no usable SUPublicEDKey: update " + describe(item) + " cannot be verified");
+        auto signature = item.edSignature ? signatureFromBase64(*item.edSignature) : std::nullopt;
+        if (!signature)
+            return failed("update " + describe(item) + " has no usable signature");
+        if (item.length && *item.length > m_limits.maxArchiveBytes)
+            return failed("update " + describe(item) + " is larger than " + std::to_string(m_limits.maxArchiveBytes) + " bytes");
+
+        StagingFolder::removeLeftoversBeside(request.installedBundlePath);
+        auto staging = StagingFolder::createBeside(request.installedBundlePath);
+        if (!staging)
+            return failed("cannot make a folder for the update beside " + request.installedBundlePath);
+        const std::string archivePath = staging->path() + "/update.archive";
+        if (auto failure = download(item, archivePath); !failure.empty())
+            return failed(failure);
+        if (!fileSignatureIsValid(archivePath, *signature, *key))
+            return failed("update " + describe(item) + " does not carry a valid signature");
+
+        const std::string unpacked = staging->path() + "/unpacked";
+        if (mkdir(unpacked.c_str(), 0700) != 0)
+            return failed("cannot make a folder to unpack the update");
+        auto unpacking = unpackArchive(archivePath, unpacked);
+        if (!unpacking.succeeded)
+            return failed("cannot unpack update " + describe(item) + ": " + unpacking.failure);
+        auto candidate = findUpdateBundle(unpacked,
+            { request.settings.bundleIdentifier, item.version, request.settings.bundleVersion });
+        if (!candidate.bundlePath)
+            return failed("update " + describe(item) + " refused: " + candidate.failure);
+        auto update = std::make_shared<PreparedUpdate>(PreparedUpdate { item, std::move(*staging), *candidate.bundlePath });
+        return { CheckOutcome::Kind::Prepared, "update " + describe(item) + " is ready", std::move(update) };
+    }
+
+    // Empty when the archive arrived whole: exactly the declared length,
+    // never more than the cap.
+    std::string download(const AppcastItem& item, const std::string& archivePath)
+    {
+        int descriptor = open(archivePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (descriptor < 0)
+            return "cannot store the update";
+        const std::uint64_t limit = item.length.value_or(m_limits.maxArchiveBytes);
+        std::uint64_t received = 0;
+        auto outcome = transfer(item.url, limit, [&](std::string_view bytes) {
+            received += bytes.size();
+            return writeAll(descriptor, bytes);
+        });
+        const bool closed = close(descriptor) == 0;
+        if (!outcome.succeeded)
+            return "cannot download update " + describe(item) + ": " + outcome.failure;
+        if (!closed)
+            return "cannot store the update";
+        if (item.length && received != *item.length)
+            return "update " + describe(item) + " arrived with " + std::to_string(received) + " of "
+                + std::to_string(*item.length) + " bytes";
+        return {};
+    }
+
+    TransferLimits m_limits;
+};
+
+} // namespace
+
+std::unique_ptr<UpdateCheck> makeUpdateCheck(TransferLimits limits)
+{
+    return std::make_unique<NetworkUpdateCheck>(limits);
+}
+
+} // namespace updater

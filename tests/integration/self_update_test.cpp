@@ -1,0 +1,261 @@
+// The updater end to end: a helper bundle whose Info.plist points at a feed
+// on a loopback server of the test, with a key pair made by the vendor tool.
+#include "integration/update_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using namespace harness;
+
+constexpr int kHelperPort = 9483;
+constexpr const char* kIdentifier = "com.Ferrowind.Ferrowind-Helper";
+
+std::optional<std::string> askVersion()
+{
+    auto client = Client::connectTo(kHelperPort, 1s);
+    if (!client || !client->readLine(2s))
+        return std::nullopt;
+    client->send("version\n");
+    return client->readLine(2s);
+}
+
+class SelfUpdateTest : public ::testing::Test {
+protected:
+    SelfUpdateTest()
+        : work(makeWorkFolder())
+        , server(work / "feed")
+        , key(work / "private.key")
+    {
+        setInfoString(bundle.infoPlistPath(), "SUFeedURL", server.url("appcast.xml"));
+        setInfoString(bundle.infoPlistPath(), "SUPublicEDKey", key.publicKey());
+    }
+
+    ~SelfUpdateTest() override
+    {
+        std::error_code ignored;
+        fs::remove_all(work, ignored);
+    }
+
+    static fs::path makeWorkFolder()
+    {
+        char pattern[] = "/tmp/ferrowind-update-test-XXXXXX";
+        if (!mkdtemp(pattern))
+            throw std::runtime_error("mkdtemp failed");
+        fs::create_directory(fs::path(pattern) / "feed");
+        return pattern;
+    }
+
+    // A copy of the helper bundle as a later release, in a folder of its own.
+    fs::path releaseFolder(const std::string& version, const std::string& identifier = kIdentifier)
+    {
+        auto folder = work / ("release-" + version + "-" + std::to_string(++m_releases));
+        fs::create_directory(folder);
+        auto release = folder / bundle.bundlePath().filename();
+        fs::copy(bundle.bundlePath(), release, fs::copy_options::recursive);
+        auto plist = release / "Contents/Info.plist";
+        setInfoString(plist, "CFBundleVersion", version);
+        setInfoString(plist, "CFBundleShortVersionString", version);
+        setInfoString(plist, "CFBundleIdentifier", identifier);
+        return folder;
+    }
+
+    // Packs and signs a release into the served folder; the item announces
+    // `announced` (the release's own version unless said otherwise).
+    FeedItem publish(const fs::path& folder, const std::string& announced, const std::vector<std::string>& extras = {},
+        const std::string& format = "tar.gz")
+    {
+        const std::string name = "update-" + std::to_string(++m_releases) + "." + format;
+        packArchive(work / "feed" / name, format, folder, extras);
+        auto signature = key.sign(work / "feed" / name);
+        return { announced, server.url(name), signature.length, signature.signature };
+    }
+
+    void announce(const std::vector<FeedItem>& items) { writeAppcast(work / "feed/appcast.xml", items); }
+
+    std::set<std::string> entriesBesideTheBundle() const
+    {
+        std::set<std::string> names;
+        for (auto const& entry : fs::directory_iterator(bundle.bundlePath().parent_path()))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    // What HelperBundleCopy holds before any update.
+    std::set<std::string> untouchedEntries() const
+    {
+        return { bundle.bundlePath().filename().string(), bundle.home().filename().string() };
+    }
+
+    HelperBundleCopy bundle;
+    fs::path work;
+    FeedServer server;
+    SigningKey key;
+
+private:
+    int m_releases { 0 };
+};
+
+TEST_F(SelfUpdateTest, ANewerSignedUpdateIsInstalledAndTheHelperRelaunched)
+{
+    auto older = publish(releaseFolder("1.5.0"), "1.5.0", {}, "zip");
+    auto newest = publish(releaseFolder("2.0.0"), "2.0.0");
+    announce({ older, newest });
+    HelperProcess helper(bundle);
+
+    std::optional<std::string> version;
+    const auto deadline = Clock::now() + 60s;
+    while ((version = askVersion()) != "\"2.0.0\"" && Clock::now() < deadline)
+        std::this_thread::sleep_for(200ms);
+    ASSERT_EQ(version, "\"2.0.0\"") << "the helper does not serve the update";
+    EXPECT_EQ(helper.waitForExit(10s), 0) << "the old helper did not end";
+    auto running = bundle.runningHelpers();
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_NE(running.front(), helper.pid());
+    EXPECT_EQ(bundle.shortVersion(), "2.0.0");
+    EXPECT_EQ(entriesBesideTheBundle(), untouchedEntries()) << "the old bundle or a staging folder was left behind";
+}
+
+TEST_F(SelfUpdateTest, CheckUpdateAnswersAtOnceWhileACheckHangs)
+{
+    const int silentPort = freeLoopbackPort();
+    PortBlocker silentServer(silentPort); // takes connections, never answers
+    setInfoString(bundle.infoPlistPath(), "SUFeedURL", "http://127.0.0.1:" + std::to_string(silentPort) + "/appcast.xml");
+    HelperProcess helper(bundle);
+    auto client = Client::connectTo(kHelperPort);
+    ASSERT_TRUE(client && client->readLine());
+    for (int i = 0; i < 3; ++i) {
+        const auto sent = Clock::now();
+        client->send("checkUpdate\n");
+        EXPECT_EQ(client->readLine(5s), "1");
+        EXPECT_LT(Clock::now() - sent, 1s);
+    }
+    client->send("version\n");
+    EXPECT_EQ(client->readLine(), "\"" FERROWIND_VERSION "\"");
+}
+
+// Every way an update can be wrong: nothing is replaced and the helper goes
+// on serving its old version.
+class UpdateRefusalTest;
+
+struct Refusal {
+    const char* name;
+    // Sets up the feed; answers the served file whose request marks the
+    // check as under way, or "" when nothing is served.
+    std::function<std::string(UpdateRefusalTest&)> setUp;
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
+
+class UpdateRefusalTest : public SelfUpdateTest, public ::testing::WithParamInterface<Refusal> {
+public:
+    using SelfUpdateTest::announce;
+    using SelfUpdateTest::key;
+    using SelfUpdateTest::publish;
+    using SelfUpdateTest::releaseFolder;
+    using SelfUpdateTest::server;
+    using SelfUpdateTest::work;
+
+    void useFeedURL(const std::string& url) { setInfoString(bundle.infoPlistPath(), "SUFeedURL", url); }
+    std::string archiveOf(const FeedItem& item) const { return item.url.substr(item.url.rfind('/') + 1); }
+};
+
+const Refusal kRefusals[] = {
+    { "BadSignature", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0");
+         item.signature = t.publish(t.releaseFolder("2.0.1"), "2.0.1").signature;
+         t.announce({ item });
+         return t.archiveOf(item);
+     } },
+    { "MissingSignature", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0");
+         item.signature.reset();
+         t.announce({ item });
+         return std::string("appcast.xml");
+     } },
+    { "WrongKey", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0");
+         SigningKey stranger(t.work / "stranger.key");
+         item.signature = stranger.sign(t.work / "feed" / t.archiveOf(item)).signature;
+         t.announce({ item });
+         return t.archiveOf(item);
+     } },
+    { "WrongIdentifier", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0", "com.example.Impostor"), "2.0.0");
+         t.announce({ item });
+         return t.archiveOf(item);
+     } },
+    { "EqualVersion", [](UpdateRefusalTest& t) {
+         t.announce({ t.publish(t.releaseFolder(FERROWIND_VERSION), FERROWIND_VERSION) });
+         return std::string("appcast.xml");
+     } },
+    { "OlderVersion", [](UpdateRefusalTest& t) {
+         t.announce({ t.publish(t.releaseFolder("0.9.0"), "0.9.0") });
+         return std::string("appcast.xml");
+     } },
+    { "BundleOlderThanAnnounced", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("0.9.0"), "2.0.0");
+         t.announce({ item });
+         return t.archiveOf(item);
+     } },
+    { "ParentPathInArchive", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0", { "file:../escaped" });
+         t.announce({ item });
+         return t.archiveOf(item);
+     } },
+    { "AbsolutePathInArchive", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0", { "file:" + (t.work / "escaped").string() });
+         t.announce({ item });
+         return t.archiveOf(item);
+     } },
+    { "LongerThanDeclared", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0");
+         item.length = std::to_string(std::stoull(*item.length) - 1);
+         t.announce({ item });
+         return t.archiveOf(item);
+     } },
+    { "MalformedFeed", [](UpdateRefusalTest& t) {
+         std::ofstream(t.work / "feed/appcast.xml") << "<html><body>Moved</body>";
+         return std::string("appcast.xml");
+     } },
+    { "UnreachableFeed", [](UpdateRefusalTest& t) {
+         t.useFeedURL("http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/appcast.xml");
+         return std::string();
+     } },
+};
+
+TEST_P(UpdateRefusalTest, NothingIsReplacedAndTheOldVersionKeepsServing)
+{
+    const std::string awaited = GetParam().setUp(*this);
+    const std::string infoBefore = readFile(bundle.infoPlistPath());
+    HelperProcess helper(bundle);
+    ASSERT_EQ(askVersion(), "\"" FERROWIND_VERSION "\"");
+
+    if (awaited.empty())
+        std::this_thread::sleep_for(2s);
+    else
+        ASSERT_TRUE(server.waitForRequest(awaited, 30s)) << "the helper never asked for " << awaited;
+    const auto deadline = Clock::now() + 30s;
+    while (entriesBesideTheBundle() != untouchedEntries() && Clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    std::this_thread::sleep_for(500ms);
+
+    EXPECT_EQ(askVersion(), "\"" FERROWIND_VERSION "\"");
+    EXPECT_EQ(bundle.runningHelpers(), std::vector<pid_t> { helper.pid() });
+    EXPECT_EQ(readFile(bundle.infoPlistPath()), infoBefore);
+    EXPECT_EQ(entriesBesideTheBundle(), untouchedEntries());
+    EXPECT_FALSE(fs::exists(work / "escaped"));
+    EXPECT_FALSE(fs::exists(bundle.bundlePath().parent_path().parent_path() / "escaped"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Updates, UpdateRefusalTest, ::testing::ValuesIn(kRefusals),
+    [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,0 +1,166 @@
+#include "integration/update_fixture.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace harness {
+
+namespace {
+
+std::string commandOutput(const std::string& command)
+{
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        throw std::runtime_error("cannot run " + command);
+    std::string output;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    if (pclose(pipe) != 0)
+        throw std::runtime_error("failed: " + command);
+    while (!output.empty() && output.back() == '\n')
+        output.pop_back();
+    return output;
+}
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::string attributeValue(const std::string& text, const std::string& name)
+{
+    auto start = text.find(name + "=\"");
+    if (start == std::string::npos)
+        throw std::runtime_error("no " + name + " in " + text);
+    start += name.size() + 2;
+    return text.substr(start, text.find('"', start) - start);
+}
+
+} // namespace
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+int freeLoopbackPort()
+{
+    int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(descriptor, reinterpret_cast<sockaddr*>(&address), length) != 0
+        || getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        throw std::runtime_error("no free port");
+    close(descriptor);
+    return ntohs(address.sin_port);
+}
+
+FeedServer::FeedServer(fs::path folder)
+    : m_folder(std::move(folder))
+    , m_log(m_folder.parent_path() / "server.log")
+    , m_port(freeLoopbackPort())
+{
+    const std::string port = std::to_string(m_port);
+    const std::string directory = m_folder.string();
+    const std::string log = m_log.string();
+    m_pid = fork();
+    if (m_pid == 0) {
+        int output = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(output, STDERR_FILENO);
+        dup2(output, STDOUT_FILENO);
+        execl("/usr/bin/python3", "python3", "-u", "-m", "http.server", port.c_str(), "--bind", "127.0.0.1", "--directory",
+            directory.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (m_pid < 0 || !Client::connectTo(m_port, 10s))
+        throw std::runtime_error("the feed server did not start");
+}
+
+FeedServer::~FeedServer()
+{
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+}
+
+std::string FeedServer::url(const std::string& file) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + file; }
+
+bool FeedServer::waitForRequest(const std::string& file, Clock::duration limit) const
+{
+    const auto deadline = Clock::now() + limit;
+    const std::string request = "\"GET /" + file + " ";
+    do {
+        if (readFile(m_log).find(request) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(20ms);
+    } while (Clock::now() < deadline);
+    return false;
+}
+
+SigningKey::SigningKey(const fs::path& privateKeyFile)
+    : m_privateKeyFile(privateKeyFile)
+    , m_publicKey(commandOutput(quoted(UPDATE_SIGNER_PROGRAM) + " generate-keys " + quoted(privateKeyFile.string())))
+{
+}
+
+SignedArchive SigningKey::sign(const fs::path& archive) const
+{
+    auto line = commandOutput(quoted(UPDATE_SIGNER_PROGRAM) + " sign " + quoted(m_privateKeyFile.string()) + " " + quoted(archive.string()));
+    return { attributeValue(line, "sparkle:edSignature"), attributeValue(line, "length") };
+}
+
+void setInfoString(const fs::path& infoPlist, const std::string& key, const std::string& value)
+{
+    auto text = readFile(infoPlist);
+    const std::string keyElement = "<key>" + key + "</key>";
+    if (auto at = text.find(keyElement); at != std::string::npos) {
+        auto valueStart = text.find("<string>", at) + std::string("<string>").size();
+        text.replace(valueStart, text.find("</string>", valueStart) - valueStart, value);
+    } else {
+        text.insert(text.rfind("</dict>"), "\t" + keyElement + "\n\t<string>" + value + "</string>\n");
+    }
+    std::ofstream(infoPlist, std::ios::trunc) << text;
+}
+
+void packArchive(const fs::path& out, const std::string& format, const fs::path& folder, const std::vector<std::string>& extras)
+{
+    std::string command = quoted(UPDATE_ARCHIVE_SCRIPT) + " " + quoted(out.string()) + " " + format + " " + quoted(folder.string());
+    for (auto const& extra : extras)
+        command += " " + quoted(extra);
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("failed: " + command);
+}
+
+void writeAppcast(const fs::path& file, const std::vector<FeedItem>& items)
+{
+    std::ofstream out(file, std::ios::trunc);
+    out << R"(<?xml version="1.0" encoding="utf-8"?>)" "\n"
+        << R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)" "\n";
+    for (auto const& item : items) {
+        out << "<item><title>" << item.version << "</title><sparkle:version>" << item.version << "</sparkle:version>"
+            << "<sparkle:shortVersionString>" << item.version << "</sparkle:shortVersionString><enclosure url=\"" << item.url << "\"";
+        if (item.length)
+            out << " length=\"" << *item.length << "\"";
+        if (item.signature)
+            out << " sparkle:edSignature=\"" << *item.signature << "\"";
+        out << " type=\"application/octet-stream\"/></item>\n";
+    }
+    out << "</channel></rss>\n";
+}
+
+} // namespace harness
