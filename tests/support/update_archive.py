@@ -15,8 +15,8 @@ import tarfile
 import zipfile
 
 
-def add_extra_tar(archive, spec):
-    kind, name, *rest = spec.split(":", 2)
+def add_extra_tar(archive, entry):
+    kind, name, *rest = entry.split(":", 2)
     info = tarfile.TarInfo(name)
     if kind == "file":
         data = b"payload\n"
@@ -32,8 +32,8 @@ def pack_tar(out, mode, folder, extras):
     with tarfile.open(out, mode, format=tarfile.PAX_FORMAT) as archive:
         for entry in sorted(os.listdir(folder)):
             archive.add(os.path.join(folder, entry), arcname=entry)
-        for spec in extras:
-            add_extra_tar(archive, spec)
+        for entry in extras:
+            add_extra_tar(archive, entry)
 
 
 def pack_zip(out, folder, extras):
@@ -43,8 +43,8 @@ def pack_zip(out, folder, extras):
             for name in sorted(dirs) + sorted(files):
                 path = os.path.join(root, name)
                 archive.write(path, os.path.relpath(path, folder))
-        for spec in extras:
-            kind, name = spec.split(":", 2)[:2]
+        for entry in extras:
+            kind, name = entry.split(":", 2)[:2]
             if kind != "file":
                 sys.exit("zip archives take file extras only")
             archive.writestr(zipfile.ZipInfo(name), b"payload\n")
