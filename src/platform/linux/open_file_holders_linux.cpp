@@ -9,8 +9,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -79,6 +85,94 @@ bool hasMemoryMapping(int procFD, const std::string& pid, const FileIdentity& fi
     return linux_files::mapsMentionFile(text, file.device, file.inode);
 }
 
+struct ProcessEntry {
+    ProcessID pid;
+    std::string name;
+};
+
+std::optional<std::vector<ProcessEntry>> listProcesses(int procFD)
+{
+    std::vector<ProcessEntry> processes;
+    auto listed = anyDirectoryEntry(OwnedDescriptor(dup(procFD)), [&](const char* name) {
+        if (auto pid = procfs::processIDFromText(name))
+            processes.push_back({ *pid, name });
+        return false;
+    });
+    if (!listed)
+        return std::nullopt;
+    return processes;
+}
+
+// Looking into every process is nearly all kernel time spent per process, so
+// it is shared among the CPUs: each worker takes the next process not yet
+// taken. Holders are reported one at a time, and once one is answered with
+// Stop no further holder is reported.
+class HolderScan {
+public:
+    HolderScan(int procFD, const FileIdentity& file, const std::vector<ProcessEntry>& processes,
+        const std::function<OpenFileHolders::Scan(ProcessID)>& holder)
+        : m_procFD(procFD)
+        , m_file(file)
+        , m_processes(processes)
+        , m_holder(holder)
+    {
+    }
+
+    void run()
+    {
+        std::vector<std::thread> helpers;
+        for (unsigned i = 1; i < workerCount(); ++i) {
+            try {
+                helpers.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break; // fewer threads only make the scan slower
+            }
+        }
+        work();
+        for (auto& helper : helpers)
+            helper.join();
+    }
+
+private:
+    static unsigned workerCount() { return std::clamp(std::thread::hardware_concurrency(), 1u, 4u); }
+
+    void work()
+    {
+        while (!m_stopped.load(std::memory_order_relaxed)) {
+            auto index = m_next.fetch_add(1, std::memory_order_relaxed);
+            if (index >= m_processes.size())
+                return;
+            auto const& process = m_processes[index];
+            if (holds(process.name))
+                report(process.pid);
+        }
+    }
+
+    // Processes we may not look into (other users', protected ones) are
+    // passed over: they are not ours to report.
+    bool holds(const std::string& pidText) const
+    {
+        return hasOpenDescriptor(m_procFD, pidText, m_file) || hasMemoryMapping(m_procFD, pidText, m_file);
+    }
+
+    void report(ProcessID pid)
+    {
+        std::lock_guard lock(m_reporting);
+        if (m_stopped.load(std::memory_order_relaxed))
+            return;
+        if (m_holder(pid) == OpenFileHolders::Scan::Stop)
+            m_stopped.store(true, std::memory_order_relaxed);
+    }
+
+    int m_procFD;
+    const FileIdentity& m_file;
+    const std::vector<ProcessEntry>& m_processes;
+    const std::function<OpenFileHolders::Scan(ProcessID)>& m_holder;
+    std::atomic<std::size_t> m_next { 0 };
+    std::atomic<bool> m_stopped { false };
+    std::mutex m_reporting;
+};
+
 class ProcOpenFileHolders final : public OpenFileHolders {
 public:
     bool forEachHolder(const std::string& path, const std::function<Scan(ProcessID)>& holder) const override
@@ -89,19 +183,11 @@ public:
         auto proc = OwnedDescriptor(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!proc.isValid())
             return false;
-        int procFD = proc.get();
-        // Processes we may not look into (other users', protected ones) are
-        // passed over: they are not ours to report.
-        auto scanned = anyDirectoryEntry(std::move(proc), [&](const char* name) {
-            auto pid = procfs::processIDFromText(name);
-            if (!pid)
-                return false;
-            std::string pidText(name);
-            if (!hasOpenDescriptor(procFD, pidText, *file) && !hasMemoryMapping(procFD, pidText, *file))
-                return false;
-            return holder(*pid) == Scan::Stop;
-        });
-        return scanned.has_value();
+        auto processes = listProcesses(proc.get());
+        if (!processes)
+            return false;
+        HolderScan(proc.get(), *file, *processes, holder).run();
+        return true;
     }
 };
 
