@@ -19,8 +19,9 @@ constexpr const char* kLogindPath = "/org/freedesktop/login1";
 constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
 constexpr const char* kSessionManager = "org.gnome.SessionManager";
 constexpr const char* kSessionManagerPath = "/org/gnome/SessionManager";
-constexpr const char* kPowerManagement = "org.freedesktop.PowerManagement.Inhibition";
-constexpr const char* kPowerManagementPath = "/org/freedesktop/PowerManagement/Inhibition";
+constexpr const char* kPowerManagement = "org.freedesktop.PowerManagement";
+constexpr const char* kPowerManagementPath = "/org/freedesktop/PowerManagement/Inhibit";
+constexpr const char* kPowerManagementInterface = "org.freedesktop.PowerManagement.Inhibit";
 constexpr const char* kNoBus = "unix:path=/nonexistent/ferrowind-no-bus";
 
 long countOf(const std::vector<std::string>& methods, const std::string& method)
@@ -43,9 +44,9 @@ protected:
     void startPowerManagement()
     {
         m_powerManagement.emplace(m_sessionBus, DBusMock::Bus::Session, kPowerManagement,
-            std::vector<std::string> { kPowerManagement, kPowerManagementPath, kPowerManagement });
-        addMethod(m_sessionBus, kPowerManagement, kPowerManagementPath, kPowerManagement, "Inhibit", "ss", "u", "ret = 9");
-        addMethod(m_sessionBus, kPowerManagement, kPowerManagementPath, kPowerManagement, "UnInhibit", "u", "", "");
+            std::vector<std::string> { kPowerManagement, kPowerManagementPath, kPowerManagementInterface });
+        addMethod(m_sessionBus, kPowerManagement, kPowerManagementPath, kPowerManagementInterface, "Inhibit", "ss", "u", "ret = 9");
+        addMethod(m_sessionBus, kPowerManagement, kPowerManagementPath, kPowerManagementInterface, "UnInhibit", "u", "", "");
     }
 
     static void addMethod(const PrivateBus& bus, const char* name, const char* path, const char* interface,

@@ -14,8 +14,11 @@ using linux_dbus::MethodAddress;
 
 constexpr const char* kSessionManagerName = "org.gnome.SessionManager";
 constexpr const char* kSessionManagerPath = "/org/gnome/SessionManager";
-constexpr const char* kPowerManagementName = "org.freedesktop.PowerManagement.Inhibition";
-constexpr const char* kPowerManagementPath = "/org/freedesktop/PowerManagement/Inhibition";
+// Where KDE's power daemon (and others that follow the freedesktop power
+// management interface) takes inhibitions.
+constexpr const char* kPowerManagementName = "org.freedesktop.PowerManagement";
+constexpr const char* kPowerManagementPath = "/org/freedesktop/PowerManagement/Inhibit";
+constexpr const char* kPowerManagementInterface = "org.freedesktop.PowerManagement.Inhibit";
 constexpr const char* kLogindName = "org.freedesktop.login1";
 constexpr const char* kLogindPath = "/org/freedesktop/login1";
 constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
@@ -93,7 +96,7 @@ std::optional<Grant> DesktopPower::takeAt(Holder holder, const std::string& reas
         return Grant { holder, cookieOf(reply), linux_files::OwnedDescriptor() };
     }
     case Holder::PowerManagement: {
-        auto reply = m_sessionBus.call({ kPowerManagementName, kPowerManagementPath, kPowerManagementName, "Inhibit" },
+        auto reply = m_sessionBus.call({ kPowerManagementName, kPowerManagementPath, kPowerManagementInterface, "Inhibit" },
             g_variant_new("(ss)", app, reason.c_str()), G_VARIANT_TYPE("(u)"));
         if (reply.outcome != CallOutcome::Replied)
             return std::nullopt;
@@ -133,7 +136,7 @@ bool DesktopPower::giveBack(Grant& grant)
             == CallOutcome::Replied;
     case Holder::PowerManagement:
         return m_sessionBus
-                   .call({ kPowerManagementName, kPowerManagementPath, kPowerManagementName, "UnInhibit" },
+                   .call({ kPowerManagementName, kPowerManagementPath, kPowerManagementInterface, "UnInhibit" },
                        g_variant_new("(u)", grant.cookie), nullptr)
                    .outcome
             == CallOutcome::Replied;
