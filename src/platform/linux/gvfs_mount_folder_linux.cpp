@@ -11,7 +11,7 @@
 namespace platform::linux_files {
 namespace {
 
-struct MountSpecification {
+struct GVfsMountName {
     std::string type;
     std::map<std::string, std::string, std::less<>> items;
 
@@ -44,12 +44,12 @@ std::optional<std::string> percentDecoded(std::string_view text)
     return std::string(decoded.get());
 }
 
-std::optional<MountSpecification> specificationFrom(std::string_view name)
+std::optional<GVfsMountName> parseMountName(std::string_view name)
 {
     auto colon = name.find(':');
     if (colon == std::string_view::npos || colon == 0)
         return std::nullopt;
-    MountSpecification specification { std::string(name.substr(0, colon)), {} };
+    GVfsMountName mountName { std::string(name.substr(0, colon)), {} };
     std::string_view rest = name.substr(colon + 1);
     while (!rest.empty()) {
         auto comma = rest.find(',');
@@ -61,12 +61,12 @@ std::optional<MountSpecification> specificationFrom(std::string_view name)
         auto value = percentDecoded(item.substr(equals + 1));
         if (!value)
             return std::nullopt;
-        specification.items.emplace(std::string(item.substr(0, equals)), std::move(*value));
+        mountName.items.emplace(std::string(item.substr(0, equals)), std::move(*value));
     }
-    return specification;
+    return mountName;
 }
 
-std::optional<std::string> smbShareURL(const MountSpecification& mount)
+std::optional<std::string> smbShareURL(const GVfsMountName& mount)
 {
     auto server = mount.item("server");
     auto share = mount.item("share");
@@ -80,7 +80,7 @@ std::optional<std::string> smbShareURL(const MountSpecification& mount)
 
 // Every other type GVfs writes as type://[user@]host[:port]/prefix; WebDAV
 // over TLS is "davs".
-std::optional<std::string> hostURL(const MountSpecification& mount)
+std::optional<std::string> hostURL(const GVfsMountName& mount)
 {
     auto host = mount.item("host");
     if (!host)
@@ -103,7 +103,7 @@ std::optional<std::string> hostURL(const MountSpecification& mount)
 
 std::optional<std::string> urlOfGVfsMountFolder(const std::string& name)
 {
-    auto mount = specificationFrom(name);
+    auto mount = parseMountName(name);
     if (!mount)
         return std::nullopt;
     if (mount->type == "smb-share")

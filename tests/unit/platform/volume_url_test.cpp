@@ -119,7 +119,7 @@ TEST(VolumeURL, GVfsFolderGivesTheURLOfTheMountItNames)
     EXPECT_EQ(urlFor(file(0, 54, "/run/user/1000/gvfs")), std::nullopt);
 }
 
-TEST(GVfsMountFolder, MapsEachKindOfSpecification)
+TEST(GVfsMountFolder, MapsEachKindOfMountName)
 {
     EXPECT_EQ(urlOfGVfsMountFolder("smb-share:domain=WORK,server=fs1,share=public,user=eve"), "smb://WORK;eve@fs1/public");
     EXPECT_EQ(urlOfGVfsMountFolder("smb-server:server=fs1"), "smb://fs1/");
@@ -129,7 +129,7 @@ TEST(GVfsMountFolder, MapsEachKindOfSpecification)
     EXPECT_EQ(urlOfGVfsMountFolder("ftp:host=::1,port=2121"), "ftp://[::1]:2121/");
     EXPECT_EQ(urlOfGVfsMountFolder("nfs:host=filer,prefix=%2Fexport%2Fdata"), "nfs://filer/export/data");
     EXPECT_EQ(urlOfGVfsMountFolder("afp-volume:host=mac.local,user=x,volume=Time%20Machine"), "afp://x@mac.local/Time%20Machine");
-    // Not a specification, or lacking what its kind needs.
+    // Not in the type:key=value form, or lacking what its kind needs.
     for (auto name : { "", "plain folder", ":host=x", "smb-share:server=fs1", "sftp:user=bob", "sftp:host", "sftp:host=a%2", "afp-volume:host=m" })
         EXPECT_EQ(urlOfGVfsMountFolder(name), std::nullopt) << name;
     // A port that is no port is left out rather than written as garbage.
