@@ -2,6 +2,9 @@
 
 #include "helper/text_whitespace.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 std::string_view withoutTrailingLineBreaks(std::string_view line)
@@ -11,16 +14,51 @@ std::string_view withoutTrailingLineBreaks(std::string_view line)
     return line;
 }
 
-std::vector<Parameter> parseParameterText(std::string_view text)
+std::vector<std::string_view> piecesBetweenCommas(std::string_view text)
 {
-    std::vector<Parameter> elements;
+    std::vector<std::string_view> pieces;
     for (;;) {
         auto comma = text.find(',');
-        elements.push_back(parseParameterPiece(text.substr(0, comma)));
+        pieces.push_back(text.substr(0, comma));
         if (comma == std::string_view::npos)
-            return elements;
+            return pieces;
         text.remove_prefix(comma + 1);
     }
+}
+
+bool opensQuote(std::string_view piece)
+{
+    auto trimmed = trimWhitespace(piece);
+    return trimmed.size() >= 2 && trimmed.front() == '"' && trimmed.back() != '"';
+}
+
+bool closesQuote(std::string_view piece)
+{
+    auto trimmed = trimWhitespace(piece);
+    return !trimmed.empty() && trimmed.back() == '"';
+}
+
+// File names hold commas ("Report, final.pdf", GVfs folders such as
+// "smb-share:server=s,share=d"), so a quote opened in one piece runs on to
+// the piece that closes it, commas and all. A quote that nothing closes
+// leaves the pieces as they were.
+std::vector<Parameter> parseParameterText(std::string_view text)
+{
+    auto pieces = piecesBetweenCommas(text);
+    std::vector<Parameter> elements;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        std::size_t last = i;
+        if (opensQuote(pieces[i])) {
+            auto closing = std::find_if(pieces.begin() + i + 1, pieces.end(), closesQuote);
+            if (closing != pieces.end())
+                last = static_cast<std::size_t>(closing - pieces.begin());
+        }
+        auto begin = pieces[i].data();
+        auto end = pieces[last].data() + pieces[last].size();
+        elements.push_back(parseParameterPiece(std::string_view(begin, static_cast<std::size_t>(end - begin))));
+        i = last;
+    }
+    return elements;
 }
 
 } // namespace

@@ -30,7 +30,8 @@ protected:
     std::optional<HelperProcess> helper;
     Client client;
     platform::testing::TemporaryDirectory scratch;
-    std::string file = scratch / "a movie.part";
+    // A comma in the name must not split the path.
+    std::string file = scratch / "a movie, cut.part";
 };
 
 TEST_F(FileBusyOverTheWire, AnswersWhetherAnotherProcessHoldsTheFile)
