@@ -1,8 +1,10 @@
 // One fileBusy check timed three ways on a crowded process table: the
-// helper's command round trip, `fuser -s PATH` and `lsof -t PATH`.
+// helper's command round trip, `fuser -s PATH` and `lsof -t PATH`, beside
+// the helper's `version` round trip on the same connection.
 // 300 extra processes of the user each hold 50 open files. The file is asked
-// about twice: held by the newest process (the scan finds it last) and held by
-// no one (every process is examined in full).
+// about three times: held by no one (the kernel says so in one step), held
+// only by a file browser (every process is examined in full) and held by the
+// newest process (the scan finds it last).
 // Run it where no other helper holds port 9483 (scripts/bench.sh runs it in
 // namespaces of its own, so the process table is the benchmark's own).
 #include "bench_support.h"
@@ -34,6 +36,7 @@ constexpr int kCrowd = 300;
 constexpr int kFilesEach = 50;
 constexpr int kSamples = 31;
 constexpr int kLsofSamples = 11;
+constexpr int kVersionSamples = 2001;
 
 // A child that opens `paths` and waits to be killed.
 pid_t startHolder(const std::vector<std::string>& paths)
@@ -46,6 +49,29 @@ pid_t startHolder(const std::vector<std::string>& paths)
             pause();
     }
     return pid;
+}
+
+// A process whose application name is the file name of `program` (a copy of
+// sleep), holding `path` as its standard input.
+pid_t startNamedHolder(const fs::path& program, const std::string& path)
+{
+    fs::copy_file("/bin/sleep", program, fs::copy_options::overwrite_existing);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, path.c_str(), O_RDONLY, 0);
+    std::string name = program.string();
+    char seconds[] = "3600";
+    char* argv[] = { name.data(), seconds, nullptr };
+    pid_t pid = -1;
+    posix_spawn(&pid, name.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void stop(pid_t pid)
+{
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
 }
 
 // Exit status of a program run to its end, output discarded.
@@ -102,9 +128,9 @@ public:
         close(m_descriptor);
         waitpid(m_pid, nullptr, 0);
     }
-    std::string fileBusy(const std::string& path)
+    std::string fileBusy(const std::string& path) { return ask("fileBusy \"" + path + "\"\n"); }
+    std::string ask(const std::string& command)
     {
-        std::string command = "fileBusy \"" + path + "\"\n";
         std::string reply;
         if (write(m_descriptor, command.data(), command.size()) != static_cast<ssize_t>(command.size())
             || !readLine(m_descriptor, m_pending, &reply)) {
@@ -121,14 +147,15 @@ private:
 };
 
 struct Figures {
-    double helper, fuser, lsof;
+    double helper, fuser, lsof, version;
 };
 
 // Each tool is run once first to check that it gives the expected answer and
-// to warm the caches alike.
-Figures timeAllThree(HelperClient& helper, const std::string& path, bool held)
+// to warm the caches alike. A file browser holds a file for fuser and lsof,
+// but not for the helper.
+Figures timeAllThree(HelperClient& helper, const std::string& path, bool held, bool busy)
 {
-    std::string expectedReply = held ? "1" : "0";
+    std::string expectedReply = busy ? "1" : "0";
     int expectedStatus = held ? 0 : 1;
     if (helper.fileBusy(path) != expectedReply || run({ "/usr/bin/fuser", "-s", path }) != expectedStatus
         || run({ "/usr/bin/lsof", "-t", path }) != expectedStatus) {
@@ -139,6 +166,7 @@ Figures timeAllThree(HelperClient& helper, const std::string& path, bool held)
     figures.helper = medianMicroseconds(kSamples, [&] { helper.fileBusy(path); });
     figures.fuser = medianMicroseconds(kSamples, [&] { run({ "/usr/bin/fuser", "-s", path }); });
     figures.lsof = medianMicroseconds(kLsofSamples, [&] { run({ "/usr/bin/lsof", "-t", path }); });
+    figures.version = medianMicroseconds(kVersionSamples, [&] { helper.ask("version\n"); });
     return figures;
 }
 
@@ -148,8 +176,9 @@ void print(const char* title, const Figures& figures)
     std::printf("  helper fileBusy round trip median %9.0f us\n", figures.helper);
     std::printf("  fuser -s                   median %9.0f us\n", figures.fuser);
     std::printf("  lsof -t                    median %9.0f us\n", figures.lsof);
-    std::printf("  helper / fuser %.2f (target <= 0.50), helper / lsof %.3f\n", figures.helper / figures.fuser,
-        figures.helper / figures.lsof);
+    std::printf("  helper version round trip  median %9.1f us\n", figures.version);
+    std::printf("  helper / fuser %.3f, helper / lsof %.4f, helper / version %.2f\n", figures.helper / figures.fuser,
+        figures.helper / figures.lsof, figures.helper / figures.version);
 }
 
 } // namespace
@@ -173,12 +202,16 @@ int main()
     std::printf("%d extra processes holding %d files each\n", kCrowd, kFilesEach);
     {
         HelperClient helper(scratch / "home");
-        print("file held by no one", timeAllThree(helper, target, false));
+        print("file held by no one (targets: helper / fuser <= 0.01, helper / version <= 2)",
+            timeAllThree(helper, target, false, false));
+        pid_t finder = startNamedHolder(scratch / "Finder", target);
+        std::this_thread::sleep_for(100ms);
+        print("file held only by \"Finder\" (target: helper / fuser <= 0.5)", timeAllThree(helper, target, true, false));
+        stop(finder);
         pid_t holder = startHolder({ target });
         std::this_thread::sleep_for(100ms);
-        print("file held by the newest process", timeAllThree(helper, target, true));
-        kill(holder, SIGKILL);
-        waitpid(holder, nullptr, 0);
+        print("file held by the newest process", timeAllThree(helper, target, true, true));
+        stop(holder);
     }
     for (pid_t pid : crowd) {
         kill(pid, SIGKILL);

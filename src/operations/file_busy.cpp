@@ -36,7 +36,16 @@ bool NonSandboxableFunctions::fileBusy(OperationsPlatform& platform, const std::
     // first holder that is not a file browser. Each holder is judged by its
     // own application record: that costs one lookup per holder rather than a
     // listing of every application, and most files have no holder at all.
+    using Openers = platform::OpenFileHolders::Openers;
     using Query = platform::OpenFileHolders::Query;
+    // Most files asked about are held by nobody, which the kernel can tell
+    // at once; only a file that someone may hold needs the scan, to learn
+    // whether all its holders are file browsers.
+    auto openers = platform.openFileHolders.otherOpeners(path);
+    if (openers == Openers::none)
+        return false;
+    if (openers == Openers::unreachable)
+        return true;
     bool busy = false;
     auto query = platform.openFileHolders.forEachHolder(path, [&](ProcessID holder) {
         if (isFileBrowser(platform.applications, holder))

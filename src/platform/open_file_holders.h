@@ -23,10 +23,26 @@ public:
         unreachable,
     };
 
+    enum class Openers {
+        none,
+        some,
+        // Not a regular file, not the user's, or a file system that cannot
+        // tell without asking a server.
+        unknown,
+        // As for Query::unreachable.
+        unreachable,
+    };
+
+    // Whether any process other than us has `path` open or mapped, asked of
+    // the kernel in one step, without looking at any process. References
+    // opened with O_PATH and watches do not count.
+    virtual Openers otherOpeners(const std::string& path) const = 0;
+
     // Calls `holder` once for each process that has `path` open, in no
     // particular order, until it answers Stop. The calls come one at a time,
     // though not necessarily on the caller's thread; all are over when this
-    // returns. No holder is reported unless the query is answered.
+    // returns. No holder is reported unless the query is answered. Like
+    // otherOpeners, it passes over descriptors opened with O_PATH.
     virtual Query forEachHolder(const std::string& path, const std::function<Scan(ProcessID)>& holder) const = 0;
 };
 

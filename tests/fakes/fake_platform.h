@@ -155,6 +155,11 @@ private:
 // Holders and the query's outcome are set by the test.
 class FakeOpenFileHolders final : public platform::OpenFileHolders {
 public:
+    Openers otherOpeners(const std::string& path) const override
+    {
+        probedPaths.push_back(path);
+        return openers;
+    }
     Query forEachHolder(const std::string& path, const std::function<Scan(platform::ProcessID)>& holder) const override
     {
         queriedPaths.push_back(path);
@@ -169,6 +174,8 @@ public:
     }
     std::vector<platform::ProcessID> holders;
     Query outcome { Query::answered };
+    Openers openers { Openers::unknown };
+    mutable std::vector<std::string> probedPaths;
     mutable std::vector<std::string> queriedPaths;
     mutable int reported { 0 };
 };

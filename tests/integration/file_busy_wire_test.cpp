@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace {
 
 using namespace harness;
@@ -47,6 +49,15 @@ TEST_F(FileBusyOverTheWire, AnswersWhetherAnotherProcessHoldsTheFile)
     EXPECT_EQ(ask(file), "0");
     client.send("fileBusy 12\n");
     EXPECT_EQ(client.readLine(), "0");
+}
+
+TEST_F(FileBusyOverTheWire, AFifoWithoutWriterIsAnsweredAtOnce)
+{
+    auto fifo = scratch / "pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(ask(fifo), "0");
+    client.send("version\n");
+    EXPECT_EQ(client.readLine(), "\"" + bundle.shortVersion() + "\"");
 }
 
 } // namespace

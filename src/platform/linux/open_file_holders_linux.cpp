@@ -1,4 +1,7 @@
+#include "platform/linux/bounded_path_walk.h"
 #include "platform/linux/file_identity.h"
+#include "platform/linux/lease_probe.h"
+#include "platform/linux/mount_kinds.h"
 #include "platform/linux/memory_maps.h"
 #include "platform/linux/owned_descriptor.h"
 #include "platform/linux/proc_entries.h"
@@ -7,10 +10,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -50,6 +56,20 @@ OwnedDescriptor openBelow(int directoryFD, const std::string& name, int flags)
     return OwnedDescriptor(openat(directoryFD, name.c_str(), flags | O_RDONLY | O_CLOEXEC));
 }
 
+// A descriptor opened with O_PATH only names the file: it cannot read or
+// write it, and the lease probe passes over it too.
+bool isPathOnly(int procFD, const std::string& pid, const char* descriptor)
+{
+    auto info = openBelow(procFD, pid + "/fdinfo/" + descriptor, 0);
+    char text[512];
+    auto length = info.isValid() ? read(info.get(), text, sizeof text - 1) : -1;
+    if (length <= 0)
+        return false;
+    text[length] = '\0';
+    auto flags = std::strstr(text, "flags:");
+    return flags && (std::strtoul(flags + 6, nullptr, 8) & O_PATH) != 0;
+}
+
 // /proc/PID/fd holds one link per open descriptor; stat follows it to the
 // open file itself, even a deleted or renamed one.
 bool hasOpenDescriptor(int procFD, const std::string& pid, const FileIdentity& file)
@@ -62,7 +82,7 @@ bool hasOpenDescriptor(int procFD, const std::string& pid, const FileIdentity& f
         if (name[0] == '.')
             return false;
         auto identity = linux_files::identityOf(descriptorsFD, name);
-        return identity && *identity == file;
+        return identity && *identity == file && !isPathOnly(procFD, pid, name);
     });
     return found.value_or(false);
 }
@@ -175,6 +195,30 @@ private:
 
 class ProcOpenFileHolders final : public OpenFileHolders {
 public:
+    Openers otherOpeners(const std::string& path) const override
+    {
+        auto reference = linux_files::openPathReference(path);
+        if (reference.status == linux_files::PathReference::Status::timedOut)
+            return Openers::unreachable;
+        if (reference.status != linux_files::PathReference::Status::opened)
+            return Openers::unknown;
+        struct statx status {};
+        constexpr int flags = AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
+        if (statx(reference.descriptor.get(), "", flags, STATX_TYPE | STATX_MNT_ID, &status) != 0
+            || !S_ISREG(status.stx_mode) || !(status.stx_mask & STATX_MNT_ID)
+            || !linux_files::opensWithoutServer(status.stx_mnt_id))
+            return Openers::unknown;
+        switch (linux_files::probeOtherOpens(reference.descriptor.get())) {
+        case linux_files::OtherOpens::none:
+            return Openers::none;
+        case linux_files::OtherOpens::some:
+            return Openers::some;
+        case linux_files::OtherOpens::cannotTell:
+            break;
+        }
+        return Openers::unknown;
+    }
+
     // The descriptors of other processes are examined from the cache only,
     // so a holder of a file on a silent server does not hold up the scan.
     Query forEachHolder(const std::string& path, const std::function<Scan(ProcessID)>& holder) const override

@@ -79,6 +79,20 @@ TEST_F(FileBusy, AFileOnASilentServerIsBusyWithoutAskingAgain)
     EXPECT_TRUE(fake.fileManager.askedPaths.empty());
 }
 
+TEST_F(FileBusy, TheKernelsOneStepAnswerSparesTheScan)
+{
+    using Openers = platform::OpenFileHolders::Openers;
+    run("Finder", 10);
+    fake.openFileHolders.holders = { 10 };
+    for (auto [openers, busy, scanned] : { std::tuple { Openers::none, false, false }, { Openers::unreachable, true, false },
+             { Openers::some, false, true }, { Openers::unknown, false, true } }) {
+        fake.openFileHolders.queriedPaths.clear();
+        fake.openFileHolders.openers = openers;
+        EXPECT_EQ(fileBusy(), busy) << static_cast<int>(openers);
+        EXPECT_EQ(fake.openFileHolders.queriedPaths.empty(), !scanned) << static_cast<int>(openers);
+    }
+}
+
 TEST_F(FileBusy, RowPassesTheTextAndAnswersZeroForAnInteger)
 {
     NetworkListener listener { fake.platform };

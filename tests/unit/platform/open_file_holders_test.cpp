@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -79,6 +82,66 @@ TEST_F(OpenFileHoldersQuery, FailsForPathsItCannotExamine)
     EXPECT_EQ(holders(""), std::nullopt);
     EXPECT_EQ(holders(file + std::string(1, '\0') + "x"), std::nullopt);
     EXPECT_EQ(holders(scratch.path().string()), std::vector<ProcessID> {});
+}
+
+TEST_F(OpenFileHoldersQuery, TheKernelTellsAtOnceWhetherAnyoneElseHasAFileOpen)
+{
+    using Openers = OpenFileHolders::Openers;
+    EXPECT_EQ(query->otherOpeners(file), Openers::none);
+    for (auto mode : { "open", "write", "map" }) {
+        FileHolderProcess holder(scratch.path(), mode, mode, file);
+        EXPECT_EQ(query->otherOpeners(file), Openers::some) << mode;
+    }
+    EXPECT_EQ(query->otherOpeners(file), Openers::none);
+    // A running program is held by its process.
+    FileHolderProcess running(scratch.path(), "runner", "watch", file);
+    auto program = std::filesystem::read_symlink("/proc/" + std::to_string(running.pid()) + "/exe");
+    EXPECT_EQ(query->otherOpeners(program), Openers::some);
+    EXPECT_EQ(query->otherOpeners(scratch.path().string()), Openers::unknown) << "a folder";
+    EXPECT_EQ(query->otherOpeners(scratch / "missing"), Openers::unknown);
+}
+
+TEST_F(OpenFileHoldersQuery, AReferenceThatOnlyNamesTheFileHoldsNothing)
+{
+    FileHolderProcess naming(scratch.path(), "namer", "path", file);
+    EXPECT_EQ(query->otherOpeners(file), OpenFileHolders::Openers::none);
+    EXPECT_EQ(holders(file), std::vector<ProcessID> {});
+}
+
+TEST_F(OpenFileHoldersQuery, AFifoIsNeverOpened)
+{
+    auto fifo = scratch / "pipe";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(query->otherOpeners(fifo), OpenFileHolders::Openers::unknown);
+    EXPECT_EQ(holders(fifo), std::vector<ProcessID> {});
+}
+
+// Another user's file refuses us the lease; the scan still finds our own
+// processes that hold it.
+TEST_F(OpenFileHoldersQuery, SomeoneElsesFileIsLeftToTheScan)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    std::filesystem::permissions(scratch.path(), std::filesystem::perms::all & ~std::filesystem::perms::others_write);
+    pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(10);
+        if (query->otherOpeners(file) != OpenFileHolders::Openers::unknown)
+            _exit(11);
+        if (holders(file) != std::vector<ProcessID> {})
+            _exit(12);
+        bool found = false;
+        {
+            testing::ChildProcess holder(FILE_HOLDER_PROGRAM, { "open", file, "/dev/null" });
+            found = testing::eventually([&] { return reports(holder.pid()); }, std::chrono::seconds(5));
+        }
+        _exit(found ? 0 : 13);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(MemoryMaps, MatchesDeviceAndInodeFieldsOnly)
