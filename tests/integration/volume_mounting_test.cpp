@@ -19,9 +19,11 @@ namespace fs = std::filesystem;
 
 constexpr int kPort = 9483;
 
-class VolumeRowsOverTheWire : public testing::Test {
-protected:
-    void SetUp() override
+// A helper of its own, started in the mount namespace of the caller, and a
+// connection to it past the welcome line.
+class HelperSession {
+public:
+    void start()
     {
         m_helper.emplace(m_bundle);
         auto client = Client::connectTo(kPort);
@@ -39,6 +41,11 @@ protected:
     HelperBundleCopy m_bundle;
     std::optional<HelperProcess> m_helper;
     Client m_client;
+};
+
+class VolumeRowsOverTheWire : public testing::Test, protected HelperSession {
+protected:
+    void SetUp() override { start(); }
 };
 
 TEST_F(VolumeRowsOverTheWire, LocalAndMissingPathsAnswerNil)
@@ -117,6 +124,20 @@ TEST_F(RealLocalMounts, PathsFindTheMountThatHoldsThem)
     EXPECT_EQ(urlOf(m_root / "bound/deeper"), "file://" + m_root.string() + "/bound");
     EXPECT_EQ(urlOf(m_root / "missing"), std::nullopt);
     EXPECT_EQ(urlOf(""), std::nullopt);
+}
+
+// A local tmpfs on a folder whose name spells out the rest of an sshfs
+// mount's line: read on any whitespace, the table would make it name a
+// server nobody mounted.
+TEST_F(RealLocalMounts, AFolderNamedLikeAMountLineStaysLocalOverTheWire)
+{
+    auto spoof = m_root / "cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw";
+    ASSERT_TRUE(mountTmpfs(spoof, "tmpfs"));
+    std::ofstream(spoof / "file") << "x";
+    HelperSession session;
+    ASSERT_NO_FATAL_FAILURE(session.start());
+    EXPECT_EQ(session.ask("getVolumeMountURL \"" + (spoof / "file").string() + "\"\n"), "<nil>");
+    EXPECT_EQ(session.ask("getVolumeMountURL \"" + spoof.string() + "\"\n"), "<nil>");
 }
 
 } // namespace

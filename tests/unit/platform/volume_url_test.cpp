@@ -70,12 +70,50 @@ TEST(MountInfoParser, UnescapesEveryOctalEscapeAndSkipsMalformedLines)
         "x 22 0:62 / /bad-id rw - tmpfs tmpfs rw\n"
         "53 22 062 / /bad-device rw - tmpfs tmpfs rw\n"
         "54 22 0:63 / /trailing\\04 rw - tmpfs tmpfs rw\n"
-        "\n");
+        "\n"
+        "55\t22 0:64 / /tab-separated rw - tmpfs tmpfs rw\n"
+        "56  22 0:65 / /two-blanks rw - tmpfs tmpfs rw\n"
+        "57 22 0:66 /  rw - tmpfs tmpfs rw\n"
+        "58 22 0:67 / /one-field-too-many rw - tmpfs tmpfs rw extra\n"
+        "59 22 0:68 / /no-super-options rw - tmpfs tmpfs \n"
+        "4294967296 22 0:69 / /id-beyond-the-kernels rw - tmpfs tmpfs rw\n"
+        "60 x 0:70 / /bad-parent rw - tmpfs tmpfs rw\n");
     auto mounts = parseMountInfo(input);
     ASSERT_EQ(mounts.size(), 2u);
     EXPECT_EQ(mounts[0].mountPoint, "/a\tb\\c\nd ");
     EXPECT_EQ(mounts[0].source, "my src");
     EXPECT_EQ(mounts[1].mountPoint, "/trailing\\04");
+}
+
+// Carriage returns, vertical tabs and form feeds are not escaped by the
+// kernel; an empty source is an empty field. A folder name that spells out
+// the rest of a line must stay a folder name.
+TEST(MountInfoParser, SplitsOnSingleBlanksOnly)
+{
+    struct Row {
+        const char* line;
+        const char* mountPoint;
+        const char* type;
+        const char* source;
+        const char* superOptions;
+    };
+    for (auto row : std::initializer_list<Row> {
+             { "49 20 0:56 / /mnt/test/foo\rbar rw,relatime shared:323 - tmpfs tmpfs rw", "/mnt/test/foo\rbar", "tmpfs", "tmpfs", "rw" },
+             { "50 20 0:57 / /a\vb\fc\r rw - tmpfs tmp\vfs rw,size=1k", "/a\vb\fc\r", "tmpfs", "tmp\vfs", "rw,size=1k" },
+             { "21 20 0:53 / /mnt/test rw,relatime shared:212 - tmpfs  rw", "/mnt/test", "tmpfs", "", "rw" },
+             { "60 22 0:70 / /home/eve/cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw rw,relatime shared:9 - tmpfs tmpfs "
+               "rw,size=64k",
+                 "/home/eve/cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw", "tmpfs", "tmpfs", "rw,size=64k" },
+             { "61 22 0:71 / /m rw shared:1 - - - rw", "/m", "-", "-", "rw" },
+         }) {
+        std::istringstream input(row.line);
+        auto mounts = parseMountInfo(input);
+        ASSERT_EQ(mounts.size(), 1u) << row.line;
+        EXPECT_EQ(mounts[0].mountPoint, row.mountPoint) << row.line;
+        EXPECT_EQ(mounts[0].fileSystemType, row.type) << row.line;
+        EXPECT_EQ(mounts[0].source, row.source) << row.line;
+        EXPECT_EQ(mounts[0].superOptions, row.superOptions) << row.line;
+    }
 }
 
 TEST(VolumeURL, NetworkFileSystemsGiveTheirServerURL)
