@@ -85,15 +85,22 @@ std::optional<std::size_t> separatorIndex(const std::vector<std::string_view>& f
 }
 
 // Only the source may be empty; the kernel always writes something in the
-// other fields ("rw" or "ro" at least in both option lists).
-bool hasEveryRequiredField(const MountEntry& entry, std::string_view mountOptions)
+// other fields ("rw" or "ro" at least in both option lists). No name holds a
+// NUL byte, so an escape that gives one (\000, \400) is not the kernel's.
+bool isWellFormed(const MountEntry& entry, std::string_view mountOptions)
 {
-    return !entry.root.empty() && !entry.mountPoint.empty() && !mountOptions.empty() && !entry.fileSystemType.empty()
-        && !entry.superOptions.empty();
+    auto holdsNul = [](std::string_view text) { return text.find('\0') != std::string_view::npos; };
+    if (entry.root.empty() || entry.mountPoint.empty() || mountOptions.empty() || entry.fileSystemType.empty()
+        || entry.superOptions.empty())
+        return false;
+    return !holdsNul(entry.root) && !holdsNul(entry.mountPoint) && !holdsNul(entry.fileSystemType)
+        && !holdsNul(entry.source) && !holdsNul(entry.superOptions);
 }
 
 std::optional<MountEntry> entryFrom(std::string_view line)
 {
+    if (line.find('\0') != std::string_view::npos)
+        return std::nullopt;
     auto fields = fieldsOf(line);
     auto separator = separatorIndex(fields);
     if (!separator)
@@ -113,7 +120,7 @@ std::optional<MountEntry> entryFrom(std::string_view line)
         unescaped(fields[*separator + 2]),
         unescaped(fields[*separator + 3]),
     };
-    if (!hasEveryRequiredField(entry, fields[5]))
+    if (!isWellFormed(entry, fields[5]))
         return std::nullopt;
     return entry;
 }

@@ -13,6 +13,8 @@
 namespace platform::linux_files {
 namespace {
 
+using namespace std::string_literals;
+
 constexpr const char* kMountInfo =
     "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw,errors=remount-ro\n"
     "25 22 0:23 / /tmp rw,nosuid,nodev shared:5 - tmpfs tmpfs rw,size=8126464k,inode64\n"
@@ -77,7 +79,9 @@ TEST(MountInfoParser, UnescapesEveryOctalEscapeAndSkipsMalformedLines)
         "58 22 0:67 / /one-field-too-many rw - tmpfs tmpfs rw extra\n"
         "59 22 0:68 / /no-super-options rw - tmpfs tmpfs \n"
         "4294967296 22 0:69 / /id-beyond-the-kernels rw - tmpfs tmpfs rw\n"
-        "60 x 0:70 / /bad-parent rw - tmpfs tmpfs rw\n");
+        "60 x 0:70 / /bad-parent rw - tmpfs tmpfs rw\n"
+        "61 22 0:71 / /escaped-nul\\000 rw - tmpfs tmpfs rw\n"
+        "62 22 0:72 / /raw-nul rw shared:\0 - tmpfs tmpfs rw\n"s);
     auto mounts = parseMountInfo(input);
     ASSERT_EQ(mounts.size(), 2u);
     EXPECT_EQ(mounts[0].mountPoint, "/a\tb\\c\nd ");
