@@ -1,5 +1,6 @@
 #include "platform/linux/mount_info.h"
 #include "platform/linux/owned_descriptor.h"
+#include "platform/linux/sshfs_processes.h"
 #include "platform/linux/volume_url.h"
 #include "platform/linux_platform.h"
 #include "platform/volume_urls.h"
@@ -58,7 +59,7 @@ public:
         auto const* mount = linux_files::mountHolding(mounts, *file);
         if (!mount)
             return std::nullopt;
-        return linux_files::volumeURL(*mount, file->canonicalPath);
+        return linux_files::volumeURL(*mount, file->canonicalPath, linux_files::sshfsPortServing(*mount));
     }
 };
 

@@ -186,10 +186,31 @@ TEST(VolumeURL, PartsThatNeedItArePercentEncoded)
     EXPECT_EQ(volumeURL(backslashes, "/m"), "smb://nas/share");
     MountEntry nfs6 { 1, makedev(0, 1), "/", "/m", "nfs", "[fd00::5]:/export/a b", "" };
     EXPECT_EQ(volumeURL(nfs6, "/m"), "nfs://[fd00::5]/export/a%20b");
-    MountEntry sshHome { 1, makedev(0, 1), "/", "/m", "fuse.sshfs", "host:", "" };
-    EXPECT_EQ(volumeURL(sshHome, "/m"), "sftp://host/");
     MountEntry local { 1, makedev(0, 1), "/", "/mnt/ü?#%", "ext4", "/dev/x", "" };
     EXPECT_EQ(volumeURL(local, "/mnt/ü?#%"), "file:///mnt/%C3%BC%3F%23%25");
+}
+
+// The table keeps no port for sshfs: it comes from the sshfs process. A path
+// relative to the home folder has no URL; the server's root is elsewhere.
+TEST(VolumeURL, SshfsURLsNameTheFolderAndPortMounted)
+{
+    struct Row {
+        const char* source;
+        std::optional<int> port;
+        std::optional<std::string> url;
+    };
+    for (auto const& row : std::initializer_list<Row> {
+             { "alice@host:/srv/www", 2222, "sftp://alice@host:2222/srv/www" },
+             { "host:/", std::nullopt, "sftp://host/" },
+             { "[fd00::7]:/data", 2200, "sftp://[fd00::7]:2200/data" },
+             { "alice@host:", 2222, std::nullopt },
+             { "host:", std::nullopt, std::nullopt },
+             { "host:relative/path", std::nullopt, std::nullopt },
+             { "host:~/files", 22, std::nullopt },
+         }) {
+        MountEntry mount { 1, makedev(0, 1), "/", "/m", "fuse.sshfs", row.source, "rw,user_id=1000" };
+        EXPECT_EQ(volumeURL(mount, "/m/x", row.port), row.url) << row.source;
+    }
 }
 
 TEST(VolumeURL, SourcesNotInTheirTypesFormGiveNothing)
