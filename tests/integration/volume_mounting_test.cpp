@@ -5,12 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -18,6 +23,85 @@ using namespace harness;
 namespace fs = std::filesystem;
 
 constexpr int kPort = 9483;
+constexpr const char* kSftpServer = "/usr/lib/openssh/sftp-server";
+
+// A real sshfs mount without sshd: in passive mode sshfs speaks SFTP on its
+// standard input and output, and a local sftp-server answers there. sshfs
+// starts in `folder` as a shell would start it (PWD too), so a relative
+// mount point is resolved from there.
+class PassiveSshfs {
+public:
+    PassiveSshfs(const fs::path& folder, const std::vector<std::string>& arguments, const fs::path& mountPoint)
+        : m_mountPoint(mountPoint)
+    {
+        int toServer[2], toSshfs[2];
+        if (pipe2(toServer, O_CLOEXEC) != 0 || pipe2(toSshfs, O_CLOEXEC) != 0)
+            return;
+        m_server = spawn({ kSftpServer }, toServer[0], toSshfs[1], folder);
+        std::vector<std::string> command { "sshfs", "-o", "passive" };
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        m_sshfs = spawn(command, toSshfs[0], toServer[1], folder);
+        for (int end : { toServer[0], toServer[1], toSshfs[0], toSshfs[1] })
+            close(end);
+    }
+    ~PassiveSshfs()
+    {
+        umount2(m_mountPoint.c_str(), MNT_DETACH);
+        for (pid_t process : { m_sshfs, m_server }) {
+            if (process > 0 && kill(process, SIGKILL) == 0)
+                waitpid(process, nullptr, 0);
+        }
+    }
+
+    bool mounted() const
+    {
+        for (auto deadline = Clock::now() + 10s; Clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+            std::ifstream table("/proc/self/mountinfo");
+            for (std::string line; std::getline(table, line);) {
+                if (line.find(" " + m_mountPoint.string() + " ") != std::string::npos && line.find(" - fuse.sshfs ") != std::string::npos)
+                    return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static pid_t spawn(std::vector<std::string> command, int input, int output, const fs::path& folder)
+    {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
+        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+        std::string pwd = "PWD=" + folder.string();
+        auto environment = environmentWith(pwd);
+        std::vector<char*> argv;
+        for (auto& word : command)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        pid_t process = -1;
+        if (posix_spawnp(&process, argv[0], &actions, nullptr, argv.data(), environment.data()) != 0)
+            process = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        return process;
+    }
+
+    // Ours, with `pwd` in place of our own PWD.
+    static std::vector<char*> environmentWith(std::string& pwd)
+    {
+        std::vector<char*> environment { pwd.data() };
+        for (char** variable = environ; *variable; ++variable) {
+            if (!std::string_view(*variable).starts_with("PWD="))
+                environment.push_back(*variable);
+        }
+        environment.push_back(nullptr);
+        return environment;
+    }
+
+    fs::path m_mountPoint;
+    pid_t m_server { -1 };
+    pid_t m_sshfs { -1 };
+};
 
 // A helper of its own, started in the mount namespace of the caller, and a
 // connection to it past the welcome line.
@@ -138,6 +222,27 @@ TEST_F(RealLocalMounts, AFolderNamedLikeAMountLineStaysLocalOverTheWire)
     ASSERT_NO_FATAL_FAILURE(session.start());
     EXPECT_EQ(session.ask("getVolumeMountURL \"" + (spoof / "file").string() + "\"\n"), "<nil>");
     EXPECT_EQ(session.ask("getVolumeMountURL \"" + spoof.string() + "\"\n"), "<nil>");
+}
+
+// The table keeps no port for sshfs; the helper reads it from the sshfs
+// process. A folder relative to the home on the server has no URL at all.
+TEST_F(RealLocalMounts, SshfsMountsAnswerTheirPortOverTheWire)
+{
+    if (!fs::exists(kSftpServer) || system("command -v sshfs >/dev/null") != 0)
+        GTEST_SKIP() << "needs sshfs and " << kSftpServer;
+    fs::create_directories(m_root / "srv/www");
+    fs::create_directories(m_root / "site");
+    fs::create_directories(m_root / "home");
+    std::ofstream(m_root / "srv/www/index.html") << "x";
+    auto source = "alice@example.test:" + (m_root / "srv/www").string();
+    PassiveSshfs ported(m_root, { "-o", "reconnect,port=2222", source, "site" }, m_root / "site");
+    PassiveSshfs homeRelative(m_root, { "-p", "2200", "alice@example.test:", m_root / "home" }, m_root / "home");
+    ASSERT_TRUE(ported.mounted() && homeRelative.mounted());
+    HelperSession session;
+    ASSERT_NO_FATAL_FAILURE(session.start());
+    EXPECT_EQ(session.ask("getVolumeMountURL \"" + (m_root / "site/index.html").string() + "\"\n"),
+        "\"sftp://alice@example.test:2222" + m_root.string() + "/srv/www\"");
+    EXPECT_EQ(session.ask("getVolumeMountURL \"" + (m_root / "home").string() + "\"\n"), "<nil>");
 }
 
 } // namespace

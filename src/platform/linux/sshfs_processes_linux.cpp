@@ -2,6 +2,7 @@
 #include "platform/linux/proc_entries.h"
 #include "platform/linux/sshfs_arguments.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -32,30 +33,33 @@ std::optional<uid_t> fuseOwner(std::string_view superOptions)
     return std::nullopt;
 }
 
-std::vector<std::string> commandLineOf(const std::string& process)
+// /proc/PID/cmdline and /proc/PID/environ: words ended by NUL bytes.
+std::vector<std::string> nulSeparatedEntry(const std::string& process, const char* entry)
 {
-    std::ifstream file("/proc/" + process + "/cmdline", std::ios::binary);
+    std::ifstream file("/proc/" + process + "/" + entry, std::ios::binary);
     std::string contents { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
-    std::vector<std::string> arguments;
+    std::vector<std::string> words;
     for (std::size_t start = 0; start < contents.size();) {
         auto end = std::min(contents.find('\0', start), contents.size());
-        arguments.push_back(contents.substr(start, end - start));
+        words.push_back(contents.substr(start, end - start));
         start = end + 1;
     }
-    return arguments;
+    return words;
 }
 
-// sshfs resolves its mount point against the folder it was started in. The
-// path is joined by text only: resolving links would touch the mount, which
-// hangs while its server is gone.
+// sshfs resolves a relative mount point against the folder it was started
+// in, then moves to "/" as it settles in the background; the shell that
+// started it left that folder in PWD. Paths are joined by text only:
+// resolving links would touch the mount, which hangs while its server is gone.
 std::string mountPointSeenBy(const std::string& process, const std::string& given)
 {
     fs::path path = given;
     if (path.is_relative()) {
-        std::error_code error;
-        path = fs::read_symlink("/proc/" + process + "/cwd", error) / path;
-        if (error)
+        auto environment = nulSeparatedEntry(process, "environ");
+        auto folder = std::ranges::find_if(environment, [](auto const& word) { return word.starts_with("PWD=/"); });
+        if (folder == environment.end())
             return {};
+        path = fs::path(folder->substr(4)) / path;
     }
     auto normal = path.lexically_normal().string();
     if (normal.size() > 1 && normal.ends_with('/'))
@@ -67,7 +71,7 @@ std::string mountPointSeenBy(const std::string& process, const std::string& give
 std::optional<SshfsArguments> argumentsServing(pid_t process, const MountEntry& mount)
 {
     auto name = std::to_string(process);
-    auto commandLine = commandLineOf(name);
+    auto commandLine = nulSeparatedEntry(name, "cmdline");
     if (commandLine.empty() || fs::path(commandLine.front()).filename() != "sshfs")
         return std::nullopt;
     auto arguments = sshfsArgumentsFrom({ commandLine.begin() + 1, commandLine.end() });
