@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,81 +26,46 @@ constexpr int kPort = 9483;
 constexpr const char* kSftpServer = "/usr/lib/openssh/sftp-server";
 
 // A real sshfs mount without sshd: in passive mode sshfs speaks SFTP on its
-// standard input and output, and a local sftp-server answers there. sshfs
-// starts in `folder` as a shell would start it (PWD too), so a relative
-// mount point is resolved from there.
+// standard input and output, here with a local sftp-server through a FIFO.
+// A shell starts it in `folder`, as a user would, so a relative mount point
+// is resolved from there.
 class PassiveSshfs {
 public:
-    PassiveSshfs(const fs::path& folder, const std::vector<std::string>& arguments, const fs::path& mountPoint)
-        : m_mountPoint(mountPoint)
+    PassiveSshfs(const fs::path& folder, const std::string& arguments, fs::path mountPoint)
+        : m_mountPoint(std::move(mountPoint))
     {
-        int toServer[2], toSshfs[2];
-        if (pipe2(toServer, O_CLOEXEC) != 0 || pipe2(toSshfs, O_CLOEXEC) != 0)
-            return;
-        m_server = spawn({ kSftpServer }, toServer[0], toSshfs[1], folder);
-        std::vector<std::string> command { "sshfs", "-o", "passive" };
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        m_sshfs = spawn(command, toSshfs[0], toServer[1], folder);
-        for (int end : { toServer[0], toServer[1], toSshfs[0], toSshfs[1] })
-            close(end);
+        auto fifo = "'" + (folder / m_mountPoint.filename()).string() + ".sftp'";
+        std::string script = "cd '" + folder.string() + "' && export PWD && mkfifo " + fifo + " && " + kSftpServer + " <"
+            + fifo + " | exec sshfs -o passive " + arguments + " >" + fifo;
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        const char* argv[] = { "sh", "-c", script.c_str(), nullptr };
+        if (posix_spawn(&m_group, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ) != 0)
+            m_group = -1;
+        posix_spawnattr_destroy(&attributes);
     }
     ~PassiveSshfs()
     {
         umount2(m_mountPoint.c_str(), MNT_DETACH);
-        for (pid_t process : { m_sshfs, m_server }) {
-            if (process > 0 && kill(process, SIGKILL) == 0)
-                waitpid(process, nullptr, 0);
-        }
+        if (m_group > 0 && kill(-m_group, SIGKILL) == 0)
+            waitpid(m_group, nullptr, 0);
     }
 
     bool mounted() const
     {
+        struct stat point {}, parent {};
         for (auto deadline = Clock::now() + 10s; Clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
-            std::ifstream table("/proc/self/mountinfo");
-            for (std::string line; std::getline(table, line);) {
-                if (line.find(" " + m_mountPoint.string() + " ") != std::string::npos && line.find(" - fuse.sshfs ") != std::string::npos)
-                    return true;
-            }
+            if (stat(m_mountPoint.c_str(), &point) == 0 && stat(m_mountPoint.parent_path().c_str(), &parent) == 0
+                && point.st_dev != parent.st_dev)
+                return true;
         }
         return false;
     }
 
 private:
-    static pid_t spawn(std::vector<std::string> command, int input, int output, const fs::path& folder)
-    {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, output, STDOUT_FILENO);
-        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-        std::string pwd = "PWD=" + folder.string();
-        auto environment = environmentWith(pwd);
-        std::vector<char*> argv;
-        for (auto& word : command)
-            argv.push_back(word.data());
-        argv.push_back(nullptr);
-        pid_t process = -1;
-        if (posix_spawnp(&process, argv[0], &actions, nullptr, argv.data(), environment.data()) != 0)
-            process = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        return process;
-    }
-
-    // Ours, with `pwd` in place of our own PWD.
-    static std::vector<char*> environmentWith(std::string& pwd)
-    {
-        std::vector<char*> environment { pwd.data() };
-        for (char** variable = environ; *variable; ++variable) {
-            if (!std::string_view(*variable).starts_with("PWD="))
-                environment.push_back(*variable);
-        }
-        environment.push_back(nullptr);
-        return environment;
-    }
-
     fs::path m_mountPoint;
-    pid_t m_server { -1 };
-    pid_t m_sshfs { -1 };
+    pid_t m_group { -1 };
 };
 
 // A helper of its own, started in the mount namespace of the caller, and a
@@ -235,8 +200,8 @@ TEST_F(RealLocalMounts, SshfsMountsAnswerTheirPortOverTheWire)
     fs::create_directories(m_root / "home");
     std::ofstream(m_root / "srv/www/index.html") << "x";
     auto source = "alice@example.test:" + (m_root / "srv/www").string();
-    PassiveSshfs ported(m_root, { "-o", "reconnect,port=2222", source, "site" }, m_root / "site");
-    PassiveSshfs homeRelative(m_root, { "-p", "2200", "alice@example.test:", m_root / "home" }, m_root / "home");
+    PassiveSshfs ported(m_root, "-o reconnect,port=2222 " + source + " site", m_root / "site");
+    PassiveSshfs homeRelative(m_root, "-p 2200 alice@example.test: " + (m_root / "home").string(), m_root / "home");
     ASSERT_TRUE(ported.mounted() && homeRelative.mounted());
     HelperSession session;
     ASSERT_NO_FATAL_FAILURE(session.start());

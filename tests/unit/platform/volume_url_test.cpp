@@ -8,7 +8,9 @@
 
 #include <sys/sysmacros.h>
 
+#include <array>
 #include <sstream>
+#include <tuple>
 
 namespace platform::linux_files {
 namespace {
@@ -94,29 +96,21 @@ TEST(MountInfoParser, UnescapesEveryOctalEscapeAndSkipsMalformedLines)
 // the rest of a line must stay a folder name.
 TEST(MountInfoParser, SplitsOnSingleBlanksOnly)
 {
-    struct Row {
-        const char* line;
-        const char* mountPoint;
-        const char* type;
-        const char* source;
-        const char* superOptions;
-    };
+    using Row = std::array<const char*, 5>; // line, mount point, type, source, super options
     for (auto row : std::initializer_list<Row> {
-             { "49 20 0:56 / /mnt/test/foo\rbar rw,relatime shared:323 - tmpfs tmpfs rw", "/mnt/test/foo\rbar", "tmpfs", "tmpfs", "rw" },
+             { "49 20 0:56 / /mnt/test/foo\rbar rw shared:323 - tmpfs tmpfs rw", "/mnt/test/foo\rbar", "tmpfs", "tmpfs", "rw" },
              { "50 20 0:57 / /a\vb\fc\r rw - tmpfs tmp\vfs rw,size=1k", "/a\vb\fc\r", "tmpfs", "tmp\vfs", "rw,size=1k" },
              { "21 20 0:53 / /mnt/test rw,relatime shared:212 - tmpfs  rw", "/mnt/test", "tmpfs", "", "rw" },
-             { "60 22 0:70 / /home/eve/cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw rw,relatime shared:9 - tmpfs tmpfs "
-               "rw,size=64k",
-                 "/home/eve/cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw", "tmpfs", "tmpfs", "rw,size=64k" },
+             { "60 22 0:70 / /cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw rw shared:9 - tmpfs tmpfs rw,size=64k",
+                 "/cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw", "tmpfs", "tmpfs", "rw,size=64k" },
              { "61 22 0:71 / /m rw shared:1 - - - rw", "/m", "-", "-", "rw" },
          }) {
-        std::istringstream input(row.line);
+        std::istringstream input(row[0]);
         auto mounts = parseMountInfo(input);
-        ASSERT_EQ(mounts.size(), 1u) << row.line;
-        EXPECT_EQ(mounts[0].mountPoint, row.mountPoint) << row.line;
-        EXPECT_EQ(mounts[0].fileSystemType, row.type) << row.line;
-        EXPECT_EQ(mounts[0].source, row.source) << row.line;
-        EXPECT_EQ(mounts[0].superOptions, row.superOptions) << row.line;
+        ASSERT_EQ(mounts.size(), 1u) << row[0];
+        Row read { row[0], mounts[0].mountPoint.c_str(), mounts[0].fileSystemType.c_str(), mounts[0].source.c_str(),
+            mounts[0].superOptions.c_str() };
+        EXPECT_EQ(std::vector<std::string>(read.begin(), read.end()), std::vector<std::string>(row.begin(), row.end()));
     }
 }
 
@@ -194,22 +188,12 @@ TEST(VolumeURL, PartsThatNeedItArePercentEncoded)
 // relative to the home folder has no URL; the server's root is elsewhere.
 TEST(VolumeURL, SshfsURLsNameTheFolderAndPortMounted)
 {
-    struct Row {
-        const char* source;
-        std::optional<int> port;
-        std::optional<std::string> url;
-    };
-    for (auto const& row : std::initializer_list<Row> {
-             { "alice@host:/srv/www", 2222, "sftp://alice@host:2222/srv/www" },
-             { "host:/", std::nullopt, "sftp://host/" },
-             { "[fd00::7]:/data", 2200, "sftp://[fd00::7]:2200/data" },
-             { "alice@host:", 2222, std::nullopt },
-             { "host:", std::nullopt, std::nullopt },
-             { "host:relative/path", std::nullopt, std::nullopt },
-             { "host:~/files", 22, std::nullopt },
-         }) {
-        MountEntry mount { 1, makedev(0, 1), "/", "/m", "fuse.sshfs", row.source, "rw,user_id=1000" };
-        EXPECT_EQ(volumeURL(mount, "/m/x", row.port), row.url) << row.source;
+    for (auto [source, port, url] : std::initializer_list<std::tuple<const char*, std::optional<int>, std::optional<std::string>>> {
+             { "alice@host:/srv/www", 2222, "sftp://alice@host:2222/srv/www" }, { "host:/", std::nullopt, "sftp://host/" },
+             { "[fd00::7]:/data", 2200, "sftp://[fd00::7]:2200/data" }, { "alice@host:", 2222, std::nullopt },
+             { "host:", std::nullopt, std::nullopt }, { "host:relative/path", 22, std::nullopt }, { "host:~/files", 22, std::nullopt } }) {
+        MountEntry mount { 1, makedev(0, 1), "/", "/m", "fuse.sshfs", source, "rw,user_id=1000" };
+        EXPECT_EQ(volumeURL(mount, "/m/x", port), url) << source;
     }
 }
 
