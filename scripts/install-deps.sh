@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core
   iproute2 util-linux netcat-openbsd
-  psmisc lsof bindfs sshfs libmount-dev
+  psmisc lsof bindfs sshfs openssh-sftp-server libmount-dev
   desktop-file-utils
   dbus-daemon python3-dbusmock
   libxcb1-dev libxcb-ewmh-dev xvfb

@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <sched.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -18,10 +23,56 @@ using namespace harness;
 namespace fs = std::filesystem;
 
 constexpr int kPort = 9483;
+constexpr const char* kSftpServer = "/usr/lib/openssh/sftp-server";
 
-class VolumeRowsOverTheWire : public testing::Test {
-protected:
-    void SetUp() override
+// A real sshfs mount without sshd: in passive mode sshfs speaks SFTP on its
+// standard input and output, here with a local sftp-server through a FIFO.
+// A shell starts it in `folder`, as a user would, so a relative mount point
+// is resolved from there.
+class PassiveSshfs {
+public:
+    PassiveSshfs(const fs::path& folder, const std::string& arguments, fs::path mountPoint)
+        : m_mountPoint(std::move(mountPoint))
+    {
+        auto fifo = "'" + (folder / m_mountPoint.filename()).string() + ".sftp'";
+        std::string script = "cd '" + folder.string() + "' && export PWD && mkfifo " + fifo + " && " + kSftpServer + " <"
+            + fifo + " | exec sshfs -o passive " + arguments + " >" + fifo;
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        const char* argv[] = { "sh", "-c", script.c_str(), nullptr };
+        if (posix_spawn(&m_group, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ) != 0)
+            m_group = -1;
+        posix_spawnattr_destroy(&attributes);
+    }
+    ~PassiveSshfs()
+    {
+        umount2(m_mountPoint.c_str(), MNT_DETACH);
+        if (m_group > 0 && kill(-m_group, SIGKILL) == 0)
+            waitpid(m_group, nullptr, 0);
+    }
+
+    bool mounted() const
+    {
+        struct stat point {}, parent {};
+        for (auto deadline = Clock::now() + 10s; Clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+            if (stat(m_mountPoint.c_str(), &point) == 0 && stat(m_mountPoint.parent_path().c_str(), &parent) == 0
+                && point.st_dev != parent.st_dev)
+                return true;
+        }
+        return false;
+    }
+
+private:
+    fs::path m_mountPoint;
+    pid_t m_group { -1 };
+};
+
+// A helper of its own, started in the mount namespace of the caller, and a
+// connection to it past the welcome line.
+class HelperSession {
+public:
+    void start()
     {
         m_helper.emplace(m_bundle);
         auto client = Client::connectTo(kPort);
@@ -39,6 +90,11 @@ protected:
     HelperBundleCopy m_bundle;
     std::optional<HelperProcess> m_helper;
     Client m_client;
+};
+
+class VolumeRowsOverTheWire : public testing::Test, protected HelperSession {
+protected:
+    void SetUp() override { start(); }
 };
 
 TEST_F(VolumeRowsOverTheWire, LocalAndMissingPathsAnswerNil)
@@ -117,6 +173,41 @@ TEST_F(RealLocalMounts, PathsFindTheMountThatHoldsThem)
     EXPECT_EQ(urlOf(m_root / "bound/deeper"), "file://" + m_root.string() + "/bound");
     EXPECT_EQ(urlOf(m_root / "missing"), std::nullopt);
     EXPECT_EQ(urlOf(""), std::nullopt);
+}
+
+// A local tmpfs on a folder whose name spells out the rest of an sshfs
+// mount's line: read on any whitespace, the table would make it name a
+// server nobody mounted.
+TEST_F(RealLocalMounts, AFolderNamedLikeAMountLineStaysLocalOverTheWire)
+{
+    auto spoof = m_root / "cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw";
+    ASSERT_TRUE(mountTmpfs(spoof, "tmpfs"));
+    std::ofstream(spoof / "file") << "x";
+    HelperSession session;
+    ASSERT_NO_FATAL_FAILURE(session.start());
+    EXPECT_EQ(session.ask("getVolumeMountURL \"" + (spoof / "file").string() + "\"\n"), "<nil>");
+    EXPECT_EQ(session.ask("getVolumeMountURL \"" + spoof.string() + "\"\n"), "<nil>");
+}
+
+// The table keeps no port for sshfs; the helper reads it from the sshfs
+// process. A folder relative to the home on the server has no URL at all.
+TEST_F(RealLocalMounts, SshfsMountsAnswerTheirPortOverTheWire)
+{
+    if (!fs::exists(kSftpServer) || system("command -v sshfs >/dev/null") != 0)
+        GTEST_SKIP() << "needs sshfs and " << kSftpServer;
+    fs::create_directories(m_root / "srv/www");
+    fs::create_directories(m_root / "site");
+    fs::create_directories(m_root / "home");
+    std::ofstream(m_root / "srv/www/index.html") << "x";
+    auto source = "alice@example.test:" + (m_root / "srv/www").string();
+    PassiveSshfs ported(m_root, "-o reconnect,port=2222 " + source + " site", m_root / "site");
+    PassiveSshfs homeRelative(m_root, "-p 2200 alice@example.test: " + (m_root / "home").string(), m_root / "home");
+    ASSERT_TRUE(ported.mounted() && homeRelative.mounted());
+    HelperSession session;
+    ASSERT_NO_FATAL_FAILURE(session.start());
+    EXPECT_EQ(session.ask("getVolumeMountURL \"" + (m_root / "site/index.html").string() + "\"\n"),
+        "\"sftp://alice@example.test:2222" + m_root.string() + "/srv/www\"");
+    EXPECT_EQ(session.ask("getVolumeMountURL \"" + (m_root / "home").string() + "\"\n"), "<nil>");
 }
 
 } // namespace

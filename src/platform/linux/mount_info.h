@@ -24,8 +24,10 @@ struct MountEntry {
 };
 
 // One entry per well-formed line, in the file's order (a later mount lies on
-// top of an earlier one). Blanks and the like that the kernel wrote as octal
-// escapes (\040) are unescaped; malformed lines are skipped.
+// top of an earlier one). Lines are read exactly as the kernel writes them:
+// fields separated by single blanks, so that no byte of a name, however odd,
+// can shift a field into another. What the kernel wrote as octal escapes
+// (\040) is unescaped; lines not in its form are skipped.
 std::vector<MountEntry> parseMountInfo(std::istream& input);
 
 // What the kernel says about a file, to find its mount by.

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
-#include <sstream>
+#include <string_view>
 
 namespace platform::linux_files {
 namespace {
@@ -13,7 +13,7 @@ bool isOctalDigit(char c) { return c >= '0' && c <= '7'; }
 
 // The kernel writes blank, tab, line feed and backslash in names as \ooo so
 // that fields stay separated by single blanks.
-std::string unescaped(const std::string& field)
+std::string unescaped(std::string_view field)
 {
     std::string text;
     text.reserve(field.size());
@@ -52,35 +52,77 @@ std::optional<dev_t> deviceFrom(std::string_view text)
     return makedev(*major, *minor);
 }
 
-std::vector<std::string> fieldsOf(const std::string& line)
+// Exactly one blank separates fields, so two in a row enclose an empty field
+// (a tmpfs mounted with an empty source). Every other byte belongs to its
+// field: the kernel escapes only blank, tab, line feed and backslash, and a
+// carriage return or vertical tab in a folder name is written as it is.
+std::vector<std::string_view> fieldsOf(std::string_view line)
 {
-    std::vector<std::string> fields;
-    std::istringstream words(line);
-    for (std::string word; words >> word;)
-        fields.push_back(std::move(word));
-    return fields;
+    std::vector<std::string_view> fields;
+    for (std::size_t start = 0;;) {
+        auto blank = line.find(' ', start);
+        fields.push_back(line.substr(start, blank - start));
+        if (blank == std::string_view::npos)
+            return fields;
+        start = blank + 1;
+    }
 }
 
 // ID parent major:minor root mount-point options [optional fields...] - type source super-options
-std::optional<MountEntry> entryFrom(const std::string& line)
+constexpr std::size_t kLeadingFields = 6;
+constexpr std::size_t kTrailingFields = 3;
+
+// The optional fields end at the first lone "-"; after it come exactly the
+// type, the source and the super options.
+std::optional<std::size_t> separatorIndex(const std::vector<std::string_view>& fields)
 {
+    if (fields.size() < kLeadingFields + 1 + kTrailingFields)
+        return std::nullopt;
+    auto separator = std::find(fields.begin() + kLeadingFields, fields.end(), "-");
+    if (std::distance(separator, fields.end()) != 1 + kTrailingFields)
+        return std::nullopt;
+    return static_cast<std::size_t>(std::distance(fields.begin(), separator));
+}
+
+// Only the source may be empty; the kernel always writes something in the
+// other fields ("rw" or "ro" at least in both option lists). No name holds a
+// NUL byte, so an escape that gives one (\000, \400) is not the kernel's.
+bool isWellFormed(const MountEntry& entry, std::string_view mountOptions)
+{
+    auto holdsNul = [](std::string_view text) { return text.find('\0') != std::string_view::npos; };
+    if (entry.root.empty() || entry.mountPoint.empty() || mountOptions.empty() || entry.fileSystemType.empty()
+        || entry.superOptions.empty())
+        return false;
+    return !holdsNul(entry.root) && !holdsNul(entry.mountPoint) && !holdsNul(entry.fileSystemType)
+        && !holdsNul(entry.source) && !holdsNul(entry.superOptions);
+}
+
+std::optional<MountEntry> entryFrom(std::string_view line)
+{
+    if (line.find('\0') != std::string_view::npos)
+        return std::nullopt;
     auto fields = fieldsOf(line);
-    auto separator = std::find(fields.begin() + std::min<std::size_t>(fields.size(), 6), fields.end(), "-");
-    if (fields.size() < 6 || std::distance(separator, fields.end()) < 3)
+    auto separator = separatorIndex(fields);
+    if (!separator)
         return std::nullopt;
-    auto mountID = numberFrom<std::uint64_t>(fields[0]);
+    // IDs are the kernel's ints, written unsigned.
+    auto mountID = numberFrom<std::uint32_t>(fields[0]);
+    auto parentID = numberFrom<std::uint32_t>(fields[1]);
     auto device = deviceFrom(fields[2]);
-    if (!mountID || !device)
+    if (!mountID || !parentID || !device)
         return std::nullopt;
-    return MountEntry {
+    MountEntry entry {
         *mountID,
         *device,
         unescaped(fields[3]),
         unescaped(fields[4]),
-        unescaped(separator[1]),
-        unescaped(separator[2]),
-        std::distance(separator, fields.end()) > 3 ? unescaped(separator[3]) : std::string(),
+        unescaped(fields[*separator + 1]),
+        unescaped(fields[*separator + 2]),
+        unescaped(fields[*separator + 3]),
     };
+    if (!isWellFormed(entry, fields[5]))
+        return std::nullopt;
+    return entry;
 }
 
 // Of the mounts that pass `candidate`, the innermost that encloses the path;

@@ -9,11 +9,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform::procfs {
 
 // A process id written out in decimal, as /proc names its entries.
 std::optional<pid_t> processIDFromText(std::string_view text);
+
+// The processes /proc lists at this moment.
+std::vector<pid_t> listedProcessIDs();
 
 // The executable of a process; `process` is a pid or "self". A program
 // replaced on disk while running shows as "path (deleted)": the path it

@@ -1,5 +1,7 @@
 #include "platform/linux/proc_entries.h"
 
+#include <dirent.h>
+
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +40,20 @@ std::optional<pid_t> processIDFromText(std::string_view text)
     if (error != std::errc {} || end != text.data() + text.size() || pid <= 0)
         return std::nullopt;
     return pid;
+}
+
+std::vector<pid_t> listedProcessIDs()
+{
+    std::vector<pid_t> pids;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return pids;
+    while (const dirent* entry = readdir(proc)) {
+        if (const auto pid = processIDFromText(entry->d_name))
+            pids.push_back(*pid);
+    }
+    closedir(proc);
+    return pids;
 }
 
 std::optional<std::string> executablePath(const std::string& process)

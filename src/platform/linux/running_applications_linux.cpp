@@ -2,7 +2,6 @@
 #include "platform/linux/proc_entries.h"
 #include "platform/linux_platform.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,20 +10,6 @@
 namespace platform {
 
 namespace {
-
-std::vector<pid_t> listedProcessIDs()
-{
-    std::vector<pid_t> pids;
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return pids;
-    while (const dirent* entry = readdir(proc)) {
-        if (const auto pid = procfs::processIDFromText(entry->d_name))
-            pids.push_back(*pid);
-    }
-    closedir(proc);
-    return pids;
-}
 
 // Several processes often share one bundle; its Info.plist is read once per
 // listing, and afresh on the next, since bundles are updated in place.
@@ -80,7 +65,7 @@ public:
     {
         BundleInfoCache bundles;
         std::vector<RunningApplication> applications;
-        for (const pid_t pid : listedProcessIDs()) {
+        for (const pid_t pid : procfs::listedProcessIDs()) {
             if (auto application = describeIfUsers(pid, bundles))
                 applications.push_back(std::move(*application));
         }

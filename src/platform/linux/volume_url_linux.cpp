@@ -49,9 +49,10 @@ std::optional<std::string> nfsURL(const std::string& source)
     return serverURL({ "nfs", std::nullopt, parts->host, std::nullopt, parts->path });
 }
 
-// A path without a leading slash is relative to the user's home on the
-// server, which an sftp URL cannot say; it is taken from the server's root.
-std::optional<std::string> sftpURL(const std::string& source)
+// A path without a leading slash ("host:" too) is relative to the user's
+// home on the server, which an sftp URL cannot say: the server's root would
+// be another folder, so there is no URL.
+std::optional<std::string> sftpURL(const std::string& source, std::optional<int> port)
 {
     std::optional<std::string> user;
     std::string_view rest = source;
@@ -61,9 +62,9 @@ std::optional<std::string> sftpURL(const std::string& source)
         rest = rest.substr(at + 1);
     }
     auto parts = splitAtHost(rest);
-    if (!parts || (user && user->empty()))
+    if (!parts || (user && user->empty()) || !parts->path.starts_with('/'))
         return std::nullopt;
-    return serverURL({ "sftp", user, parts->host, std::nullopt, parts->path });
+    return serverURL({ "sftp", user, parts->host, port, parts->path });
 }
 
 bool isWebURL(const std::string& source) { return source.starts_with("http://") || source.starts_with("https://"); }
@@ -85,7 +86,7 @@ std::optional<std::string> gvfsURL(const MountEntry& mount, const std::string& p
 
 } // namespace
 
-std::optional<std::string> volumeURL(const MountEntry& mount, const std::string& path)
+std::optional<std::string> volumeURL(const MountEntry& mount, const std::string& path, std::optional<int> sshfsPort)
 {
     auto const& type = mount.fileSystemType;
     if (type == "cifs" || type == "smb3")
@@ -93,7 +94,7 @@ std::optional<std::string> volumeURL(const MountEntry& mount, const std::string&
     if (type == "nfs" || type == "nfs4")
         return nfsURL(mount.source);
     if (type == "fuse.sshfs")
-        return sftpURL(mount.source);
+        return sftpURL(mount.source, sshfsPort);
     if (isDavfs(mount))
         return isWebURL(mount.source) ? std::optional(mount.source) : std::nullopt;
     if (type == "fuse.gvfsd-fuse")

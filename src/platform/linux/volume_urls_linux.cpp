@@ -1,6 +1,7 @@
 #include "platform/linux/bounded_path_walk.h"
 #include "platform/linux/mount_info.h"
 #include "platform/linux/owned_descriptor.h"
+#include "platform/linux/sshfs_processes.h"
 #include "platform/linux/volume_url.h"
 #include "platform/linux_platform.h"
 #include "platform/volume_urls.h"
@@ -60,7 +61,7 @@ public:
         auto const* mount = linux_files::mountHolding(mounts, *file);
         if (!mount)
             return std::nullopt;
-        return linux_files::volumeURL(*mount, file->canonicalPath);
+        return linux_files::volumeURL(*mount, file->canonicalPath, linux_files::sshfsPortServing(*mount));
     }
 };
 

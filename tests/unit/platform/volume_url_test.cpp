@@ -8,10 +8,14 @@
 
 #include <sys/sysmacros.h>
 
+#include <array>
 #include <sstream>
+#include <tuple>
 
 namespace platform::linux_files {
 namespace {
+
+using namespace std::string_literals;
 
 constexpr const char* kMountInfo =
     "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw,errors=remount-ro\n"
@@ -70,12 +74,44 @@ TEST(MountInfoParser, UnescapesEveryOctalEscapeAndSkipsMalformedLines)
         "x 22 0:62 / /bad-id rw - tmpfs tmpfs rw\n"
         "53 22 062 / /bad-device rw - tmpfs tmpfs rw\n"
         "54 22 0:63 / /trailing\\04 rw - tmpfs tmpfs rw\n"
-        "\n");
+        "\n"
+        "55\t22 0:64 / /tab-separated rw - tmpfs tmpfs rw\n"
+        "56  22 0:65 / /two-blanks rw - tmpfs tmpfs rw\n"
+        "57 22 0:66 /  rw - tmpfs tmpfs rw\n"
+        "58 22 0:67 / /one-field-too-many rw - tmpfs tmpfs rw extra\n"
+        "59 22 0:68 / /no-super-options rw - tmpfs tmpfs \n"
+        "4294967296 22 0:69 / /id-beyond-the-kernels rw - tmpfs tmpfs rw\n"
+        "60 x 0:70 / /bad-parent rw - tmpfs tmpfs rw\n"
+        "61 22 0:71 / /escaped-nul\\000 rw - tmpfs tmpfs rw\n"
+        "62 22 0:72 / /raw-nul rw shared:\0 - tmpfs tmpfs rw\n"s);
     auto mounts = parseMountInfo(input);
     ASSERT_EQ(mounts.size(), 2u);
     EXPECT_EQ(mounts[0].mountPoint, "/a\tb\\c\nd ");
     EXPECT_EQ(mounts[0].source, "my src");
     EXPECT_EQ(mounts[1].mountPoint, "/trailing\\04");
+}
+
+// Carriage returns, vertical tabs and form feeds are not escaped by the
+// kernel; an empty source is an empty field. A folder name that spells out
+// the rest of a line must stay a folder name.
+TEST(MountInfoParser, SplitsOnSingleBlanksOnly)
+{
+    using Row = std::array<const char*, 5>; // line, mount point, type, source, super options
+    for (auto row : std::initializer_list<Row> {
+             { "49 20 0:56 / /mnt/test/foo\rbar rw shared:323 - tmpfs tmpfs rw", "/mnt/test/foo\rbar", "tmpfs", "tmpfs", "rw" },
+             { "50 20 0:57 / /a\vb\fc\r rw - tmpfs tmp\vfs rw,size=1k", "/a\vb\fc\r", "tmpfs", "tmp\vfs", "rw,size=1k" },
+             { "21 20 0:53 / /mnt/test rw,relatime shared:212 - tmpfs  rw", "/mnt/test", "tmpfs", "", "rw" },
+             { "60 22 0:70 / /cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw rw shared:9 - tmpfs tmpfs rw,size=64k",
+                 "/cm/sp\vY\v-\vfuse.sshfs\vuser@evil.example:/data\vrw", "tmpfs", "tmpfs", "rw,size=64k" },
+             { "61 22 0:71 / /m rw shared:1 - - - rw", "/m", "-", "-", "rw" },
+         }) {
+        std::istringstream input(row[0]);
+        auto mounts = parseMountInfo(input);
+        ASSERT_EQ(mounts.size(), 1u) << row[0];
+        Row read { row[0], mounts[0].mountPoint.c_str(), mounts[0].fileSystemType.c_str(), mounts[0].source.c_str(),
+            mounts[0].superOptions.c_str() };
+        EXPECT_EQ(std::vector<std::string>(read.begin(), read.end()), std::vector<std::string>(row.begin(), row.end()));
+    }
 }
 
 TEST(VolumeURL, NetworkFileSystemsGiveTheirServerURL)
@@ -144,10 +180,21 @@ TEST(VolumeURL, PartsThatNeedItArePercentEncoded)
     EXPECT_EQ(volumeURL(backslashes, "/m"), "smb://nas/share");
     MountEntry nfs6 { 1, makedev(0, 1), "/", "/m", "nfs", "[fd00::5]:/export/a b", "" };
     EXPECT_EQ(volumeURL(nfs6, "/m"), "nfs://[fd00::5]/export/a%20b");
-    MountEntry sshHome { 1, makedev(0, 1), "/", "/m", "fuse.sshfs", "host:", "" };
-    EXPECT_EQ(volumeURL(sshHome, "/m"), "sftp://host/");
     MountEntry local { 1, makedev(0, 1), "/", "/mnt/ü?#%", "ext4", "/dev/x", "" };
     EXPECT_EQ(volumeURL(local, "/mnt/ü?#%"), "file:///mnt/%C3%BC%3F%23%25");
+}
+
+// The table keeps no port for sshfs: it comes from the sshfs process. A path
+// relative to the home folder has no URL; the server's root is elsewhere.
+TEST(VolumeURL, SshfsURLsNameTheFolderAndPortMounted)
+{
+    for (auto [source, port, url] : std::initializer_list<std::tuple<const char*, std::optional<int>, std::optional<std::string>>> {
+             { "alice@host:/srv/www", 2222, "sftp://alice@host:2222/srv/www" }, { "host:/", std::nullopt, "sftp://host/" },
+             { "[fd00::7]:/data", 2200, "sftp://[fd00::7]:2200/data" }, { "alice@host:", 2222, std::nullopt },
+             { "host:", std::nullopt, std::nullopt }, { "host:relative/path", 22, std::nullopt }, { "host:~/files", 22, std::nullopt } }) {
+        MountEntry mount { 1, makedev(0, 1), "/", "/m", "fuse.sshfs", source, "rw,user_id=1000" };
+        EXPECT_EQ(volumeURL(mount, "/m/x", port), url) << source;
+    }
 }
 
 TEST(VolumeURL, SourcesNotInTheirTypesFormGiveNothing)
