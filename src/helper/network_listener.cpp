@@ -20,7 +20,14 @@
 
 namespace {
 
-constexpr int kListenBacklog = 5;
+// Room for the connections that another user's processes keep in flight
+// beside ours: with a short queue the kernel drops our own attempts while it
+// is full, and each dropped one waits a second for its retry.
+constexpr int kListenBacklog = 1024;
+// Refusing a connection costs microseconds; taking a few off the queue in one
+// pass keeps a storm of them from costing our clients a pass each, and the
+// bound keeps the pass short.
+constexpr int kMostRefusalsPerPass = 8;
 constexpr int kReadTimeoutSeconds = 3;
 
 // A signal landing on this thread is no fault of the client's.
@@ -47,13 +54,16 @@ NetworkListener::NetworkListener(HelperPlatform& platform)
 
 NetworkListener::~NetworkListener()
 {
+    // The lookup's descriptors close with it.
     if (m_spareDescriptor >= 0)
         close(m_spareDescriptor);
 }
 
 bool NetworkListener::startListening()
 {
-    serverSocketFD = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking, so that a pass can take pending connections until none is
+    // left without waiting for one.
+    serverSocketFD = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (serverSocketFD < 0) {
         perror("socket");
         std::exit(1);
@@ -69,10 +79,20 @@ bool NetworkListener::startListening()
         if (bind(serverSocketFD, reinterpret_cast<sockaddr*>(&address), sizeof address) >= 0) {
             listen(serverSocketFD, kListenBacklog);
             m_spareDescriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            startPeerLookup();
             return true;
         }
     }
     return false;
+}
+
+// Opened now and kept, so that owners can still be told apart when the
+// connections have used up our descriptors.
+void NetworkListener::startPeerLookup()
+{
+    m_peerOwners = std::make_unique<platform::PeerOwnerLookup>(serverSocketFD);
+    if (m_peerOwners->source() == platform::PeerOwnerLookup::Source::none)
+        m_platform.log.write("This system cannot tell who owns a connecting process; serving every connection");
 }
 
 void NetworkListener::setReadTimeout(int descriptor)
@@ -101,44 +121,48 @@ bool NetworkListener::startProcessing()
             continue;
         }
         // A new connection is greeted first; clients that are ready as well
-        // are reported again by the next wait.
-        if (fdSet.front().revents != 0)
-            acceptConnection();
-        else
+        // are reported again by the next wait. Refused connections greet no
+        // one and do not hold them up.
+        bool greeted = fdSet.front().revents != 0 && acceptConnections();
+        if (!greeted)
             serveReadyConnections();
     }
     closeAllSockets();
     return restartHelper;
 }
 
-void NetworkListener::acceptConnection()
+// True when a connection was greeted.
+bool NetworkListener::acceptConnections()
 {
-    int client = accept4(serverSocketFD, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) {
-        if (errno == EMFILE || errno == ENFILE)
-            shedPendingConnection();
-        return;
-    }
-    // Checked before the welcome line, which already tells the user's name.
-    if (!peerIsWelcome(client)) {
+    for (int taken = 0; taken < kMostRefusalsPerPass; ++taken) {
+        int client = accept4(serverSocketFD, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            if (errno == EMFILE || errno == ENFILE)
+                shedPendingConnection();
+            return false;
+        }
+        // Checked before the welcome line, which already tells the user's name.
+        if (peerIsWelcome(client)) {
+            setReadTimeout(client);
+            connections.push_back(client);
+            writeWelcome(client);
+            return true;
+        }
         close(client);
-        return;
     }
-    setReadTimeout(client);
-    connections.push_back(client);
-    writeWelcome(client);
+    return false;
 }
 
 bool NetworkListener::peerIsWelcome(int descriptor)
 {
     using Outcome = platform::PeerSocketLookup::Outcome;
-    auto peer = platform::findPeerSocket(descriptor);
+    auto peer = m_peerOwners->find(descriptor);
     bool welcome = admitsPeer(peer, platform::processUserId());
     auto now = WarningThrottle::Clock::now();
     if (!welcome && peer.outcome == Outcome::found && m_refusedPeerWarning.allows(now))
         m_platform.log.write("Refused a connection from a process of user " + std::to_string(peer.owner));
     if (peer.outcome == Outcome::unavailable && m_unknownPeerWarning.allows(now))
-        m_platform.log.write("Cannot tell who owns a connecting process; serving it");
+        m_platform.log.write("Cannot tell who owns a connecting process at the moment; refused it");
     return welcome;
 }
 

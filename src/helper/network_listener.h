@@ -5,11 +5,16 @@
 #include "helper/helper_platform.h"
 #include "helper/parameter_list.h"
 
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace platform {
+class PeerOwnerLookup;
+}
 
 // The helper's command server: a loopback TCP listener on the first free port
 // of 9483..9488 whose one thread greets clients, reads their command lines
@@ -47,7 +52,8 @@ public:
 private:
     void setReadTimeout(int descriptor);
     void rebuildFDset();
-    void acceptConnection();
+    void startPeerLookup();
+    bool acceptConnections();
     bool peerIsWelcome(int descriptor);
     void shedPendingConnection();
     void serveReadyConnections();
@@ -74,6 +80,7 @@ private:
     int m_spareDescriptor { -1 };
     // Hostile clients may retry in a loop; one warning a minute is enough to
     // show that it happens.
+    std::unique_ptr<platform::PeerOwnerLookup> m_peerOwners;
     WarningThrottle m_crossProtocolWarning { std::chrono::minutes(1) };
     WarningThrottle m_refusedPeerWarning { std::chrono::minutes(1) };
     WarningThrottle m_unknownPeerWarning { std::chrono::minutes(1) };
