@@ -169,30 +169,40 @@ void becomeOtherUser(rlim_t descriptors)
     alarm(kChildLifetimeSeconds);
 }
 
-// Keeps kInFlightEach connection attempts in flight; each one closes as soon
-// as it is made and is replaced by another. An attempt whose SYN the full
-// queue dropped is given up after kAttemptPatience rather than left to the
-// kernel's retries, which would wait a second and more and calm the storm.
-[[noreturn]] void storm(std::atomic<long>& made)
+enum class Storm {
+    // Each connection waits for the helper to close it; the helper's queue
+    // never holds more of them than are in flight.
+    heldUntilRefused,
+    // Each closes as soon as it is made, so closed ones pile up in the queue.
+    // An attempt whose SYN the full queue dropped is given up after
+    // kAttemptPatience rather than left to the kernel's retries, which would
+    // wait a second and more and calm the storm.
+    closedAtOnce,
+};
+
+// Keeps kInFlightEach connections in flight, each replaced by another when
+// it ends.
+[[noreturn]] void storm(Storm kind, std::atomic<long>& made)
 {
     becomeOtherUser(1024);
+    short awaited = kind == Storm::closedAtOnce ? POLLOUT : POLLIN;
     std::vector<pollfd> slots;
     std::vector<Clock::time_point> started;
     for (int i = 0; i < kInFlightEach; ++i) {
-        slots.push_back({ startConnecting(kHelperPort), POLLOUT, 0 });
+        slots.push_back({ startConnecting(kHelperPort), awaited, 0 });
         started.push_back(Clock::now());
     }
     for (;;) {
         poll(slots.data(), slots.size(), 10);
         auto now = Clock::now();
         for (std::size_t i = 0; i < slots.size(); ++i) {
-            bool connected = slots[i].revents != 0;
-            if (!connected && now - started[i] < kAttemptPatience)
+            bool ended = slots[i].revents != 0;
+            if (!ended && (kind == Storm::heldUntilRefused || now - started[i] < kAttemptPatience))
                 continue;
             close(slots[i].fd);
             slots[i].fd = startConnecting(kHelperPort);
             started[i] = now;
-            if (connected)
+            if (ended)
                 made.fetch_add(1, std::memory_order_relaxed);
         }
     }
@@ -219,13 +229,13 @@ void becomeOtherUser(rlim_t descriptors)
     _exit(0);
 }
 
-std::vector<pid_t> startStorm(std::atomic<long>& made)
+std::vector<pid_t> startStorm(Storm kind, std::atomic<long>& made)
 {
     std::vector<pid_t> children;
     for (int i = 0; i < kStormProcesses; ++i) {
         pid_t child = fork();
         if (child == 0)
-            storm(made);
+            storm(kind, made);
         children.push_back(child);
     }
     // Let the queue fill before measuring.
@@ -294,13 +304,13 @@ void report(const char* title, const Phase& quiet, const Phase& stormy, long mad
     std::printf("%s:\n", title);
     printRow("fresh connection", quiet.fresh, stormy.fresh);
     printRow("kept connection", quiet.kept, stormy.kept);
-    std::printf("  owner commands unanswered within 15 s: %d quiet, %d storm; the storm made %.0f connections/s\n",
+    std::printf("  owner commands unanswered within 15 s: %d quiet, %d storm; the storm made %.0f connections/s\n\n",
         quiet.unanswered, stormy.unanswered, made / seconds);
 }
 
-Phase measureUnderStorm(std::atomic<long>& made, long& madeDuring, double& seconds)
+Phase measureUnderStorm(Storm kind, std::atomic<long>& made, long& madeDuring, double& seconds)
 {
-    auto children = startStorm(made);
+    auto children = startStorm(kind, made);
     long before = made.load();
     auto started = Clock::now();
     auto phase = measure();
@@ -327,16 +337,19 @@ int main(int argc, char** argv)
     auto quiet = measure();
     long madeDuring = 0;
     double seconds = 1;
-    auto stormy = measureUnderStorm(*made, madeDuring, seconds);
-    std::printf("%d processes of uid %u keep %d connection attempts in flight, each closed as soon as it is made\n",
-        kStormProcesses, kOtherUser, kStormProcesses * kInFlightEach);
-    report("owner's version round trip, quiet and under the storm", quiet, stormy, madeDuring, seconds);
+    std::printf("%d processes of uid %u keep %d connections in flight, each replaced when it ends\n\n", kStormProcesses,
+        kOtherUser, kStormProcesses * kInFlightEach);
+    auto stormy = measureUnderStorm(Storm::heldUntilRefused, *made, madeDuring, seconds);
+    report("owner's version round trip, quiet and under a storm of connections the helper closes", quiet, stormy,
+        madeDuring, seconds);
+    stormy = measureUnderStorm(Storm::closedAtOnce, *made, madeDuring, seconds);
+    report("the same under a storm of connections closed as soon as they are made", quiet, stormy, madeDuring, seconds);
 
     pid_t holder = startHolder();
     auto quietHeld = measure();
-    auto stormyHeld = measureUnderStorm(*made, madeDuring, seconds);
+    auto stormyHeld = measureUnderStorm(Storm::closedAtOnce, *made, madeDuring, seconds);
     char title[128];
-    std::snprintf(title, sizeof title, "the same while that user holds %d idle loopback sockets", kHeldSockets);
+    std::snprintf(title, sizeof title, "the same while that user also holds %d idle loopback sockets", kHeldSockets);
     report(title, quietHeld, stormyHeld, madeDuring, seconds);
     stop({ holder });
 

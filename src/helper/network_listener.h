@@ -6,6 +6,7 @@
 #include "helper/parameter_list.h"
 
 #include <memory>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <string>
@@ -54,7 +55,8 @@ private:
     void rebuildFDset();
     void startPeerLookup();
     bool acceptConnections();
-    bool peerIsWelcome(int descriptor);
+    bool peerIsWelcome(const sockaddr_in& peer);
+    void refuse(int descriptor);
     void shedPendingConnection();
     void serveReadyConnections();
     bool processFD(int descriptor);
@@ -67,6 +69,7 @@ private:
     HelperPlatform& m_platform;
 
     int serverSocketFD { 0 };
+    sockaddr_in m_listeningAddress {};
     // Client descriptors in the order they were accepted.
     std::vector<int> connections;
     // What the loop waits on: the listening socket first, then every

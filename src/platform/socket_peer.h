@@ -1,5 +1,6 @@
 #pragma once
 
+#include <netinet/in.h>
 #include <sys/types.h>
 
 #include <initializer_list>
@@ -49,6 +50,9 @@ public:
 
     Source source() const { return m_source; }
     PeerSocketLookup find(int acceptedConnection);
+    // The same from the addresses of the connection, for a caller that has
+    // them already: a refusal then costs no more than the lookup itself.
+    PeerSocketLookup find(const sockaddr_in& peers, const sockaddr_in& ours);
 
 private:
     Source m_source { Source::none };

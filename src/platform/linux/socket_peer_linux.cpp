@@ -87,7 +87,14 @@ PeerSocketLookup PeerOwnerLookup::find(int acceptedConnection)
     // A connection whose peer address cannot be read has already been reset.
     if (!ours || !peers)
         return { Outcome::notFound, 0, 0 };
-    return m_table->find(*peers, *ours);
+    return find(*peers, *ours);
+}
+
+PeerSocketLookup PeerOwnerLookup::find(const sockaddr_in& peers, const sockaddr_in& ours)
+{
+    if (!m_table)
+        return { Outcome::unsupported, 0, 0 };
+    return m_table->find(peers, ours);
 }
 
 uid_t processUserId() { return getuid(); }
