@@ -81,9 +81,10 @@ private:
     // Held in reserve so that a pending connection can still be taken off the
     // queue and closed when we run out of descriptors.
     int m_spareDescriptor { -1 };
+    // Tells who owns each connecting process; made once the port is ours.
+    std::unique_ptr<platform::PeerOwnerLookup> m_peerOwners;
     // Hostile clients may retry in a loop; one warning a minute is enough to
     // show that it happens.
-    std::unique_ptr<platform::PeerOwnerLookup> m_peerOwners;
     WarningThrottle m_crossProtocolWarning { std::chrono::minutes(1) };
     WarningThrottle m_refusedPeerWarning { std::chrono::minutes(1) };
     WarningThrottle m_unknownPeerWarning { std::chrono::minutes(1) };
