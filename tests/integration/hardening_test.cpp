@@ -162,7 +162,7 @@ protected:
 
 TEST_F(HardeningAtDescriptorLimit, ProcessOfAnotherUserIsClosedWithoutWelcome)
 {
-    fillToOneBelowTheLimit();
+    ASSERT_NO_FATAL_FAILURE(fillToOneBelowTheLimit());
     expectOtherUserClosedWithoutAByte();
     m_idle.front().send("version\n");
     EXPECT_EQ(m_idle.front().readLine(), "\"" + m_bundle.shortVersion() + "\"");
