@@ -20,10 +20,13 @@
 
 namespace {
 
-// Room for the connections that another user's processes keep in flight
-// beside ours: with a short queue the kernel drops our own attempts while it
-// is full, and each dropped one waits a second for its retry.
-constexpr int kListenBacklog = 1024;
+// Our connection waits behind every one queued before it, so under another
+// user's storm a long queue costs it milliseconds on every attempt, where a
+// short one costs the kernel's one-second retry only on the rare attempt
+// that finds the queue full (bench/owner_under_storm_bench.cpp: p90 about
+// 40 times the quiet figure with 1024, within 6 times with 16). 16 rather
+// than 5 leaves room for a burst of our own clients.
+constexpr int kListenBacklog = 16;
 // Refusing a connection costs microseconds; taking a few off the queue in one
 // pass keeps a storm of them from costing our clients a pass each, and the
 // bound keeps our ready clients from waiting behind more than a few. A
