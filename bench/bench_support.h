@@ -23,12 +23,13 @@ inline double microseconds(Clock::duration d) { return std::chrono::duration<dou
 struct Summary {
     double median;
     double p99;
+    double p90;
 };
 
 inline Summary summarise(std::vector<double> samples)
 {
     std::sort(samples.begin(), samples.end());
-    return { samples[samples.size() / 2], samples[samples.size() * 99 / 100] };
+    return { samples[samples.size() / 2], samples[samples.size() * 99 / 100], samples[samples.size() * 9 / 10] };
 }
 
 inline int connectTo(int port)

@@ -5,11 +5,17 @@
 #include "helper/helper_platform.h"
 #include "helper/parameter_list.h"
 
+#include <memory>
+#include <netinet/in.h>
 #include <optional>
 #include <poll.h>
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace platform {
+class PeerOwnerLookup;
+}
 
 // The helper's command server: a loopback TCP listener on the first free port
 // of 9483..9488 whose one thread greets clients, reads their command lines
@@ -47,8 +53,10 @@ public:
 private:
     void setReadTimeout(int descriptor);
     void rebuildFDset();
-    void acceptConnection();
-    bool peerIsWelcome(int descriptor);
+    void startPeerLookup();
+    bool acceptConnections();
+    bool peerIsWelcome(const sockaddr_in& peer);
+    void refuse(int descriptor);
     void shedPendingConnection();
     void serveReadyConnections();
     bool processFD(int descriptor);
@@ -61,6 +69,7 @@ private:
     HelperPlatform& m_platform;
 
     int serverSocketFD { 0 };
+    sockaddr_in m_listeningAddress {};
     // Client descriptors in the order they were accepted.
     std::vector<int> connections;
     // What the loop waits on: the listening socket first, then every
@@ -72,6 +81,8 @@ private:
     // Held in reserve so that a pending connection can still be taken off the
     // queue and closed when we run out of descriptors.
     int m_spareDescriptor { -1 };
+    // Tells who owns each connecting process; made once the port is ours.
+    std::unique_ptr<platform::PeerOwnerLookup> m_peerOwners;
     // Hostile clients may retry in a loop; one warning a minute is enough to
     // show that it happens.
     WarningThrottle m_crossProtocolWarning { std::chrono::minutes(1) };

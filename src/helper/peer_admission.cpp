@@ -7,8 +7,9 @@ bool admitsPeer(const platform::PeerSocketLookup& peer, uid_t helperUser)
     case Outcome::found:
         return peer.owner == helperUser;
     case Outcome::notFound:
-        return false;
     case Outcome::unavailable:
+        return false;
+    case Outcome::unsupported:
         return true;
     }
     return false;

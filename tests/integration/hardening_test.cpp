@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -23,9 +24,14 @@ constexpr uid_t kNobody = 65534;
 
 class Hardening : public testing::Test {
 protected:
+    explicit Hardening(std::optional<unsigned> descriptorLimit = std::nullopt)
+        : m_descriptorLimit(descriptorLimit)
+    {
+    }
+
     void SetUp() override
     {
-        m_helper.emplace(m_bundle);
+        m_helper.emplace(m_bundle, m_descriptorLimit);
         auto client = Client::connectTo(kPort);
         ASSERT_TRUE(client) << "the helper did not start listening";
         ASSERT_TRUE(client->readLine());
@@ -47,6 +53,7 @@ protected:
         EXPECT_FALSE(m_helper->waitForExit(0s)) << "the helper ended";
     }
 
+    std::optional<unsigned> m_descriptorLimit;
     HelperBundleCopy m_bundle;
     std::optional<HelperProcess> m_helper;
 };
@@ -100,7 +107,7 @@ int connectAsOtherUser()
     return recv(descriptor, &byte, 1, 0) <= 0 ? 0 : 1;
 }
 
-TEST_F(Hardening, ProcessOfAnotherUserIsClosedWithoutWelcome)
+void expectOtherUserClosedWithoutAByte()
 {
     if (getuid() != 0)
         GTEST_SKIP() << "needs root to act as another user";
@@ -111,7 +118,55 @@ TEST_F(Hardening, ProcessOfAnotherUserIsClosedWithoutWelcome)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: got data, 2: not closed, 3: could not connect as another user";
+}
+
+TEST_F(Hardening, ProcessOfAnotherUserIsClosedWithoutWelcome)
+{
+    expectOtherUserClosedWithoutAByte();
     expectStillServing();
+}
+
+// The helper's own user holds every descriptor but one, so nothing can be
+// opened at the moment another user connects.
+class HardeningAtDescriptorLimit : public Hardening {
+protected:
+    HardeningAtDescriptorLimit()
+        : Hardening(kLimit)
+    {
+    }
+
+    void fillToOneBelowTheLimit()
+    {
+        // A full exchange first: UBSan's first check of a call needs a
+        // descriptor of its own, which would fail its own way.
+        m_idle.push_back(greeted());
+        m_idle.back().send("version\n");
+        ASSERT_TRUE(m_idle.back().readLine());
+        for (unsigned i = 0; i < kLimit; ++i) {
+            auto client = Client::connectTo(kPort);
+            ASSERT_TRUE(client);
+            if (!client->readLine(2s))
+                break; // shed: the helper has no descriptor left
+            m_idle.push_back(std::move(*client));
+        }
+        ASSERT_LT(m_idle.size(), kLimit) << "the helper never ran out of descriptors";
+        m_idle.pop_back();
+        std::this_thread::sleep_for(200ms);
+        m_idle.front().send("version\n"); // lets the loop notice the closed one
+        ASSERT_TRUE(m_idle.front().readLine());
+    }
+
+    static constexpr unsigned kLimit = 64;
+    std::vector<Client> m_idle;
+};
+
+TEST_F(HardeningAtDescriptorLimit, ProcessOfAnotherUserIsClosedWithoutWelcome)
+{
+    ASSERT_NO_FATAL_FAILURE(fillToOneBelowTheLimit());
+    expectOtherUserClosedWithoutAByte();
+    m_idle.front().send("version\n");
+    EXPECT_EQ(m_idle.front().readLine(), "\"" + m_bundle.shortVersion() + "\"");
+    EXPECT_FALSE(m_helper->waitForExit(0s)) << "the helper ended";
 }
 
 } // namespace

@@ -102,8 +102,7 @@ protected:
 
     // Each client sends its share one command at a time and checks every
     // reply; the count of right replies over all clients. The clients
-    // connect one after another: the listen backlog is 5, and a burst of
-    // connections beyond it waits out the kernel's SYN-ACK retries.
+    // connect one after another, each greeted before the next connects.
     unsigned commandsFromClients(unsigned clientCount, unsigned commands)
     {
         std::vector<Client> clients;

@@ -1,47 +1,58 @@
 #include "platform/socket_peer.h"
 
-#include "platform/linux/proc_net_tcp.h"
 #include "platform/linux/socket_peer_sources.h"
 
-#include <linux/inet_diag.h>
-#include <linux/netlink.h>
-#include <linux/sock_diag.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 
 namespace platform {
 
 namespace {
 
 using Outcome = PeerSocketLookup::Outcome;
+using Source = PeerOwnerLookup::Source;
 
-struct Endpoints {
-    sockaddr_in ours {};
-    sockaddr_in peers {};
-};
-
-std::optional<Endpoints> endpointsOf(int connection)
+std::optional<sockaddr_in> addressOf(int descriptor, int (*query)(int, sockaddr*, socklen_t*))
 {
-    Endpoints endpoints;
-    socklen_t length = sizeof endpoints.ours;
-    if (getsockname(connection, reinterpret_cast<sockaddr*>(&endpoints.ours), &length) != 0
-        || endpoints.ours.sin_family != AF_INET)
+    sockaddr_in address {};
+    socklen_t length = sizeof address;
+    if (query(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0 || address.sin_family != AF_INET)
         return std::nullopt;
-    length = sizeof endpoints.peers;
-    if (getpeername(connection, reinterpret_cast<sockaddr*>(&endpoints.peers), &length) != 0)
-        return std::nullopt;
-    return endpoints;
+    return address;
 }
 
-// A time-wait entry keeps the peer's address but no longer has an owner or
-// an inode; a peer in that state has closed and counts as gone.
+std::unique_ptr<PeerSocketTable> openTable(Source source)
+{
+    switch (source) {
+    case Source::socketDiagnostics:
+        return linux_sockets::SocketDiagnostics::open();
+    case Source::procNetTcp:
+        return linux_sockets::ProcNetTcpFile::open();
+    case Source::none:
+        break;
+    }
+    return nullptr;
+}
+
+bool tableFinds(PeerSocketTable& table, int knownSocket)
+{
+    auto at = addressOf(knownSocket, getsockname);
+    struct stat status {};
+    if (!at || fstat(knownSocket, &status) != 0)
+        return false;
+    // A listening socket is connected to nothing: zero address, zero port.
+    auto connectedTo = addressOf(knownSocket, getpeername).value_or(sockaddr_in {});
+    auto answer = table.find(*at, connectedTo);
+    return answer.outcome == Outcome::found && answer.inode == status.st_ino;
+}
+
+} // namespace
+
+namespace linux_sockets {
+
 PeerSocketLookup foundUnlessClosed(uid_t owner, ino_t inode)
 {
     if (inode == 0)
@@ -49,127 +60,41 @@ PeerSocketLookup foundUnlessClosed(uid_t owner, ino_t inode)
     return { Outcome::found, owner, inode };
 }
 
-class DiagSocket {
-public:
-    DiagSocket()
-        : m_descriptor(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG))
-    {
-        // The kernel answers at once; the bound only guards the helper's
-        // single thread against a kernel that never does.
-        timeval limit { 1, 0 };
-        if (m_descriptor >= 0)
-            setsockopt(m_descriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    }
-    ~DiagSocket()
-    {
-        if (m_descriptor >= 0)
-            close(m_descriptor);
-    }
-    DiagSocket(const DiagSocket&) = delete;
-    DiagSocket& operator=(const DiagSocket&) = delete;
-    int descriptor() const { return m_descriptor; }
-
-private:
-    int m_descriptor;
-};
-
-// Asks sock_diag for the one TCP socket whose source is the peer's address
-// and whose destination is ours: the peer's end of this very connection.
-PeerSocketLookup askSocketDiagnostics(const Endpoints& endpoints)
-{
-    DiagSocket diag;
-    if (diag.descriptor() < 0)
-        return { Outcome::unavailable, 0, 0 };
-
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 request;
-    } message {};
-    message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = NLM_F_REQUEST;
-    message.request.sdiag_family = AF_INET;
-    message.request.sdiag_protocol = IPPROTO_TCP;
-    message.request.idiag_states = ~0u;
-    message.request.id.idiag_sport = endpoints.peers.sin_port;
-    message.request.id.idiag_dport = endpoints.ours.sin_port;
-    message.request.id.idiag_src[0] = endpoints.peers.sin_addr.s_addr;
-    message.request.id.idiag_dst[0] = endpoints.ours.sin_addr.s_addr;
-    message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-    message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-
-    sockaddr_nl kernel {};
-    kernel.nl_family = AF_NETLINK;
-    if (sendto(diag.descriptor(), &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
-        return { Outcome::unavailable, 0, 0 };
-
-    alignas(nlmsghdr) char reply[8192];
-    ssize_t length;
-    do {
-        length = recv(diag.descriptor(), reply, sizeof reply, 0);
-    } while (length < 0 && errno == EINTR);
-    if (length < 0)
-        return { Outcome::unavailable, 0, 0 };
-
-    auto* header = reinterpret_cast<nlmsghdr*>(reply);
-    auto remaining = static_cast<unsigned>(length);
-    for (; NLMSG_OK(header, remaining); header = NLMSG_NEXT(header, remaining)) {
-        if (header->nlmsg_type == NLMSG_ERROR) {
-            // ENOENT is also what a kernel without inet_diag answers, so it
-            // cannot tell "gone" from "no support"; the caller asks again
-            // elsewhere.
-            return { Outcome::unavailable, 0, 0 };
-        }
-        if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY || header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
-            continue;
-        auto* socketInfo = reinterpret_cast<const inet_diag_msg*>(NLMSG_DATA(header));
-        if (socketInfo->id.idiag_sport == endpoints.peers.sin_port && socketInfo->id.idiag_dport == endpoints.ours.sin_port)
-            return foundUnlessClosed(socketInfo->idiag_uid, socketInfo->idiag_inode);
-    }
-    return { Outcome::unavailable, 0, 0 };
-}
-
-PeerSocketLookup readProcNetTcp(const Endpoints& endpoints)
-{
-    std::ifstream file("/proc/net/tcp");
-    if (!file)
-        return { Outcome::unavailable, 0, 0 };
-    std::string table((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad())
-        return { Outcome::unavailable, 0, 0 };
-    linux_sockets::TcpEndpoint peer { endpoints.peers.sin_addr.s_addr, ntohs(endpoints.peers.sin_port) };
-    linux_sockets::TcpEndpoint ours { endpoints.ours.sin_addr.s_addr, ntohs(endpoints.ours.sin_port) };
-    auto owner = linux_sockets::findTcpSocket(table, peer, ours);
-    if (!owner)
-        return { Outcome::notFound, 0, 0 };
-    return foundUnlessClosed(owner->owner, owner->inode);
-}
-
-} // namespace
-
-namespace linux_sockets {
-
-PeerSocketLookup peerFromSocketDiagnostics(int acceptedConnection)
-{
-    auto endpoints = endpointsOf(acceptedConnection);
-    // A connection whose peer address cannot be read has already been reset.
-    return endpoints ? askSocketDiagnostics(*endpoints) : PeerSocketLookup { Outcome::notFound, 0, 0 };
-}
-
-PeerSocketLookup peerFromProcNetTcp(int acceptedConnection)
-{
-    auto endpoints = endpointsOf(acceptedConnection);
-    return endpoints ? readProcNetTcp(*endpoints) : PeerSocketLookup { Outcome::notFound, 0, 0 };
-}
-
 } // namespace linux_sockets
 
-PeerSocketLookup findPeerSocket(int acceptedConnection)
+PeerOwnerLookup::PeerOwnerLookup(int knownSocket, std::initializer_list<Source> candidates)
 {
-    auto answer = linux_sockets::peerFromSocketDiagnostics(acceptedConnection);
-    if (answer.outcome == Outcome::found)
-        return answer;
-    return linux_sockets::peerFromProcNetTcp(acceptedConnection);
+    for (Source candidate : candidates) {
+        auto table = openTable(candidate);
+        if (table && tableFinds(*table, knownSocket)) {
+            m_source = candidate;
+            m_table = std::move(table);
+            return;
+        }
+    }
+}
+
+PeerOwnerLookup::~PeerOwnerLookup() = default;
+
+// Looks for the socket at the peer's address connected to ours: the peer's
+// end of this very connection, not our accepted one.
+PeerSocketLookup PeerOwnerLookup::find(int acceptedConnection)
+{
+    if (!m_table)
+        return { Outcome::unsupported, 0, 0 };
+    auto ours = addressOf(acceptedConnection, getsockname);
+    auto peers = addressOf(acceptedConnection, getpeername);
+    // A connection whose peer address cannot be read has already been reset.
+    if (!ours || !peers)
+        return { Outcome::notFound, 0, 0 };
+    return find(*peers, *ours);
+}
+
+PeerSocketLookup PeerOwnerLookup::find(const sockaddr_in& peers, const sockaddr_in& ours)
+{
+    if (!m_table)
+        return { Outcome::unsupported, 0, 0 };
+    return m_table->find(peers, ours);
 }
 
 uid_t processUserId() { return getuid(); }

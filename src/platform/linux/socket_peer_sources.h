@@ -1,15 +1,69 @@
 #pragma once
 
-// The two places the kernel tells who owns the peer of a loopback TCP
-// connection; findPeerSocket asks the first and falls back to the second.
+// The two places the kernel tells who owns a TCP socket of this network
+// namespace, each holding its descriptor for the life of the lookup.
 
 #include "platform/socket_peer.h"
 
-namespace platform::linux_sockets {
+#include <netinet/in.h>
 
-// sock_diag: an exact lookup of the one socket by both of its endpoints.
-PeerSocketLookup peerFromSocketDiagnostics(int acceptedConnection);
-// /proc/net/tcp of our network namespace, read whole.
-PeerSocketLookup peerFromProcNetTcp(int acceptedConnection);
+#include <cstdint>
+#include <memory>
+#include <string>
 
-} // namespace platform::linux_sockets
+namespace platform {
+
+class PeerSocketTable {
+public:
+    virtual ~PeerSocketTable() = default;
+    // The socket bound to `at` and connected to `connectedTo` (all zero for a
+    // listening socket).
+    virtual PeerSocketLookup find(const sockaddr_in& at, const sockaddr_in& connectedTo) = 0;
+};
+
+namespace linux_sockets {
+
+class SocketDiagnostics final : public PeerSocketTable {
+public:
+    // Nothing when no sock_diag socket can be made.
+    static std::unique_ptr<SocketDiagnostics> open();
+    ~SocketDiagnostics() override;
+    PeerSocketLookup find(const sockaddr_in& at, const sockaddr_in& connectedTo) override;
+
+private:
+    explicit SocketDiagnostics(int descriptor)
+        : m_descriptor(descriptor)
+    {
+    }
+    PeerSocketLookup awaitAnswer(const sockaddr_in& at, const sockaddr_in& connectedTo);
+
+    int m_descriptor;
+    // Tells the answer to this question from a late one to an earlier
+    // question that timed out.
+    std::uint32_t m_sequence { 0 };
+};
+
+class ProcNetTcpFile final : public PeerSocketTable {
+public:
+    static std::unique_ptr<ProcNetTcpFile> open();
+    ~ProcNetTcpFile() override;
+    PeerSocketLookup find(const sockaddr_in& at, const sockaddr_in& connectedTo) override;
+
+private:
+    explicit ProcNetTcpFile(int descriptor)
+        : m_descriptor(descriptor)
+    {
+    }
+    bool readTable();
+
+    int m_descriptor;
+    std::string m_table;
+};
+
+// A time-wait entry keeps the peer's address but no longer has an owner or
+// an inode; a peer in that state has closed and counts as gone.
+PeerSocketLookup foundUnlessClosed(uid_t owner, ino_t inode);
+
+} // namespace linux_sockets
+
+} // namespace platform

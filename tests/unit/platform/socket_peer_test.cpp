@@ -6,13 +6,19 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <string>
+#include <vector>
+
 namespace {
 
 using Outcome = platform::PeerSocketLookup::Outcome;
+using Source = platform::PeerOwnerLookup::Source;
 
 // A loopback connection made inside the test: our listener, a client socket
 // connected to it, and the accepted end.
@@ -41,6 +47,7 @@ public:
     LoopbackPair(const LoopbackPair&) = delete;
     LoopbackPair& operator=(const LoopbackPair&) = delete;
 
+    int listener() const { return m_listener; }
     int client() const { return m_client; }
     int accepted() const { return m_accepted; }
     void closeClient()
@@ -64,16 +71,63 @@ ino_t inodeOf(int descriptor)
     return status.st_ino;
 }
 
-using Source = platform::PeerSocketLookup (*)(int);
+// Lowers the descriptor limit to just above those in use and takes every
+// descriptor left, as a helper full of connections has; undone at the end.
+class DescriptorsUsedUp {
+public:
+    DescriptorsUsedUp()
+    {
+        getrlimit(RLIMIT_NOFILE, &m_saved);
+        int highest = 0;
+        for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+            highest = std::max(highest, std::stoi(entry.path().filename().string()));
+        rlimit lowered { static_cast<rlim_t>(highest) + 8, m_saved.rlim_max };
+        setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int copy; (copy = dup(0)) >= 0;)
+            m_copies.push_back(copy);
+    }
+    ~DescriptorsUsedUp()
+    {
+        for (int copy : m_copies)
+            close(copy);
+        setrlimit(RLIMIT_NOFILE, &m_saved);
+    }
+    DescriptorsUsedUp(const DescriptorsUsedUp&) = delete;
+    DescriptorsUsedUp& operator=(const DescriptorsUsedUp&) = delete;
 
-// Each source on its own, and the lookup that combines them.
-class SocketPeer : public testing::TestWithParam<Source> { };
+private:
+    rlimit m_saved {};
+    std::vector<int> m_copies;
+};
+
+struct Sources {
+    const char* name;
+    std::vector<Source> candidates;
+    Source chosen;
+};
+
+platform::PeerOwnerLookup lookupFor(const LoopbackPair& pair, const std::vector<Source>& candidates)
+{
+    switch (candidates.size()) {
+    case 0:
+        return platform::PeerOwnerLookup(pair.listener(), {});
+    case 1:
+        return platform::PeerOwnerLookup(pair.listener(), { candidates[0] });
+    default:
+        return platform::PeerOwnerLookup(pair.listener());
+    }
+}
+
+// Each source on its own, and the lookup that picks the first that works.
+class SocketPeer : public testing::TestWithParam<Sources> { };
 
 TEST_P(SocketPeer, FindsThePeersSocketNotOurAcceptedOne)
 {
     LoopbackPair pair;
     ASSERT_GE(pair.accepted(), 0);
-    auto peer = GetParam()(pair.accepted());
+    auto lookup = lookupFor(pair, GetParam().candidates);
+    ASSERT_EQ(lookup.source(), GetParam().chosen);
+    auto peer = lookup.find(pair.accepted());
     ASSERT_EQ(peer.outcome, Outcome::found);
     EXPECT_EQ(peer.inode, inodeOf(pair.client()));
     EXPECT_NE(peer.inode, inodeOf(pair.accepted()));
@@ -84,20 +138,45 @@ TEST_P(SocketPeer, APeerThatResetIsNotFound)
 {
     LoopbackPair pair;
     ASSERT_GE(pair.accepted(), 0);
+    auto lookup = lookupFor(pair, GetParam().candidates);
     pair.closeClient();
-    EXPECT_NE(GetParam()(pair.accepted()).outcome, Outcome::found);
+    EXPECT_EQ(lookup.find(pair.accepted()).outcome, Outcome::notFound);
+}
+
+TEST_P(SocketPeer, StillFindsThePeerWithNoDescriptorLeft)
+{
+    LoopbackPair pair;
+    ASSERT_GE(pair.accepted(), 0);
+    auto lookup = lookupFor(pair, GetParam().candidates);
+    DescriptorsUsedUp exhausted;
+    ASSERT_LT(dup(0), 0);
+    auto peer = lookup.find(pair.accepted());
+    EXPECT_EQ(peer.outcome, Outcome::found);
+    EXPECT_EQ(peer.inode, inodeOf(pair.client()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, SocketPeer,
-    testing::Values(&platform::findPeerSocket, &platform::linux_sockets::peerFromSocketDiagnostics,
-        &platform::linux_sockets::peerFromProcNetTcp));
+    testing::Values(Sources { "SocketDiagnostics", { Source::socketDiagnostics }, Source::socketDiagnostics },
+        Sources { "ProcNetTcp", { Source::procNetTcp }, Source::procNetTcp },
+        Sources { "FirstThatWorks", { Source::socketDiagnostics, Source::procNetTcp }, Source::socketDiagnostics }),
+    [](const testing::TestParamInfo<Sources>& info) { return std::string(info.param.name); });
+
+TEST(SocketPeerLookup, WithoutAnySourceEveryOwnerIsUnsupportedNotUnavailable)
+{
+    LoopbackPair pair;
+    ASSERT_GE(pair.accepted(), 0);
+    auto lookup = lookupFor(pair, {});
+    EXPECT_EQ(lookup.source(), Source::none);
+    EXPECT_EQ(lookup.find(pair.accepted()).outcome, Outcome::unsupported);
+}
 
 TEST(SocketPeerLookup, APeerThatResetIsNotFoundRatherThanUnknown)
 {
     LoopbackPair pair;
     ASSERT_GE(pair.accepted(), 0);
+    platform::PeerOwnerLookup lookup(pair.listener());
     pair.closeClient();
-    EXPECT_EQ(platform::findPeerSocket(pair.accepted()).outcome, Outcome::notFound);
+    EXPECT_EQ(lookup.find(pair.accepted()).outcome, Outcome::notFound);
 }
 
 namespace sockets = platform::linux_sockets;
