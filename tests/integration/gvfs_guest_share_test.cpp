@@ -54,13 +54,13 @@ protected:
 TEST_F(SambaGuestShare, MountsAsGuestAndTheURLItNamesMountsAgain)
 {
     auto root = (m_gvfsFolder / "smb-share:port=4450,server=127.0.0.1,share=guestshare").string();
-    EXPECT_EQ(ask("mountVolumeWithMountURL \"smb://127.0.0.1:4450/guestshare\"\n"), quoted(root));
+    EXPECT_EQ(ask("mountVolumeWithMountURL \"smb://127.0.0.1:4450/guestshare\"\n"), inQuotes(root));
     EXPECT_TRUE(fs::exists(root + "/a.txt"));
 
-    auto url = ask("getVolumeMountURL " + quoted(root + "/a.txt") + "\n");
-    ASSERT_EQ(url, quoted("smb://127.0.0.1:4450/guestshare"));
+    auto url = ask("getVolumeMountURL " + inQuotes(root + "/a.txt") + "\n");
+    ASSERT_EQ(url, inQuotes("smb://127.0.0.1:4450/guestshare"));
     unmountElsewhere("smb://127.0.0.1:4450/guestshare");
-    EXPECT_EQ(ask("mountVolumeWithMountURL " + *url + "\n"), quoted(root));
+    EXPECT_EQ(ask("mountVolumeWithMountURL " + *url + "\n"), inQuotes(root));
 
     // A share that turns guests away wants a password: nobody gives one,
     // and a refused guest is not tried over and over.

@@ -1,7 +1,6 @@
 // One real mount through GVfs: an anonymous FTP server on loopback, a private
 // session bus on which GVfs starts, and the helper mounting and naming it.
 #include "integration/gvfs_session.h"
-#include "platform/linux_platform.h"
 
 #include <filesystem>
 #include <fstream>
@@ -42,9 +41,8 @@ TEST_F(RealGVfsMount, MountsWithoutPromptsAndNamesTheVolumeBack)
     EXPECT_TRUE(fs::exists(root + "/a.txt"));
     // Mounted already: the same root again.
     EXPECT_EQ(ask("mountVolumeWithMountURL \"ftp://anonymous@127.0.0.1:2121/\"\n"), "\"" + root + "\"");
-    // The folder's name holds commas, which the command line always splits
-    // at, so no client can send this path: the service is asked directly.
-    EXPECT_EQ(platform::makeVolumeURLs()->urlOfVolumeHolding(root + "/a.txt"), "ftp://anonymous@127.0.0.1:2121/");
+    // The folder's name holds commas, which a quoted path carries.
+    EXPECT_EQ(ask("getVolumeMountURL " + inQuotes(root + "/a.txt") + "\n"), inQuotes("ftp://anonymous@127.0.0.1:2121/"));
 
     // Without a user name GVfs would ask for one: nobody answers, no mount.
     EXPECT_EQ(ask("mountVolumeWithMountURL \"ftp://127.0.0.1:2121/\"\n"), "<nil>");

@@ -49,12 +49,12 @@ TEST_F(MovedWebDavShare, AnswersTheFolderTheShareIsMountedAtNow)
 {
     auto mountFolder = m_gvfsFolder / "dav:host=127.0.0.1,port=8080,ssl=false";
     serve("webdav.activate = \"enable\"");
-    EXPECT_EQ(ask("mountVolumeWithMountURL " + quoted(kShareURL) + "\n"), quoted(mountFolder.string()));
+    EXPECT_EQ(ask("mountVolumeWithMountURL " + inQuotes(kShareURL) + "\n"), inQuotes(mountFolder.string()));
 
     unmountElsewhere(kShareURL);
     serve("$HTTP[\"url\"] =~ \"^/dav($|/)\" { webdav.activate = \"enable\" }");
     auto movedFolder = mountFolder.string() + ",prefix=%2Fdav";
-    EXPECT_EQ(ask("mountVolumeWithMountURL " + quoted(kShareURL) + "\n"), quoted(movedFolder));
+    EXPECT_EQ(ask("mountVolumeWithMountURL " + inQuotes(kShareURL) + "\n"), inQuotes(movedFolder));
     EXPECT_TRUE(fs::exists(movedFolder + "/a.txt"));
 }
 

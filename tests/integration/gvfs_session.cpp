@@ -55,7 +55,7 @@ bool acceptsConnections(int port)
     return connected;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 
 void GVfsSession::startSession(const std::vector<fs::path>& programs)
 {

@@ -25,7 +25,7 @@ private:
 
 bool waitFor(const std::function<bool()>& condition, Clock::duration limit = 10s);
 bool acceptsConnections(int port);
-std::string quoted(const std::string& text);
+std::string inQuotes(const std::string& text);
 
 class GVfsSession : public testing::Test {
 protected:
