@@ -1,3 +1,6 @@
+#include "platform/linux/bounded_path_walk.h"
+#include "platform/linux/gobject_ptr.h"
+#include "platform/linux/silent_mount_operation.h"
 #include "platform/linux_platform.h"
 #include "platform/server_volume_mounter.h"
 
@@ -10,6 +13,7 @@ namespace platform {
 namespace {
 
 using namespace std::chrono_literals;
+using linux_gio::GObjectPtr;
 
 // How long one mount may hold up the helper, whose clients all wait for it:
 // long enough for a slow server's log-in, short enough that an unreachable
@@ -17,13 +21,6 @@ using namespace std::chrono_literals;
 constexpr auto kMountBound = 30s;
 // After the bound, how long GIO gets to report the cancelled call.
 constexpr auto kCancelGrace = 5s;
-
-template<typename T>
-struct GObjectDeleter {
-    void operator()(T* object) const { g_object_unref(object); }
-};
-template<typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter<T>>;
 
 struct ErrorDeleter {
     void operator()(GError* error) const { g_error_free(error); }
@@ -36,6 +33,7 @@ struct MountAttempt {
     GObjectPtr<GFile> file;
     GObjectPtr<GCancellable> cancellable { g_cancellable_new() };
     bool finished { false };
+    bool mountsRefreshed { false };
     std::optional<std::string> rootPath;
 
     void fail() { finished = true; }
@@ -55,6 +53,41 @@ AttemptRef adopted(gpointer data)
     return *held;
 }
 
+void findRoot(const AttemptRef& attempt);
+
+// GIO keeps what it learnt of each mount for the life of the process and
+// drops it only when its own connection to that mount's daemon fails; news
+// of unmounts does not reach that store, and mounting and finding a mount
+// talk to gvfsd alone. So a mount made anew under other settings (a WebDAV
+// share found under another prefix, say) is answered with the old mount's
+// folder until one call on the file tries the old daemon and fails.
+void refreshMounts(const AttemptRef& attempt)
+{
+    attempt->mountsRefreshed = true;
+    g_file_query_info_async(
+        attempt->file.get(), G_FILE_ATTRIBUTE_STANDARD_TYPE, G_FILE_QUERY_INFO_NONE, G_PRIORITY_DEFAULT,
+        attempt->cancellable.get(),
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+            auto attempt = adopted(data);
+            // Only the refresh matters, not what the call answered.
+            GObjectPtr<GFileInfo> info(g_file_query_info_finish(G_FILE(source), result, nullptr));
+            findRoot(attempt);
+        },
+        retained(attempt));
+}
+
+// A folder GIO names is answered only when it is there.
+void checkRoot(const AttemptRef& attempt, const char* path)
+{
+    using Status = linux_files::PathReference::Status;
+    auto status = linux_files::openPathReference(path).status;
+    if (status == Status::opened)
+        return attempt->succeed(path);
+    if (status == Status::failed && !attempt->mountsRefreshed)
+        return refreshMounts(attempt);
+    attempt->fail();
+}
+
 void rootFound(GObject* source, GAsyncResult* result, gpointer data)
 {
     auto attempt = adopted(data);
@@ -65,7 +98,13 @@ void rootFound(GObject* source, GAsyncResult* result, gpointer data)
     std::unique_ptr<char, decltype(&g_free)> path(g_file_get_path(root.get()), &g_free);
     if (!path)
         return attempt->fail();
-    attempt->succeed(path.get());
+    checkRoot(attempt, path.get());
+}
+
+void findRoot(const AttemptRef& attempt)
+{
+    g_file_find_enclosing_mount_async(attempt->file.get(), G_PRIORITY_DEFAULT, attempt->cancellable.get(), rootFound,
+        retained(attempt));
 }
 
 void mounted(GObject* source, GAsyncResult* result, gpointer data)
@@ -76,28 +115,7 @@ void mounted(GObject* source, GAsyncResult* result, gpointer data)
     ErrorPtr error(raw);
     if (error && !g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_ALREADY_MOUNTED))
         return attempt->fail();
-    g_file_find_enclosing_mount_async(attempt->file.get(), G_PRIORITY_DEFAULT, attempt->cancellable.get(), rootFound,
-        retained(attempt));
-}
-
-// Nobody is there to answer: a server that wants a user name, a password or
-// a decision (an unknown host key, say) does not get mounted.
-void refusePassword(GMountOperation* operation, gchar*, gchar*, gchar*, GAskPasswordFlags, gpointer)
-{
-    g_mount_operation_reply(operation, G_MOUNT_OPERATION_ABORTED);
-}
-
-void refuseQuestion(GMountOperation* operation, gchar*, gchar**, gpointer)
-{
-    g_mount_operation_reply(operation, G_MOUNT_OPERATION_ABORTED);
-}
-
-GObjectPtr<GMountOperation> silentMountOperation()
-{
-    GObjectPtr<GMountOperation> operation(g_mount_operation_new());
-    g_signal_connect(operation.get(), "ask-password", G_CALLBACK(refusePassword), nullptr);
-    g_signal_connect(operation.get(), "ask-question", G_CALLBACK(refuseQuestion), nullptr);
-    return operation;
+    findRoot(attempt);
 }
 
 // Runs `context` until the attempt has finished or `bound` has passed.
@@ -116,28 +134,34 @@ void iterateUntilFinished(GMainContext* context, const MountAttempt& attempt, st
 
 class GioServerVolumeMounter final : public ServerVolumeMounter {
 public:
+    ~GioServerVolumeMounter() override { g_main_context_unref(m_context); }
+
     std::optional<std::string> mountServerVolume(const std::string& url) override
     {
         if (url.find('\0') != std::string::npos)
             return std::nullopt;
-        // A context of our own keeps the main thread's loop out of it and
-        // lets this thread wait for GIO's answers.
-        GMainContext* context = g_main_context_new();
-        g_main_context_push_thread_default(context);
+        g_main_context_push_thread_default(m_context);
         auto attempt = std::make_shared<MountAttempt>();
         attempt->file.reset(g_file_new_for_uri(url.c_str()));
-        auto operation = silentMountOperation();
+        auto operation = linux_gio::silentMountOperation();
         g_file_mount_enclosing_volume(attempt->file.get(), G_MOUNT_MOUNT_NONE, operation.get(), attempt->cancellable.get(),
             mounted, retained(attempt));
-        iterateUntilFinished(context, *attempt, kMountBound);
+        iterateUntilFinished(m_context, *attempt, kMountBound);
         if (!attempt->finished) {
             g_cancellable_cancel(attempt->cancellable.get());
-            iterateUntilFinished(context, *attempt, kCancelGrace);
+            iterateUntilFinished(m_context, *attempt, kCancelGrace);
         }
-        g_main_context_pop_thread_default(context);
-        g_main_context_unref(context);
+        g_main_context_pop_thread_default(m_context);
         return attempt->finished ? attempt->rootPath : std::nullopt;
     }
+
+private:
+    // A context of our own keeps the main thread's loop out of it and lets
+    // this thread wait for GIO's answers. It lives as long as we do: GIO
+    // reports there that a connection to a mount's daemon closed, which
+    // makes it forget that mount, and a context nobody runs again would
+    // keep that news from it forever.
+    GMainContext* m_context { g_main_context_new() };
 };
 
 } // namespace
