@@ -25,7 +25,7 @@ protected:
         // smbd reads the share as the guest account.
         for (auto folder = m_share; folder != folder.root_path(); folder = folder.parent_path())
             fs::permissions(folder, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
-        m_smbd.emplace(std::vector<std::string> { kSmbd, "--foreground", "--no-process-group", "-s", writeConfiguration() });
+        m_smbd.emplace(std::vector<std::string> { kSmbd, "--foreground", "-s", writeConfiguration() });
         ASSERT_TRUE(waitFor([] { return acceptsConnections(kSambaPort); })) << "no Samba server";
     }
 

@@ -15,6 +15,17 @@ constexpr int kWebDavPort = 8080;
 const fs::path kLighttpd = "/usr/sbin/lighttpd";
 const std::string kShareURL = "dav://127.0.0.1:8080/dav/";
 
+// Whether a process of that name runs (in the test's own PID namespace).
+bool isRunning(const std::string& name)
+{
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::string command;
+        if (std::getline(std::ifstream(entry.path() / "comm"), command) && command == name)
+            return true;
+    }
+    return false;
+}
+
 class MovedWebDavShare : public GVfsSession {
 protected:
     void SetUp() override
@@ -52,6 +63,9 @@ TEST_F(MovedWebDavShare, AnswersTheFolderTheShareIsMountedAtNow)
     EXPECT_EQ(ask("mountVolumeWithMountURL " + inQuotes(kShareURL) + "\n"), inQuotes(mountFolder.string()));
 
     unmountElsewhere(kShareURL);
+    // As long a helper runs, the old mount's daemon is long gone by the
+    // time the share comes back; until it is, nothing tells that mount is.
+    ASSERT_TRUE(waitFor([] { return !isRunning("gvfsd-dav"); }));
     serve("$HTTP[\"url\"] =~ \"^/dav($|/)\" { webdav.activate = \"enable\" }");
     auto movedFolder = mountFolder.string() + ",prefix=%2Fdav";
     EXPECT_EQ(ask("mountVolumeWithMountURL " + inQuotes(kShareURL) + "\n"), inQuotes(movedFolder));

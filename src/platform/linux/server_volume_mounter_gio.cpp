@@ -6,6 +6,7 @@
 
 #include <gio/gio.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 
@@ -21,6 +22,11 @@ using linux_gio::GObjectPtr;
 constexpr auto kMountBound = 30s;
 // After the bound, how long GIO gets to report the cancelled call.
 constexpr auto kCancelGrace = 5s;
+// Right after a mount, GVfs's FUSE daemon may still hold a stale view of
+// that server's mounts of its own: it answers I/O errors for the new folder
+// until its threads have each found out. How often and how long we look again.
+constexpr auto kSettleStep = 100ms;
+constexpr int kSettleChecks = 20;
 
 struct ErrorDeleter {
     void operator()(GError* error) const { g_error_free(error); }
@@ -34,6 +40,7 @@ struct MountAttempt {
     GObjectPtr<GCancellable> cancellable { g_cancellable_new() };
     bool finished { false };
     bool mountsRefreshed { false };
+    int settleChecks { 0 };
     std::optional<std::string> rootPath;
 
     void fail() { finished = true; }
@@ -55,37 +62,69 @@ AttemptRef adopted(gpointer data)
 
 void findRoot(const AttemptRef& attempt);
 
-// GIO keeps what it learnt of each mount for the life of the process and
-// drops it only when its own connection to that mount's daemon fails; news
-// of unmounts does not reach that store, and mounting and finding a mount
-// talk to gvfsd alone. So a mount made anew under other settings (a WebDAV
-// share found under another prefix, say) is answered with the old mount's
-// folder until one call on the file tries the old daemon and fails.
-void refreshMounts(const AttemptRef& attempt)
+// A mount root still to be checked.
+struct PendingCheck {
+    AttemptRef attempt;
+    std::string rootPath;
+};
+
+void checkRoot(const AttemptRef& attempt, const std::string& path);
+
+// GIO keeps what it learnt of each mount for the life of the process (a
+// fresh process asks gvfsd anew). It forgets a mount only when its own
+// connection to that mount's daemon closes, which it hears on the context
+// the connection was made on; GVfs 1.52 and later also when a call finds
+// that daemon gone. News of unmounts does not reach it, and mounting and
+// finding a mount talk to gvfsd alone, so without a call to the daemon a
+// mount made anew under other settings (a WebDAV share found under another
+// prefix, say) is answered with the old mount's folder for good.
+void callMountDaemon(const AttemptRef& attempt, std::string rootPath)
 {
-    attempt->mountsRefreshed = true;
     g_file_query_info_async(
         attempt->file.get(), G_FILE_ATTRIBUTE_STANDARD_TYPE, G_FILE_QUERY_INFO_NONE, G_PRIORITY_DEFAULT,
         attempt->cancellable.get(),
         [](GObject* source, GAsyncResult* result, gpointer data) {
-            auto attempt = adopted(data);
-            // Only the refresh matters, not what the call answered.
+            std::unique_ptr<PendingCheck> pending(static_cast<PendingCheck*>(data));
+            // Only the connection matters, not what the call answered.
             GObjectPtr<GFileInfo> info(g_file_query_info_finish(G_FILE(source), result, nullptr));
-            findRoot(attempt);
+            checkRoot(pending->attempt, pending->rootPath);
         },
-        retained(attempt));
+        new PendingCheck { attempt, std::move(rootPath) });
+}
+
+void checkRootLater(const AttemptRef& attempt, const std::string& path)
+{
+    GSource* timer = g_timeout_source_new(static_cast<guint>(kSettleStep.count()));
+    g_source_set_callback(
+        timer,
+        [](gpointer data) {
+            auto* pending = static_cast<PendingCheck*>(data);
+            checkRoot(pending->attempt, pending->rootPath);
+            return G_SOURCE_REMOVE;
+        },
+        new PendingCheck { attempt, path }, [](gpointer data) { delete static_cast<PendingCheck*>(data); });
+    g_source_attach(timer, g_main_context_get_thread_default());
+    g_source_unref(timer);
 }
 
 // A folder GIO names is answered only when it is there.
-void checkRoot(const AttemptRef& attempt, const char* path)
+void checkRoot(const AttemptRef& attempt, const std::string& path)
 {
+    if (attempt->finished)
+        return;
     using Status = linux_files::PathReference::Status;
-    auto status = linux_files::openPathReference(path).status;
-    if (status == Status::opened)
-        return attempt->succeed(path);
-    if (status == Status::failed && !attempt->mountsRefreshed)
-        return refreshMounts(attempt);
-    attempt->fail();
+    auto reference = linux_files::openPathReference(path);
+    if (reference.status == Status::opened)
+        return attempt->succeed(path.c_str());
+    if (reference.status == Status::timedOut)
+        return attempt->fail();
+    if (reference.error == EIO && ++attempt->settleChecks <= kSettleChecks)
+        return checkRootLater(attempt, path);
+    if (attempt->mountsRefreshed)
+        return attempt->fail();
+    // The call before the check may have made GIO forget the mount just now.
+    attempt->mountsRefreshed = true;
+    findRoot(attempt);
 }
 
 void rootFound(GObject* source, GAsyncResult* result, gpointer data)
@@ -98,7 +137,7 @@ void rootFound(GObject* source, GAsyncResult* result, gpointer data)
     std::unique_ptr<char, decltype(&g_free)> path(g_file_get_path(root.get()), &g_free);
     if (!path)
         return attempt->fail();
-    checkRoot(attempt, path.get());
+    callMountDaemon(attempt, path.get());
 }
 
 void findRoot(const AttemptRef& attempt)
