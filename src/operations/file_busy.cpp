@@ -20,10 +20,12 @@ bool isFileBrowser(const platform::RunningApplications& applications, ProcessID 
 }
 
 // When the system cannot tell who holds the file, an existing file is
-// assumed to be in use rather than free to touch.
+// assumed to be in use rather than free to touch; so is one on a server that
+// does not answer, which cannot be shown to be free.
 bool assumedBusy(const platform::FileManager& fileManager, const std::string& path)
 {
-    return fileManager.kindOfPath(path) == platform::PathKind::NotDirectory;
+    auto kind = fileManager.kindOfPath(path);
+    return kind == platform::PathKind::NotDirectory || kind == platform::PathKind::Unreachable;
 }
 
 } // namespace
@@ -34,14 +36,18 @@ bool NonSandboxableFunctions::fileBusy(OperationsPlatform& platform, const std::
     // first holder that is not a file browser. Each holder is judged by its
     // own application record: that costs one lookup per holder rather than a
     // listing of every application, and most files have no holder at all.
+    using Query = platform::OpenFileHolders::Query;
     bool busy = false;
-    bool answered = platform.openFileHolders.forEachHolder(path, [&](ProcessID holder) {
+    auto query = platform.openFileHolders.forEachHolder(path, [&](ProcessID holder) {
         if (isFileBrowser(platform.applications, holder))
             return platform::OpenFileHolders::Scan::Continue;
         busy = true;
         return platform::OpenFileHolders::Scan::Stop;
     });
-    if (!answered)
+    // A path on a silent server: asking again would only wait again.
+    if (query == Query::unreachable)
+        return true;
+    if (query == Query::failed)
         return assumedBusy(platform.fileManager, path);
     return busy;
 }

@@ -5,13 +5,13 @@
 namespace platform {
 
 // What the file system says about a path, following symbolic links.
-enum class PathKind { Missing, Directory, NotDirectory };
+// Unreachable: its file system did not answer in time.
+enum class PathKind { Missing, Directory, NotDirectory, Unreachable };
 
 class FileManager {
 public:
     virtual ~FileManager() = default;
-    // Never blocks on an unreachable network file system: it answers from
-    // what the kernel already knows.
+    // Waits on a silent network file system only within a bound.
     virtual PathKind kindOfPath(const std::string& path) const = 0;
 };
 

@@ -152,24 +152,23 @@ private:
     std::vector<std::chrono::milliseconds> m_sleeps;
 };
 
-// Holders and the fallback answer are set by the test; `failing` makes the
-// query fail as it does when the path cannot be examined.
+// Holders and the query's outcome are set by the test.
 class FakeOpenFileHolders final : public platform::OpenFileHolders {
 public:
-    bool forEachHolder(const std::string& path, const std::function<Scan(platform::ProcessID)>& holder) const override
+    Query forEachHolder(const std::string& path, const std::function<Scan(platform::ProcessID)>& holder) const override
     {
         queriedPaths.push_back(path);
-        if (failing)
-            return false;
+        if (outcome != Query::answered)
+            return outcome;
         for (auto pid : holders) {
             ++reported;
             if (holder(pid) == Scan::Stop)
                 break;
         }
-        return true;
+        return Query::answered;
     }
     std::vector<platform::ProcessID> holders;
-    bool failing { false };
+    Query outcome { Query::answered };
     mutable std::vector<std::string> queriedPaths;
     mutable int reported { 0 };
 };

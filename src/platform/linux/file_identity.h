@@ -23,4 +23,16 @@ struct FileIdentity {
 // holds a NUL byte.
 std::optional<FileIdentity> identityOf(int directoryFD, const std::string& name);
 
+// The file an open descriptor (an O_PATH one too) refers to.
+std::optional<FileIdentity> identityOfDescriptor(int descriptor);
+
+// A path as a client sent it, walked within the bound of the bounded walk:
+// its identity, or why there is none.
+struct ClientPathIdentity {
+    enum class Status { found, missing, unreachable };
+    Status status { Status::missing };
+    FileIdentity identity;
+};
+ClientPathIdentity identityOfClientPath(const std::string& path);
+
 } // namespace platform::linux_files

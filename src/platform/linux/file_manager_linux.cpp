@@ -2,8 +2,6 @@
 #include "platform/linux/file_identity.h"
 #include "platform/linux_platform.h"
 
-#include <fcntl.h>
-
 namespace platform {
 namespace {
 
@@ -11,10 +9,11 @@ class LinuxFileManager final : public FileManager {
 public:
     PathKind kindOfPath(const std::string& path) const override
     {
-        auto identity = linux_files::identityOf(AT_FDCWD, path);
-        if (!identity)
-            return PathKind::Missing;
-        return identity->isDirectory ? PathKind::Directory : PathKind::NotDirectory;
+        using Status = linux_files::ClientPathIdentity::Status;
+        auto examined = linux_files::identityOfClientPath(path);
+        if (examined.status != Status::found)
+            return examined.status == Status::unreachable ? PathKind::Unreachable : PathKind::Missing;
+        return examined.identity.isDirectory ? PathKind::Directory : PathKind::NotDirectory;
     }
 };
 

@@ -175,19 +175,22 @@ private:
 
 class ProcOpenFileHolders final : public OpenFileHolders {
 public:
-    bool forEachHolder(const std::string& path, const std::function<Scan(ProcessID)>& holder) const override
+    // The descriptors of other processes are examined from the cache only,
+    // so a holder of a file on a silent server does not hold up the scan.
+    Query forEachHolder(const std::string& path, const std::function<Scan(ProcessID)>& holder) const override
     {
-        auto file = linux_files::identityOf(AT_FDCWD, path);
-        if (!file)
-            return false;
+        using Status = linux_files::ClientPathIdentity::Status;
+        auto file = linux_files::identityOfClientPath(path);
+        if (file.status != Status::found)
+            return file.status == Status::unreachable ? Query::unreachable : Query::failed;
         auto proc = OwnedDescriptor(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!proc.isValid())
-            return false;
+            return Query::failed;
         auto processes = listProcesses(proc.get());
         if (!processes)
-            return false;
-        HolderScan(proc.get(), *file, *processes, holder).run();
-        return true;
+            return Query::failed;
+        HolderScan(proc.get(), file.identity, *processes, holder).run();
+        return Query::answered;
     }
 };
 

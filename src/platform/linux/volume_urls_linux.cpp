@@ -1,3 +1,4 @@
+#include "platform/linux/bounded_path_walk.h"
 #include "platform/linux/mount_info.h"
 #include "platform/linux/owned_descriptor.h"
 #include "platform/linux/volume_url.h"
@@ -19,16 +20,17 @@ using linux_files::MountedFile;
 using linux_files::OwnedDescriptor;
 
 // The file is opened as a bare reference, so its mount, device and real path
-// all belong to the same object even while links around it change. Asked
-// without automount and from the cache, so a dead network mount cannot hang
-// the helper here.
+// all belong to the same object even while links around it change. The walk
+// is bounded and the attributes come from the cache, so a silent network
+// mount holds the helper up only for the bound.
 std::optional<MountedFile> examine(const std::string& path)
 {
-    if (path.empty() || path.find('\0') != std::string::npos)
+    if (path.empty())
         return std::nullopt;
-    OwnedDescriptor file(open(path.c_str(), O_PATH | O_CLOEXEC));
-    if (!file.isValid())
+    auto reference = linux_files::openPathReference(path);
+    if (reference.status != linux_files::PathReference::Status::opened)
         return std::nullopt;
+    auto const& file = reference.descriptor;
     struct statx status {};
     constexpr int flags = AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
     if (statx(file.get(), "", flags, STATX_INO | STATX_MNT_ID, &status) != 0)

@@ -60,14 +60,23 @@ TEST_F(FileBusy, NoHolderMeansFreeWithoutAskingTheFileSystem)
 
 TEST_F(FileBusy, WhenTheQueryFailsAnExistingNonDirectoryCountsAsBusy)
 {
-    fake.openFileHolders.failing = true;
+    fake.openFileHolders.outcome = platform::OpenFileHolders::Query::failed;
     fake.fileManager.kind = PathKind::NotDirectory;
     EXPECT_TRUE(fileBusy("/x"));
     fake.fileManager.kind = PathKind::Directory;
     EXPECT_FALSE(fileBusy("/x"));
     fake.fileManager.kind = PathKind::Missing;
     EXPECT_FALSE(fileBusy("/x"));
-    EXPECT_EQ(fake.fileManager.askedPaths, (std::vector<std::string> { "/x", "/x", "/x" }));
+    fake.fileManager.kind = PathKind::Unreachable;
+    EXPECT_TRUE(fileBusy("/x"));
+    EXPECT_EQ(fake.fileManager.askedPaths, (std::vector<std::string> { "/x", "/x", "/x", "/x" }));
+}
+
+TEST_F(FileBusy, AFileOnASilentServerIsBusyWithoutAskingAgain)
+{
+    fake.openFileHolders.outcome = platform::OpenFileHolders::Query::unreachable;
+    EXPECT_TRUE(fileBusy("/x"));
+    EXPECT_TRUE(fake.fileManager.askedPaths.empty());
 }
 
 TEST_F(FileBusy, RowPassesTheTextAndAnswersZeroForAnInteger)
@@ -79,8 +88,8 @@ TEST_F(FileBusy, RowPassesTheTextAndAnswersZeroForAnInteger)
     auto queries = fake.openFileHolders.queriedPaths.size();
     EXPECT_EQ(listener.processCommand("fileBusy 5\n"), "0");
     EXPECT_EQ(listener.processCommand("fileBusy /tmp/a\n"), "0");
-    // A comma splits the path into two pieces, neither of them a text.
-    EXPECT_EQ(listener.processCommand("fileBusy \"/tmp/a, b\"\n"), "0");
+    // A quote that nothing closes is no text.
+    EXPECT_EQ(listener.processCommand("fileBusy \"/tmp/a, b\n"), "0");
     EXPECT_EQ(fake.openFileHolders.queriedPaths.size(), queries);
     EXPECT_EQ(listener.processCommand("fileBusy\n"), "<nil>");
     EXPECT_EQ(listener.processCommand("filebusy \"/tmp/a\"\n"), "<nil>");

@@ -21,11 +21,11 @@ protected:
     std::optional<std::vector<ProcessID>> holders(const std::string& path)
     {
         std::vector<ProcessID> found;
-        bool answered = query->forEachHolder(path, [&](ProcessID pid) {
+        auto outcome = query->forEachHolder(path, [&](ProcessID pid) {
             found.push_back(pid);
             return OpenFileHolders::Scan::Continue;
         });
-        return answered ? std::optional(found) : std::nullopt;
+        return outcome == OpenFileHolders::Query::answered ? std::optional(found) : std::nullopt;
     }
     bool reports(pid_t pid)
     {
@@ -66,10 +66,10 @@ TEST_F(OpenFileHoldersQuery, StopsWhenAsked)
     FileHolderProcess first(scratch.path(), "a", "open", file);
     FileHolderProcess second(scratch.path(), "b", "open", file);
     int calls = 0;
-    EXPECT_TRUE(query->forEachHolder(file, [&](ProcessID) {
+    EXPECT_EQ(query->forEachHolder(file, [&](ProcessID) {
         ++calls;
         return OpenFileHolders::Scan::Stop;
-    }));
+    }), OpenFileHolders::Query::answered);
     EXPECT_EQ(calls, 1);
 }
 

@@ -1,0 +1,123 @@
+// A FUSE file system whose daemon stops answering (stopped, not killed: the
+// kernel keeps waiting for it), as a NAS that fell asleep looks to the
+// helper. Paths on it are answered within the bound and never hold up
+// other clients.
+#include "integration/helper_harness.h"
+#include "support/held_file.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+using namespace harness;
+namespace fs = std::filesystem;
+using platform::testing::eventually;
+
+constexpr int kPort = 9483;
+
+std::size_t entriesIn(const fs::path& folder)
+{
+    std::error_code error;
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder, error), fs::directory_iterator()));
+}
+
+class SilentFileSystem : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories(m_served);
+        fs::create_directories(m_mountPoint);
+        for (auto name : { "seen.mkv", "movie, part 1.mkv", "part 2.mkv" })
+            platform::testing::writeTextFile(m_served / name, "x");
+        platform::testing::writeTextFile(m_home / "local.txt", "x");
+        m_daemon.emplace("/usr/bin/bindfs", std::vector<std::string> { "-f", m_served, m_mountPoint });
+        ASSERT_TRUE(eventually([&] { return fs::exists(m_mountPoint / "seen.mkv"); }, 5000ms))
+            << "bindfs did not mount (FUSE unavailable?)";
+        m_helper.emplace(m_bundle);
+        m_client = connected();
+    }
+    void TearDown() override
+    {
+        if (m_daemon)
+            kill(m_daemon->pid(), SIGCONT);
+        m_helper.reset();
+        m_daemon.reset();
+        std::system(("fusermount3 -uz '" + m_mountPoint.string() + "' 2>/dev/null").c_str());
+    }
+
+    static Client connected()
+    {
+        auto client = Client::connectTo(kPort);
+        if (!client || !client->readLine())
+            throw std::runtime_error("the helper does not greet");
+        return std::move(*client);
+    }
+    // The reply and how long it took.
+    std::pair<std::optional<std::string>, Clock::duration> timedAsk(Client& client, const std::string& line)
+    {
+        auto start = Clock::now();
+        client.send(line);
+        auto reply = client.readLine(10s);
+        return { reply, Clock::now() - start };
+    }
+    std::string quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
+    void silence() { kill(m_daemon->pid(), SIGSTOP); }
+    void wake() { kill(m_daemon->pid(), SIGCONT); }
+    fs::path helperProc() const { return "/proc/" + std::to_string(m_helper->pid()); }
+
+    HelperBundleCopy m_bundle;
+    fs::path m_home { m_bundle.home() };
+    fs::path m_served { m_home / "served" };
+    fs::path m_mountPoint { m_home / "nas" };
+    std::optional<platform::testing::ChildProcess> m_daemon;
+    std::optional<HelperProcess> m_helper;
+    Client m_client;
+};
+
+TEST_F(SilentFileSystem, AnswersWithinTheBoundAndKeepsServing)
+{
+    auto threads = entriesIn(helperProc() / "task");
+    auto descriptors = entriesIn(helperProc() / "fd");
+    // Every scan looks at this holder's descriptor on the silent file system.
+    support::FileHolderProcess holder(m_home, "player", "open", m_mountPoint / "seen.mkv");
+    silence();
+    // Never looked up before, so the kernel must ask the stopped daemon.
+    auto [url, urlTime] = timedAsk(m_client, "getVolumeMountURL " + quoted(m_mountPoint / "movie, part 1.mkv") + "\n");
+    EXPECT_EQ(url, "<nil>");
+    EXPECT_GE(urlTime, 1500ms);
+    EXPECT_LE(urlTime, 4s);
+
+    // The same file system again: answered at once, without another walk.
+    auto [busy, busyTime] = timedAsk(m_client, "fileBusy " + quoted(m_mountPoint / "part 2.mkv") + "\n");
+    EXPECT_EQ(busy, "1") << "a file that cannot be shown free is busy";
+    EXPECT_LE(busyTime, 500ms);
+
+    {
+        // Everyone else is served meanwhile, local files as ever.
+        auto other = connected();
+        auto [local, localTime] = timedAsk(other, "fileBusy " + quoted(m_home / "local.txt") + "\n");
+        EXPECT_EQ(local, "0");
+        EXPECT_LE(localTime, 500ms);
+        EXPECT_EQ(timedAsk(other, "version\n").first, "\"" + m_bundle.shortVersion() + "\"");
+    }
+
+    // Back to normal once the server answers, with nothing left behind.
+    wake();
+    EXPECT_TRUE(eventually([&] { return entriesIn(helperProc() / "task") == threads; }, 5000ms));
+    EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_mountPoint / "movie, part 1.mkv") + "\n").first, "0");
+    EXPECT_EQ(entriesIn(helperProc() / "fd"), descriptors);
+}
+
+TEST_F(SilentFileSystem, AStuckWalkDoesNotHoldUpQuit)
+{
+    silence();
+    EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_mountPoint / "a.part") + "\n").first, "1");
+    EXPECT_EQ(timedAsk(m_client, "quit\n").first, "1");
+    EXPECT_TRUE(m_helper->waitForExit(3s).has_value()) << "a walk stuck in the kernel kept the helper alive";
+}
+
+} // namespace
