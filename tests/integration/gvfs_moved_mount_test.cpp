@@ -63,8 +63,9 @@ TEST_F(MovedWebDavShare, AnswersTheFolderTheShareIsMountedAtNow)
     EXPECT_EQ(ask("mountVolumeWithMountURL " + inQuotes(kShareURL) + "\n"), inQuotes(mountFolder.string()));
 
     unmountElsewhere(kShareURL);
-    // As long a helper runs, the old mount's daemon is long gone by the
-    // time the share comes back; until it is, nothing tells that mount is.
+    // A helper runs for long, and the old mount's daemon has long ended by
+    // the time the share comes back; until it ends, nothing shows the
+    // helper that the old mount is gone.
     ASSERT_TRUE(waitFor([] { return !isRunning("gvfsd-dav"); }));
     serve("$HTTP[\"url\"] =~ \"^/dav($|/)\" { webdav.activate = \"enable\" }");
     auto movedFolder = mountFolder.string() + ",prefix=%2Fdav";
