@@ -13,7 +13,7 @@ packages=(
   desktop-file-utils
   dbus-daemon python3-dbusmock
   libxcb1-dev libxcb-ewmh-dev xvfb
-  gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib
+  gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib samba lighttpd lighttpd-mod-webdav
   clang-14 libclang-rt-14-dev
   libcurl4-openssl-dev libpugixml-dev libsodium-dev libarchive-dev python3
 )

@@ -1,0 +1,103 @@
+#include "integration/gvfs_session.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+extern char** environ;
+
+namespace harness {
+
+namespace fs = std::filesystem;
+
+constexpr int kHelperPort = 9483;
+
+Daemon::Daemon(std::vector<std::string> arguments)
+{
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        m_pid = -1;
+}
+
+Daemon::~Daemon()
+{
+    if (m_pid > 0 && kill(m_pid, SIGTERM) == 0)
+        waitpid(m_pid, nullptr, 0);
+}
+
+bool waitFor(const std::function<bool()>& condition, Clock::duration limit)
+{
+    for (auto deadline = Clock::now() + limit; Clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
+        if (condition())
+            return true;
+    }
+    return false;
+}
+
+bool acceptsConnections(int port)
+{
+    int descriptor = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool connected = connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(descriptor);
+    return connected;
+}
+
+std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
+
+void GVfsSession::startSession(const std::vector<fs::path>& programs)
+{
+    // The daemons GVfs starts outlive any cleanup of ours; only a PID
+    // namespace of the test's own takes them down with it.
+    if (getpid() != 1)
+        GTEST_SKIP() << "needs a PID namespace of its own";
+    for (const auto& program : std::vector<fs::path> { "/usr/libexec/gvfsd", "/usr/libexec/gvfsd-fuse", "/dev/fuse" }) {
+        if (!fs::exists(program))
+            GTEST_SKIP() << program << " is not installed";
+    }
+    for (const auto& program : programs) {
+        if (!fs::exists(program))
+            GTEST_SKIP() << program << " is not installed";
+    }
+
+    auto runtime = m_bundle.home() / "runtime";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    auto bus = "unix:path=" + (runtime / "bus").string();
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+    m_gvfsFolder = runtime / "gvfs";
+    m_bus.emplace(std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus });
+    ASSERT_TRUE(waitFor([&] { return fs::exists(runtime / "bus"); })) << "no session bus";
+
+    m_helper.emplace(m_bundle);
+    auto client = Client::connectTo(kHelperPort);
+    ASSERT_TRUE(client) << "the helper did not start listening";
+    client->readLine();
+    m_client = std::move(*client);
+}
+
+std::optional<std::string> GVfsSession::ask(const std::string& line)
+{
+    m_client.send(line);
+    return m_client.readLine(40s);
+}
+
+void GVfsSession::unmountElsewhere(const std::string& url)
+{
+    ASSERT_EQ(std::system(("/usr/bin/gio mount -u '" + url + "'").c_str()), 0) << url;
+}
+
+} // namespace harness
