@@ -216,6 +216,8 @@ public:
             std::system(("fusermount3 -uz '" + m_unmountFolder + "' 2>/dev/null").c_str());
     }
 
+    std::string archiveOf(const FeedItem& item) const { return item.url.substr(item.url.rfind('/') + 1); }
+
 private:
     static bool isFuseMount(const std::string& folder)
     {
@@ -229,7 +231,6 @@ private:
 
     std::optional<platform::testing::ChildProcess> m_bindfs;
     std::string m_unmountFolder;
-    std::string archiveOf(const FeedItem& item) const { return item.url.substr(item.url.rfind('/') + 1); }
 };
 
 const Refusal kRefusals[] = {
