@@ -71,7 +71,7 @@ Children childrenOf(pugi::xml_node element)
     return children;
 }
 
-std::optional<std::string> find(const Attributes& attributes, const std::string& name)
+std::optional<std::string> valueOf(const Attributes& attributes, const std::string& name)
 {
     auto found = attributes.find(name);
     return found == attributes.end() ? std::nullopt : std::optional(found->second);
@@ -143,7 +143,7 @@ void readCriticalMark(const Children& children, AppcastItem& item)
 {
     if (auto critical = children.find("sparkle:criticalUpdate"); critical != children.end()) {
         item.hasCriticalMark = true;
-        item.criticalBelow = find(attributesOf(critical->second), "sparkle:version");
+        item.criticalBelow = valueOf(attributesOf(critical->second), "sparkle:version");
     } else if (auto tags = children.find("sparkle:tags"); tags != children.end()) {
         item.hasCriticalMark = hasChildNamed(tags->second, "sparkle:criticalUpdate");
     }
@@ -152,16 +152,16 @@ void readCriticalMark(const Children& children, AppcastItem& item)
 void readEnclosure(pugi::xml_node enclosure, std::string_view feedURL, AppcastItem& item)
 {
     const auto attributes = attributesOf(enclosure);
-    if (auto url = find(attributes, "url"))
+    if (auto url = valueOf(attributes, "url"))
         item.url = resolveEnclosureURL(*url, feedURL);
-    item.length = numberFrom<std::uint64_t>(find(attributes, "length"));
-    item.edSignature = find(attributes, "sparkle:edSignature");
-    item.os = find(attributes, "sparkle:os");
+    item.length = numberFrom<std::uint64_t>(valueOf(attributes, "length"));
+    item.edSignature = valueOf(attributes, "sparkle:edSignature");
+    item.os = valueOf(attributes, "sparkle:os");
     item.isDelta = attributes.contains("sparkle:deltaFrom");
     // Sparkle reads the enclosure's attributes before the item's elements.
-    if (auto version = find(attributes, "sparkle:version"); version && !version->empty())
+    if (auto version = valueOf(attributes, "sparkle:version"); version && !version->empty())
         item.version = *version;
-    if (auto shortVersion = find(attributes, "sparkle:shortVersionString"); shortVersion && !shortVersion->empty())
+    if (auto shortVersion = valueOf(attributes, "sparkle:shortVersionString"); shortVersion && !shortVersion->empty())
         item.shortVersion = *shortVersion;
 }
 

@@ -52,7 +52,9 @@ public:
         });
         if (!fetched.succeeded)
             return failed("cannot fetch the update feed: " + fetched.failure);
-        auto appcast = readAppcast(feed, *request.settings.feedURL);
+        // Relative enclosures name files beside the feed where it was
+        // finally found, as in Sparkle.
+        auto appcast = readAppcast(feed, fetched.finalURL);
         if (!appcast.items)
             return failed(appcast.failure);
         auto choice = chooseUpdate(*appcast.items, contextOf(request));
