@@ -26,8 +26,10 @@ TEST(SigningKey, SignsLikeLibsodiumFromEitherKeyFile)
 {
     ASSERT_GE(sodium_init(), 0);
     for (std::size_t length : { 0u, 1u, 1000u }) {
-        std::vector<unsigned char> message(length);
-        randombytes_buf(message.data(), message.size());
+        // One byte of room: an empty vector's data() may be null.
+        std::vector<unsigned char> buffer(length + 1);
+        randombytes_buf(buffer.data(), buffer.size());
+        const std::span<const unsigned char> message(buffer.data(), length);
         SecretSeed seed {};
         randombytes_buf(seed.data(), seed.size());
         PublicKey publicKey {};
