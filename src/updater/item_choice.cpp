@@ -38,8 +38,10 @@ bool isReadyForThisGroup(const AppcastItem& item, const InstallationContext& con
 {
     if (isCritical(item, context.runningVersion) || !item.phasedRolloutInterval || !item.publishedAt)
         return true;
-    const std::int64_t wait = *item.phasedRolloutInterval * static_cast<std::int64_t>(context.phasedRolloutGroup);
-    return context.now - *item.publishedAt >= wait;
+    // Wide enough that no interval or date a feed names can overflow.
+    using Wide = __int128;
+    const Wide wait = Wide(*item.phasedRolloutInterval) * context.phasedRolloutGroup;
+    return Wide(context.now) - *item.publishedAt >= wait;
 }
 
 bool isMajorUpgrade(const AppcastItem& item, std::string_view running)
