@@ -60,10 +60,9 @@ public:
         auto choice = chooseUpdate(*appcast.items, contextOf(request));
         if (!choice.item)
             return { CheckOutcome::Kind::NoUpdate, choice.reason, nullptr };
-        const AppcastItem* item = &*choice.item;
         if (!request.downloadUpdates)
-            return { CheckOutcome::Kind::Found, "update " + describe(*item) + " found, not downloaded", nullptr };
-        return prepare(request, *item);
+            return { CheckOutcome::Kind::Found, "update " + describe(*choice.item) + " found, not downloaded", nullptr };
+        return prepare(request, *choice.item);
     }
 
 private:
