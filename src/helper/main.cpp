@@ -1,6 +1,7 @@
 #include "helper/already_launched.h"
 #include "helper/network_listener.h"
 #include "platform/linux_platform.h"
+#include "platform/machine_identity.h"
 #include "platform/main_thread_timer.h"
 #include "updater/automatic_updater.h"
 
@@ -35,7 +36,7 @@ int main()
     auto updateTimer = platform::makeMainThreadTimer();
     updater::Updater::setSharedUpdater(std::make_unique<updater::AutomaticUpdater>(helperPlatform.mainBundle,
         updater::UpdaterServices { *log, *launcher, *mainRunLoop, *updateTimer, updater::detachedThreadRunner() },
-        updater::makeUpdateCheck()));
+        updater::makeUpdateCheck({}, platform::machineIdentifier())));
 
     NetworkListener startupListener(helperPlatform);
     startupListener.startSparkleUpdater();

@@ -25,7 +25,11 @@ bool AutomaticUpdateDriver::installWithToolAndRelaunch(bool relaunch, bool)
         return false;
     }
     m_services.log.write("Update " + m_update->item.shortVersion + " installed");
-    // The staging folder now holds the old bundle; it goes with it.
+    // The staging folder now holds the old bundle and the archive. They go
+    // before the successor is started, so that nothing is left even when
+    // no later check ever finds an update; what cannot go at once (our own
+    // running executable on FUSE) goes when the successor starts.
+    m_update->staging.remove();
     m_update.reset();
     if (!relaunch)
         return true;

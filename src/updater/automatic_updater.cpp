@@ -42,6 +42,10 @@ AutomaticUpdater::AutomaticUpdater(const platform::Bundle& bundle, UpdaterServic
     , m_check(std::move(check))
     , m_results(std::make_shared<ResultChannel>(m_services.mainRunLoop))
 {
+    // At every start, whatever the feed says: a killed update leaves its
+    // staging folder, and a finished one may leave the old bundle. No
+    // other helper of this bundle runs by now, so none of them is in use.
+    StagingFolder::removeLeftoversBeside(m_bundlePath);
 }
 
 AutomaticUpdater::~AutomaticUpdater()

@@ -26,6 +26,7 @@ struct UpdaterServices {
 // The updater of a bundle, configured from its Info.plist alone.
 class AutomaticUpdater final : public Updater {
 public:
+    // Removes what earlier updates left beside the bundle.
     AutomaticUpdater(const platform::Bundle& bundle, UpdaterServices services, std::shared_ptr<UpdateCheck> check);
     // A check still running then finds no one to report to.
     ~AutomaticUpdater() override;

@@ -4,40 +4,46 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace updater {
 
 namespace {
 
-std::string systemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
 bool exchangeUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP; }
 
-SwapOutcome renameInTwoSteps(const std::string& replacement, const std::string& installed)
+std::string failureText(int error)
 {
-    const std::string aside = replacement + ".previous";
-    if (rename(installed.c_str(), aside.c_str()) != 0)
-        return { false, systemError("cannot move the installed bundle aside") };
-    if (rename(replacement.c_str(), installed.c_str()) != 0) {
-        auto failure = systemError("cannot move the new bundle into place");
-        rename(aside.c_str(), installed.c_str());
-        return { false, failure };
-    }
-    // The old bundle stays beside the replacement's former place, in the
-    // caller's staging folder, which goes with it.
-    return { true, {} };
+    if (exchangeUnsupported(error))
+        return "the file system cannot exchange the bundles in one step, and the helper is not left without a bundle "
+               "between two renames: update not installed";
+    return std::string("cannot exchange the bundles: ") + std::strerror(error);
 }
 
 } // namespace
 
-SwapOutcome exchangeBundles(const std::string& replacement, const std::string& installed)
+int exchangeInOneStep(const std::string& first, const std::string& second)
 {
-    if (renameat2(AT_FDCWD, replacement.c_str(), AT_FDCWD, installed.c_str(), RENAME_EXCHANGE) == 0)
-        return { true, {} };
-    if (!exchangeUnsupported(errno))
-        return { false, systemError("cannot exchange the bundles") };
-    return renameInTwoSteps(replacement, installed);
+    return renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0 ? 0 : errno;
+}
+
+SwapOutcome exchangeBundles(const std::string& replacement, const std::string& installed, const ExchangeStep& exchange)
+{
+    if (const int error = exchange(replacement, installed); error != 0)
+        return { false, failureText(error) };
+    return { true, {} };
+}
+
+bool canExchangeFolders(const std::string& folder, const ExchangeStep& exchange)
+{
+    const std::string first = folder + "/exchange-probe-1";
+    const std::string second = folder + "/exchange-probe-2";
+    const bool made = mkdir(first.c_str(), 0700) == 0 && mkdir(second.c_str(), 0700) == 0;
+    const bool exchanged = made && exchange(first, second) == 0;
+    rmdir(first.c_str());
+    rmdir(second.c_str());
+    return exchanged;
 }
 
 } // namespace updater

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace updater {
@@ -9,13 +10,22 @@ struct SwapOutcome {
     std::string failure;
 };
 
+// Exchanges two paths in one step; 0 or an errno value. The real one is
+// renameat2(RENAME_EXCHANGE); tests put failures in its place.
+using ExchangeStep = std::function<int(const std::string& first, const std::string& second)>;
+int exchangeInOneStep(const std::string& first, const std::string& second);
+
 // Puts the bundle at `replacement` in place of the one at `installed`, both
-// on one file system. With RENAME_EXCHANGE (the usual case) the installed
-// path always names a whole bundle, and the old one ends up at
-// `replacement`. File systems without it get two renames: the old bundle
-// to `replacement` + ".previous", the new one into place (the installed
-// path is missing between the two); if the second fails the old one is
-// put back. Either way the old bundle lies beside `replacement`.
-SwapOutcome exchangeBundles(const std::string& replacement, const std::string& installed);
+// on one file system, in one step: the installed path names a whole bundle
+// at every moment, and the old one ends up at `replacement`. A file system
+// that cannot exchange two folders in one step (FUSE, sshfs, many NFS
+// setups) gets no update: moving the old bundle away and the new one in
+// would leave nothing to start should the helper die in between.
+SwapOutcome exchangeBundles(const std::string& replacement, const std::string& installed,
+    const ExchangeStep& exchange = exchangeInOneStep);
+
+// Whether `folder`'s file system can make that swap, tried on two empty
+// folders made inside it for the purpose.
+bool canExchangeFolders(const std::string& folder, const ExchangeStep& exchange = exchangeInOneStep);
 
 } // namespace updater

@@ -111,6 +111,15 @@ bool fileSignatureIsValid(const std::string& path, const Signature& signature, c
     return file.readable() && signatureIsValid(file.bytes(), signature, key);
 }
 
+bool withFileBytes(const std::string& path, const std::function<void(std::span<const unsigned char>)>& use)
+{
+    MappedFile file(path);
+    if (!file.readable())
+        return false;
+    use(file.bytes());
+    return true;
+}
+
 KeyPair generateKeyPair()
 {
     initialiseSodiumOnce();

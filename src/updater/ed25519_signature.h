@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +25,10 @@ bool signatureIsValid(std::span<const unsigned char> message, const Signature& s
 
 // Verifies the whole file; false also when it cannot be read.
 bool fileSignatureIsValid(const std::string& path, const Signature& signature, const PublicKey& key);
+
+// Calls `use` with the whole file at once (ed25519 signs a message in one
+// piece); false when the file cannot be read.
+bool withFileBytes(const std::string& path, const std::function<void(std::span<const unsigned char>)>& use);
 
 struct KeyPair {
     PublicKey publicKey;

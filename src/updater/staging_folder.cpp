@@ -1,5 +1,7 @@
 #include "updater/staging_folder.h"
 
+#include "updater/tree_removal.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -40,7 +42,7 @@ void StagingFolder::removeLeftoversBeside(const std::string& bundlePath)
             leftovers.push_back(it->path());
     }
     for (auto const& leftover : leftovers)
-        fs::remove_all(leftover, error);
+        removeTreeOnce(leftover);
 }
 
 StagingFolder::StagingFolder(StagingFolder&& other) noexcept
@@ -49,12 +51,14 @@ StagingFolder::StagingFolder(StagingFolder&& other) noexcept
     other.m_path.clear();
 }
 
-StagingFolder::~StagingFolder()
+StagingFolder::~StagingFolder() { remove(); }
+
+void StagingFolder::remove()
 {
     if (m_path.empty())
         return;
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
+    removeTreeOnce(m_path);
+    m_path.clear();
 }
 
 } // namespace updater

@@ -83,7 +83,9 @@ TransferOutcome transfer(const std::string& url, std::uint64_t maxBytes, const s
         return { false, "cannot store what arrived from " + url };
     if (code != CURLE_OK)
         return { false, std::string(curl_easy_strerror(code)) + ": " + url };
-    return { true, {} };
+    char* finalURL = nullptr;
+    curl_easy_getinfo(handle.get(), CURLINFO_EFFECTIVE_URL, &finalURL);
+    return { true, {}, finalURL ? finalURL : url };
 }
 
 } // namespace updater

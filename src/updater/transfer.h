@@ -11,6 +11,8 @@ struct TransferOutcome {
     bool succeeded { false };
     // Why it failed, for the log.
     std::string failure;
+    // Where the bytes came from after redirects.
+    std::string finalURL {};
 };
 
 // Fetches a URL (http, https or file; redirects only to http and https) and

@@ -2,10 +2,14 @@
 
 #include "updater/archive_unpacking.h"
 #include "updater/bundle_candidate.h"
+#include "updater/bundle_swap.h"
 #include "updater/ed25519_signature.h"
+#include "updater/installation_identity.h"
+#include "updater/item_choice.h"
 #include "updater/transfer.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,8 +37,9 @@ bool writeAll(int descriptor, std::string_view bytes)
 
 class NetworkUpdateCheck final : public UpdateCheck {
 public:
-    explicit NetworkUpdateCheck(TransferLimits limits)
+    NetworkUpdateCheck(TransferLimits limits, std::string machineIdentifier)
         : m_limits(limits)
+        , m_machineIdentifier(std::move(machineIdentifier))
     {
     }
 
@@ -47,18 +52,28 @@ public:
         });
         if (!fetched.succeeded)
             return failed("cannot fetch the update feed: " + fetched.failure);
-        auto items = parseAppcast(feed);
-        if (!items)
-            return failed("the update feed is not an appcast");
-        auto item = newestItemNewerThan(*items, request.settings.bundleVersion);
-        if (!item)
-            return { CheckOutcome::Kind::NoUpdate, "no update newer than " + request.settings.bundleVersion, nullptr };
+        // Relative enclosures name files beside the feed where it was
+        // finally found, as in Sparkle.
+        auto appcast = readAppcast(feed, fetched.finalURL);
+        if (!appcast.items)
+            return failed(appcast.failure);
+        auto choice = chooseUpdate(*appcast.items, contextOf(request));
+        if (!choice.item)
+            return { CheckOutcome::Kind::NoUpdate, choice.reason, nullptr };
         if (!request.downloadUpdates)
-            return { CheckOutcome::Kind::Found, "update " + describe(*item) + " found, not downloaded", nullptr };
-        return prepare(request, *item);
+            return { CheckOutcome::Kind::Found, "update " + describe(*choice.item) + " found, not downloaded", nullptr };
+        return prepare(request, *choice.item);
     }
 
 private:
+    InstallationContext contextOf(const CheckRequest& request) const
+    {
+        const auto now = std::chrono::system_clock::now().time_since_epoch();
+        return { request.settings.bundleVersion, operatingSystemNames(),
+            phasedRolloutGroup(m_machineIdentifier, request.settings.bundleIdentifier, request.installedBundlePath),
+            std::chrono::duration_cast<std::chrono::seconds>(now).count() };
+    }
+
     CheckOutcome prepare(const CheckRequest& request, const AppcastItem& item)
     {
         // Checked before any byte is fetched: without a key nothing can be
@@ -76,6 +91,10 @@ private:
         auto staging = StagingFolder::createBeside(request.installedBundlePath);
         if (!staging)
             return failed("cannot make a folder for the update beside " + request.installedBundlePath);
+        // Asked before a byte is fetched: such an update could never be swapped in.
+        if (!canExchangeFolders(staging->path()))
+            return failed("the file system holding " + request.installedBundlePath
+                + " cannot exchange two folders in one step: updates are not installed there");
         const std::string archivePath = staging->path() + "/update.archive";
         if (auto failure = download(item, archivePath); !failure.empty())
             return failed(failure);
@@ -121,13 +140,14 @@ private:
     }
 
     TransferLimits m_limits;
+    std::string m_machineIdentifier;
 };
 
 } // namespace
 
-std::unique_ptr<UpdateCheck> makeUpdateCheck(TransferLimits limits)
+std::unique_ptr<UpdateCheck> makeUpdateCheck(TransferLimits limits, std::string machineIdentifier)
 {
-    return std::make_unique<NetworkUpdateCheck>(limits);
+    return std::make_unique<NetworkUpdateCheck>(limits, std::move(machineIdentifier));
 }
 
 } // namespace updater

@@ -46,6 +46,8 @@ struct TransferLimits {
     std::uint64_t maxArchiveBytes { 256u << 20 };
 };
 
-std::unique_ptr<UpdateCheck> makeUpdateCheck(TransferLimits limits = {});
+// The machine identifier (platform/machine_identity.h) places this
+// installation in its phased-rollout group.
+std::unique_ptr<UpdateCheck> makeUpdateCheck(TransferLimits limits = {}, std::string machineIdentifier = {});
 
 } // namespace updater

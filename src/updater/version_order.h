@@ -4,18 +4,22 @@
 
 namespace updater {
 
-// Orders two bundle versions (CFBundleVersion, sparkle:version); negative,
-// zero or positive like strcmp. Rules:
-//  - A version is read as runs of digits and runs of letters; every other
-//    character ('.', '-', '_', blanks) only separates runs.
-//  - Runs are compared pairwise from the left. Two digit runs compare as
-//    numbers of any length (leading zeros ignored, "10" > "9"); two letter
-//    runs compare byte by byte ("b" > "a", case counts).
-//  - A digit run is newer than a letter run in the same place: "1.0.1" is
-//    newer than "1.0.b1".
-//  - When one version runs out, missing digit runs count as 0 ("1.0" equals
-//    "1.0.0"), and a letter run left over marks a pre-release, older than
-//    the plain version ("1.0b2" is older than "1.0").
+// Orders two bundle versions (CFBundleVersion, sparkle:version) the way
+// Sparkle's standard comparator does, so that feeds written for Sparkle
+// mean the same here; negative, zero or positive like strcmp.
+//  - Reading stops at the first '-': what follows (a commit hash, say) is
+//    not part of the version ("1.5.5-335d3e2" equals "1.5.5-a655360").
+//  - A version is a row of parts: runs of digits, runs of other letters,
+//    and single separators ('.', blanks, punctuation); all separators are
+//    alike.
+//  - Only the leading run of numbers and periods is padded: the shorter
+//    one gets ".0" parts until both have as many ("1.0" equals "1.0.0",
+//    "3.3 (5847)" is read as "3.3.0 (5847)" beside "3.3.1b1 (5902)").
+//  - Parts compare pairwise from the left: numbers as numbers of any
+//    length, letters byte by byte; a number beats a separator, and either
+//    beats letters ("1.0.1" is newer than "1.0.b1").
+//  - When one row runs out, the longer one is newer unless its next part
+//    is letters, which mark a pre-release ("1.0b2" is older than "1.0").
 int compareVersions(std::string_view left, std::string_view right);
 
 inline bool isNewerVersion(std::string_view candidate, std::string_view running)

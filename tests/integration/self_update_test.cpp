@@ -1,9 +1,11 @@
 // The updater end to end: a helper bundle whose Info.plist points at a feed
 // on a loopback server of the test, with a key pair made by the vendor tool.
 #include "integration/update_fixture.h"
+#include "unit/platform/platform_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -125,6 +127,39 @@ TEST_F(SelfUpdateTest, ANewerSignedUpdateIsInstalledAndTheHelperRelaunched)
     EXPECT_EQ(entriesBesideTheBundle(), untouchedEntries()) << "the old bundle or a staging folder was left behind";
 }
 
+TEST_F(SelfUpdateTest, AWindowsItemBesideALinuxOneInstallsTheLinuxOne)
+{
+    std::ofstream(work / "feed/setup.exe") << "MZ";
+    auto linuxItem = publish(releaseFolder("2.0.0"), "2.0.0");
+    linuxItem.os = "linux";
+    FeedItem windows { "3.0.0", server.url("setup.exe"), "2", linuxItem.signature, "windows" };
+    announce({ windows, linuxItem });
+    HelperProcess helper(bundle);
+
+    std::optional<std::string> version;
+    const auto deadline = Clock::now() + 60s;
+    while ((version = askVersion()) != "\"2.0.0\"" && Clock::now() < deadline)
+        std::this_thread::sleep_for(200ms);
+    ASSERT_EQ(version, "\"2.0.0\"");
+    EXPECT_FALSE(server.waitForRequest("setup.exe", 0s)) << "the Windows item was fetched";
+}
+
+TEST_F(SelfUpdateTest, LeftoversOfEarlierUpdatesGoAtStartWhateverTheFeedSays)
+{
+    // A kill before the swap leaves archive and unpacked copy; one after
+    // it, the old bundle.
+    const fs::path beside = bundle.bundlePath().parent_path();
+    for (auto name : { ".Ferrowind Helper.app.update-k1ll3d", ".Ferrowind Helper.app.update-sw4pp3d" }) {
+        fs::create_directory(beside / name);
+        std::ofstream(beside / name / "update.archive") << "partial";
+        fs::copy(bundle.bundlePath(), beside / name / "unpacked", fs::copy_options::recursive);
+    }
+    setInfoString(bundle.infoPlistPath(), "SUFeedURL", "http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/appcast.xml");
+    HelperProcess helper(bundle);
+    ASSERT_EQ(askVersion(), "\"" FERROWIND_VERSION "\"");
+    EXPECT_EQ(entriesBesideTheBundle(), untouchedEntries());
+}
+
 TEST_F(SelfUpdateTest, CheckUpdateAnswersAtOnceWhileACheckHangs)
 {
     const int silentPort = freeLoopbackPort();
@@ -166,7 +201,38 @@ public:
     using SelfUpdateTest::work;
 
     void useFeedURL(const std::string& url) { setInfoString(bundle.infoPlistPath(), "SUFeedURL", url); }
+
+    // bindfs over the bundle's own folder: FUSE, which cannot exchange two
+    // folders in one step. Unmounted before the bundle copy goes.
+    void mountBindfsOverTheBundle()
+    {
+        const std::string folder = bundle.bundlePath().parent_path().string();
+        m_bindfs.emplace("/usr/bin/bindfs", std::vector<std::string> { "-f", folder, folder });
+        m_unmountFolder = folder;
+        ASSERT_TRUE(platform::testing::eventually([&] { return isFuseMount(folder); }, 5000ms)) << "bindfs did not mount";
+    }
+
+    ~UpdateRefusalTest() override
+    {
+        if (!m_unmountFolder.empty())
+            std::system(("fusermount3 -uz '" + m_unmountFolder + "' 2>/dev/null").c_str());
+    }
+
     std::string archiveOf(const FeedItem& item) const { return item.url.substr(item.url.rfind('/') + 1); }
+
+private:
+    static bool isFuseMount(const std::string& folder)
+    {
+        std::ifstream mounts("/proc/self/mounts");
+        for (std::string line; std::getline(mounts, line);) {
+            if (line.find(" " + folder + " fuse") != std::string::npos)
+                return true;
+        }
+        return false;
+    }
+
+    std::optional<platform::testing::ChildProcess> m_bindfs;
+    std::string m_unmountFolder;
 };
 
 const Refusal kRefusals[] = {
@@ -225,6 +291,24 @@ const Refusal kRefusals[] = {
      } },
     { "MalformedFeed", [](UpdateRefusalTest& t) {
          std::ofstream(t.work / "feed/appcast.xml") << "<html><body>Moved</body>";
+         return std::string("appcast.xml");
+     } },
+    { "FileEnclosureInAWebFeed", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0");
+         item.url = "file://" + (t.work / "feed" / t.archiveOf(item)).string();
+         t.announce({ item });
+         return std::string("appcast.xml");
+     } },
+    { "OnlyForOtherSystems", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0");
+         item.os = "macos";
+         t.announce({ item });
+         return std::string("appcast.xml");
+     } },
+    { "FileSystemWithoutExchange", [](UpdateRefusalTest& t) {
+         t.mountBindfsOverTheBundle();
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0");
+         t.announce({ item });
          return std::string("appcast.xml");
      } },
     { "UnreachableFeed", [](UpdateRefusalTest& t) {

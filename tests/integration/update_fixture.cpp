@@ -158,6 +158,8 @@ void writeAppcast(const fs::path& file, const std::vector<FeedItem>& items)
             out << " length=\"" << *item.length << "\"";
         if (item.signature)
             out << " sparkle:edSignature=\"" << *item.signature << "\"";
+        if (item.os)
+            out << " sparkle:os=\"" << *item.os << "\"";
         out << " type=\"application/octet-stream\"/></item>\n";
     }
     out << "</channel></rss>\n";

@@ -61,6 +61,7 @@ struct FeedItem {
     std::string url;
     std::optional<std::string> length;
     std::optional<std::string> signature;
+    std::optional<std::string> os {}; // sparkle:os
 };
 void writeAppcast(const std::filesystem::path& file, const std::vector<FeedItem>& items);
 

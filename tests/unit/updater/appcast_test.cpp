@@ -26,20 +26,24 @@ constexpr const char* kFeed = R"(<?xml version="1.0" encoding="utf-8"?>
 </channel>
 </rss>)";
 
-TEST(Appcast, ReadsItemsInEitherFormAndSkipsThoseWithoutVersionOrURL)
+TEST(Appcast, ReadsItemsInEitherFormAndKeepsThoseWithoutAUsableEnclosureAsNotInstallable)
 {
     auto items = parseAppcast(kFeed);
     ASSERT_TRUE(items);
-    ASSERT_EQ(items->size(), 3u);
+    ASSERT_EQ(items->size(), 5u);
     auto const& first = (*items)[0];
     EXPECT_EQ(first.version, "1.10");
     EXPECT_EQ(first.shortVersion, "1.10 final");
     EXPECT_EQ(first.url, "https://example.test/h-1.10.tar.gz");
     EXPECT_EQ(first.length, 1234u);
     EXPECT_EQ(first.edSignature, "c2ln");
+    EXPECT_FALSE(first.informationalFor);
     EXPECT_EQ((*items)[1].version, "1.9") << "sparkle:version as an enclosure attribute";
     EXPECT_FALSE((*items)[1].edSignature);
-    EXPECT_FALSE((*items)[2].length) << "a length that is no number is no length";
+    EXPECT_EQ((*items)[2].informationalFor, std::vector<std::string> {}) << "no enclosure: informational";
+    EXPECT_EQ((*items)[3].url, "") << "an enclosure without a URL";
+    EXPECT_EQ((*items)[4].url, "") << "a relative URL with no feed URL to resolve it against";
+    EXPECT_FALSE((*items)[4].length) << "a length that is no number is no length";
 }
 
 TEST(Appcast, SomethingElseThanAnAppcastIsRefused)
@@ -53,13 +57,47 @@ TEST(Appcast, SomethingElseThanAnAppcastIsRefused)
     EXPECT_TRUE(empty->empty());
 }
 
-TEST(Appcast, PicksTheNewestItemStrictlyNewerThanTheRunningVersion)
+struct EnclosureCase {
+    const char* what;
+    const char* feedURL;
+    const char* rss;
+    const char* version; // of the one item
+    const char* url;     // resolved
+};
+
+TEST(Appcast, ReadsSparklesNamesAndURLsAsSparkleDoes)
 {
-    auto items = *parseAppcast(kFeed);
-    EXPECT_EQ(newestItemNewerThan(items, "1.0")->version, "1.10");
-    EXPECT_EQ(newestItemNewerThan(items, "1.9.5")->version, "1.10");
-    EXPECT_FALSE(newestItemNewerThan(items, "1.10")) << "the same version is no update";
-    EXPECT_FALSE(newestItemNewerThan(items, "2.0"));
+    const EnclosureCase cases[] = {
+        { "another prefix bound to Sparkle's namespace", "https://example.test/feed/appcast.xml",
+            R"(<rss xmlns:s="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel><item><s:version>2.0</s:version>)"
+            R"(<enclosure url="https://example.test/a.zip" s:edSignature="c2ln"/></item></channel></rss>)",
+            "2.0", "https://example.test/a.zip" },
+        { "relative URL, with blanks", "https://example.test/feed/appcast.xml",
+            R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel><item><sparkle:version>2.0</sparkle:version>)"
+            R"(<enclosure url="../files/Ferrowind Helper 2.0.tar.gz"/></item></channel></rss>)",
+            "2.0", "https://example.test/files/Ferrowind%20Helper%202.0.tar.gz" },
+        { "the enclosure's version before the item's", "file:///srv/appcast.xml",
+            R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel><item><sparkle:version>2.0</sparkle:version>)"
+            R"(<enclosure url="a.zip" sparkle:version="2.1"/></item></channel></rss>)",
+            "2.1", "file:///srv/a.zip" },
+    };
+    for (auto const& [what, feedURL, rss, version, url] : cases) {
+        auto parsed = readAppcast(rss, feedURL);
+        ASSERT_TRUE(parsed.items && parsed.items->size() == 1) << what << ": " << parsed.failure;
+        EXPECT_EQ(parsed.items->front().version, version) << what;
+        EXPECT_EQ(parsed.items->front().url, url) << what;
+    }
+}
+
+TEST(Appcast, AWebFeedPointingAtLocalFilesIsRefusedWhole)
+{
+    const std::string rss = R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)"
+                            R"(<item><sparkle:version>2.0</sparkle:version><enclosure url="https://example.test/a.zip"/></item>)"
+                            R"(<item><sparkle:version>1.5</sparkle:version><enclosure url="file:///etc/passwd"/></item></channel></rss>)";
+    auto fromTheWeb = readAppcast(rss, "https://example.test/appcast.xml");
+    EXPECT_FALSE(fromTheWeb.items);
+    EXPECT_NE(fromTheWeb.failure.find("file:///etc/passwd"), std::string::npos) << fromTheWeb.failure;
+    EXPECT_TRUE(readAppcast(rss, "file:///srv/appcast.xml").items) << "a local feed may name local files";
 }
 
 TEST(UpdaterSettings, ReadsTheInfoPlistKeysWithTheirDefaultAndFloor)

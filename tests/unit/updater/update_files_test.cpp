@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -222,12 +223,34 @@ TEST_F(UpdateFilesTest, SwapPutsTheNewBundleInPlaceAndTheOldOneAside)
     EXPECT_EQ(std::distance(fs::directory_iterator(root / "installed"), fs::directory_iterator()), 1);
 }
 
+// FUSE, sshfs and many NFS setups answer EINVAL: moving the old bundle
+// away and the new one in instead would leave nothing to start in between.
+TEST_F(UpdateFilesTest, WithoutAnExchangeInOneStepNothingIsMoved)
+{
+    auto installed = makeBundle(root / "installed", "com.Ferrowind.Ferrowind-Helper", "1.0");
+    auto staging = StagingFolder::createBeside(installed.string());
+    ASSERT_TRUE(staging);
+    auto replacement = makeBundle(staging->path(), "com.Ferrowind.Ferrowind-Helper", "2.0");
+    const ExchangeStep unsupported = [](const std::string&, const std::string&) { return EINVAL; };
+
+    EXPECT_TRUE(canExchangeFolders(staging->path())) << "the test's own file system exchanges";
+    EXPECT_FALSE(canExchangeFolders(staging->path(), unsupported));
+    auto swap = exchangeBundles(replacement.string(), installed.string(), unsupported);
+    EXPECT_FALSE(swap.succeeded);
+    EXPECT_NE(swap.failure.find("one step"), std::string::npos) << swap.failure;
+    EXPECT_NE(readFile(installed / "Contents/Info.plist").find("<string>1.0</string>"), std::string::npos);
+    EXPECT_NE(readFile(replacement / "Contents/Info.plist").find("<string>2.0</string>"), std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(staging->path()), fs::directory_iterator()), 1) << "probe folders left";
+}
+
 TEST_F(UpdateFilesTest, LeftoverStagingFoldersAreRemovedAndNothingElse)
 {
     auto installed = makeBundle(root / "installed");
     auto leftover = StagingFolder::createBeside(installed.string());
     ASSERT_TRUE(leftover);
     writeFile(fs::path(leftover->path()) / "update.archive", "partial");
+    makeBundle(fs::path(leftover->path()) / "unpacked");
+    fs::create_directory_symlink(root / "installed", fs::path(leftover->path()) / "link");
     writeFile(root / "installed/unrelated.txt", "keep me");
     const fs::path leftoverPath = leftover->path();
     StagingFolder::removeLeftoversBeside(installed.string());
