@@ -193,6 +193,16 @@ private:
     std::mutex m_reporting;
 };
 
+// A file system on a disk of this machine has a device number of its own;
+// network and FUSE file systems, like other virtual ones, have none and are
+// looked up.
+bool opensLocally(const struct statx& status)
+{
+    if (status.stx_dev_major != 0)
+        return true;
+    return (status.stx_mask & STATX_MNT_ID) && linux_files::opensWithoutServer(status.stx_mnt_id);
+}
+
 class ProcOpenFileHolders final : public OpenFileHolders {
 public:
     Openers otherOpeners(const std::string& path) const override
@@ -205,8 +215,7 @@ public:
         struct statx status {};
         constexpr int flags = AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
         if (statx(reference.descriptor.get(), "", flags, STATX_TYPE | STATX_MNT_ID, &status) != 0
-            || !S_ISREG(status.stx_mode) || !(status.stx_mask & STATX_MNT_ID)
-            || !linux_files::opensWithoutServer(status.stx_mnt_id))
+            || !S_ISREG(status.stx_mode) || !opensLocally(status))
             return Openers::unknown;
         switch (linux_files::probeOtherOpens(reference.descriptor.get())) {
         case linux_files::OtherOpens::none:
