@@ -42,22 +42,12 @@ public:
     Pager(const Pager&) = delete;
     Pager& operator=(const Pager&) = delete;
 
-    // A manager is there once it names a check window that names itself.
-    bool managerRuns()
-    {
-        xcb_window_t check = XCB_NONE, self = XCB_NONE;
-        return m_ready
-            && xcb_ewmh_get_supporting_wm_check_reply(&m_ewmh, xcb_ewmh_get_supporting_wm_check(&m_ewmh, root()), &check, nullptr)
-            && xcb_ewmh_get_supporting_wm_check_reply(&m_ewmh, xcb_ewmh_get_supporting_wm_check(&m_ewmh, check), &self, nullptr)
-            && self == check;
-    }
-
-    // Openbox names its check window before it takes on new windows, and a
-    // window mapped in between stays unmanaged; a window of our own shows
-    // when it does.
+    // A manager is there once it takes on new windows. Openbox names its
+    // check window before it does, and a window mapped in between stays
+    // unmanaged; so the probe is a fresh window each time.
     bool managerTakesOnWindows()
     {
-        for (int attempt = 0; attempt < 20; ++attempt) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
             if (probeIsManaged())
                 return true;
         }
@@ -126,8 +116,8 @@ private:
         xcb_map_window(m_connection, probe);
         xcb_flush(m_connection);
         bool listed = false;
-        for (int look = 0; look < 10 && !listed; ++look) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (int look = 0; look < 5 && !listed; ++look) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
             const auto clients = windowsIn(xcb_ewmh_get_client_list(&m_ewmh, 0));
             listed = std::find(clients.begin(), clients.end(), probe) != clients.end();
         }
@@ -169,10 +159,7 @@ public:
         if (posix_spawnp(&m_pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environment.data()) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
-        Pager pager(display);
-        for (int attempt = 0; m_pid > 0 && attempt < 100 && !pager.managerRuns(); ++attempt)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        m_ready = m_pid > 0 && pager.managerRuns() && pager.managerTakesOnWindows();
+        m_ready = m_pid > 0 && Pager(display).managerTakesOnWindows();
     }
     ~WindowManager()
     {
