@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets of tests/fuzz with clang 14 and runs each for a
 # bounded time, starting from the seed corpus in tests/fuzz/corpus.
 #
-#   scripts/fuzz.sh                 5 seconds per target (what the test command runs)
+#   scripts/fuzz.sh                 4 seconds per target (what the test command runs)
 #   scripts/fuzz.sh 600             ten minutes per target
 #   scripts/fuzz.sh 3600 fuzz_command_framing   one target for an hour
 #
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-5}
+seconds=${1:-4}
 shift || true
 build=build/fuzz
 

@@ -12,7 +12,7 @@ packages=(
   psmisc lsof bindfs sshfs openssh-sftp-server libmount-dev
   desktop-file-utils
   dbus-daemon python3-dbusmock
-  libxcb1-dev libxcb-ewmh-dev xvfb
+  libxcb1-dev libxcb-ewmh-dev xvfb openbox metacity
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib samba lighttpd lighttpd-mod-webdav
   clang-14 libclang-rt-14-dev
   libcurl4-openssl-dev libpugixml-dev libsodium-dev libarchive-dev python3
@@ -26,7 +26,16 @@ done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 as_root=()
-[[ $(id -u) -eq 0 ]] || as_root=(sudo)
+if [[ $(id -u) -ne 0 ]]; then
+  # A minimal Debian has no sudo; say what is missing rather than fail on it.
+  if ! command -v sudo >/dev/null; then
+    echo "Missing Debian packages: ${missing[*]}" >&2
+    echo "Install them as root, then run this again:" >&2
+    echo "  su -c 'apt-get update && apt-get install --no-install-recommends ${missing[*]}'" >&2
+    exit 1
+  fi
+  as_root=(sudo)
+fi
 echo "Installing: ${missing[*]}"
 "${as_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

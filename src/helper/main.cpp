@@ -42,6 +42,8 @@ int main()
     startupListener.startSparkleUpdater();
     std::thread([&startupListener] { startupListener.start(); }).detach();
     const int status = mainRunLoop->run();
+    // Every orderly end passes here (quit, restart, an update's hand-over).
+    power.assertions->releaseAllAtExit();
     // A check still running must find no updater to report to.
     updater::Updater::setSharedUpdater(nullptr);
     // Not return: that would destroy the services above while the detached

@@ -54,7 +54,8 @@ public:
     static bool SendAppleEvent(OperationsPlatform& platform, std::uint32_t eventID, const std::string& name);
 
     // The idle-sleep assertion the helper holds, kNoAssertion when none. It
-    // lives as long as the process; only allowSystemSleep gives it back.
+    // lives as long as the process: no command but allowSystemSleep gives it
+    // back (an orderly end of the process hands it back at the platform).
     static constexpr std::uint32_t kNoAssertion = 0xFFFFFFFF;
     static inline std::uint32_t preventSleepAssertionID = kNoAssertion;
 

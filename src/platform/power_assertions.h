@@ -34,6 +34,12 @@ public:
 
     // Gives the assertion back; kNotFound for an identifier not held.
     virtual std::int32_t release(AssertionID assertionID) = 0;
+
+    // The process is ending in order: gives back whatever it still holds and
+    // takes nothing more. Where assertions end with their process anyway
+    // there is nothing to do; where a desktop service has to notice a client
+    // vanish, handing them back spares it that.
+    virtual void releaseAllAtExit() { }
 };
 
 } // namespace platform

@@ -1,6 +1,7 @@
 // Application control and the media player rows against the real helper,
 // with real processes under chosen names and a virtual display.
 #include "integration/helper_harness.h"
+#include "support/window_manager.h"
 #include "support/xvfb.h"
 #include "unit/platform/platform_test_support.h"
 
@@ -40,12 +41,12 @@ protected:
 
     // A running application whose display name is `name`: the stand-in,
     // saved under that file name.
-    std::unique_ptr<ChildProcess> startApplication(const std::string& name)
+    std::unique_ptr<ChildProcess> startApplication(const std::string& name, const std::vector<std::string>& arguments = {})
     {
         const auto executable = m_folder.path() / name;
         if (!std::filesystem::exists(executable))
             std::filesystem::copy_file(STAND_IN_APPLICATION, executable);
-        return std::make_unique<ChildProcess>(executable.string(), std::vector<std::string> {});
+        return std::make_unique<ChildProcess>(executable.string(), arguments);
     }
 
     // The reply to one command line.
@@ -149,6 +150,76 @@ TEST_F(ApplicationRowsOnDisplay, MakeFrontActivatesAnApplicationThatStartsTwoSec
     EXPECT_EQ(ask(client, "makeFrontProcessNamed \"Other App\""), "1");
     EXPECT_TRUE(eventually([&] { return ownerOfFocus() == other->pid(); }, 3s));
 }
+
+// Window managers from the distribution, with the desktops they keep by
+// default (more than one), where activation has to do what pagers do.
+class ApplicationRowsUnderWindowManager : public ApplicationRowsOnDisplay,
+                                          public testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override
+    {
+        ApplicationRowsOnDisplay::SetUp();
+        m_manager.emplace(GetParam(), *m_display.name());
+        if (!m_manager->ready())
+            GTEST_FAIL() << GetParam() << " did not take over the display";
+    }
+
+    // The windows of `application` once the manager has taken them all on.
+    std::vector<xcb_window_t> managedWindows(const ChildProcess& application, std::size_t count)
+    {
+        std::vector<xcb_window_t> windows;
+        EXPECT_TRUE(eventually([&] { return (windows = m_pager.windowsOf(application.pid())).size() == count; }, 5s));
+        return windows;
+    }
+
+    std::ptrdiff_t stackingIndex(xcb_window_t window)
+    {
+        const auto stacking = m_pager.stacking();
+        return std::find(stacking.begin(), stacking.end(), window) - stacking.begin();
+    }
+
+    std::optional<testing_support::WindowManager> m_manager;
+    testing_support::Pager m_pager { *m_display.name() };
+};
+
+TEST_P(ApplicationRowsUnderWindowManager, MakeFrontGoesToTheDesktopOfTheWindow)
+{
+    auto away = startApplication("Away App");
+    const auto windows = managedWindows(*away, 1);
+    ASSERT_EQ(windows.size(), 1u);
+    m_pager.moveToDesktop(windows[0], 1);
+    ASSERT_TRUE(eventually([&] { return m_pager.desktopOf(windows[0]) == 1u; }, 3s));
+    ASSERT_EQ(m_pager.currentDesktop(), 0u);
+    auto client = connected();
+
+    EXPECT_EQ(ask(client, "makeFrontProcessNamed \"Away App\""), "1");
+    EXPECT_TRUE(eventually([&] { return m_pager.currentDesktop() == 1u && m_pager.activeWindow() == windows[0]; }, 3s))
+        << "on desktop " << m_pager.currentDesktop().value_or(99) << ", active " << m_pager.activeWindow();
+}
+
+TEST_P(ApplicationRowsUnderWindowManager, MakeFrontLeavesTheLastUsedWindowOnTop)
+{
+    auto application = startApplication("Two Windows", { "--windows=2" });
+    const auto windows = managedWindows(*application, 2);
+    ASSERT_EQ(windows.size(), 2u);
+    auto other = startApplication("Other App");
+    const auto otherWindows = managedWindows(*other, 1);
+    ASSERT_EQ(otherWindows.size(), 1u);
+    // The user worked in the older window last, then went to another application.
+    for (const xcb_window_t window : { windows[0], otherWindows[0] }) {
+        m_pager.activate(window);
+        ASSERT_TRUE(eventually([&] { return m_pager.activeWindow() == window; }, 3s));
+    }
+    auto client = connected();
+
+    EXPECT_EQ(ask(client, "makeFrontProcessNamed \"Two Windows\""), "1");
+    EXPECT_TRUE(eventually([&] {
+        return m_pager.activeWindow() == windows[0] && stackingIndex(otherWindows[0]) < stackingIndex(windows[1]);
+    }, 3s)) << "active " << m_pager.activeWindow() << " of " << windows[0] << ", " << windows[1];
+    EXPECT_LT(stackingIndex(windows[1]), stackingIndex(windows[0]));
+}
+
+INSTANTIATE_TEST_SUITE_P(RealManagers, ApplicationRowsUnderWindowManager, testing::Values("openbox", "metacity"));
 
 // The player is looked for at its fixed place only. These tests put a
 // stand-in there, in a mount namespace of their own, so that nothing outside

@@ -1,6 +1,7 @@
 // Samba guest shares mounted through GVfs: smbd with a configuration of the
 // test's own, on a loopback port of its own.
 #include "integration/gvfs_session.h"
+#include "unit/platform/platform_test_support.h"
 
 #include <fstream>
 
@@ -15,6 +16,9 @@ class SambaGuestShare : public GVfsSession {
 protected:
     void SetUp() override
     {
+        constexpr uid_t kNobody = 65534;
+        if (!platform::testing::mayBecomeUser(kNobody))
+            GTEST_SKIP() << "smbd serves guests as nobody, whom only root outside a user namespace may become";
         startSession({ kSmbd });
         if (!ready())
             return;
@@ -22,9 +26,13 @@ protected:
         fs::create_directories(share);
         fs::create_directories(state);
         std::ofstream(share / "a.txt") << "hello";
-        // smbd reads the share as the guest account.
-        for (auto folder = share; folder != folder.root_path(); folder = folder.parent_path())
-            fs::permissions(folder, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+        // smbd reads the share as the guest account. Folders that let it in
+        // already are left alone: in a user namespace /tmp is not ours to change.
+        const auto guestMayRead = fs::perms::others_read | fs::perms::others_exec;
+        for (auto folder = share; folder != folder.root_path(); folder = folder.parent_path()) {
+            if ((fs::status(folder).permissions() & guestMayRead) != guestMayRead)
+                fs::permissions(folder, guestMayRead, fs::perm_options::add);
+        }
         std::ofstream configuration(state / "smb.conf");
         configuration << "[global]\nsmb ports = 4450\ninterfaces = 127.0.0.1\nbind interfaces only = yes\n"
                          "map to guest = Bad User\nguest account = nobody\ndisable netbios = yes\nload printers = no\n"

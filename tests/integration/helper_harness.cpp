@@ -240,6 +240,10 @@ void Client::reset()
 PortBlocker::PortBlocker(int port)
 {
     m_descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Earlier cases in the same network namespace leave connections on the
+    // port in TIME-WAIT; the helper binds through them, and so must we.
+    int reuse = 1;
+    setsockopt(m_descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -183,6 +183,20 @@ TEST_F(PowerOverTheBus, PowerManagementServesWithoutSessionManager)
         std::vector<std::string> { "[<uint32 9>]" });
 }
 
+// Some desktop services trip over a client that vanishes while it holds an
+// inhibition; an orderly end hands it back first.
+TEST_F(PowerOverTheBus, QuitGivesTheInhibitionBack)
+{
+    startSessionManager();
+    auto client = startHelper();
+
+    EXPECT_EQ(ask(client, "preventSystemSleep"), "1");
+    EXPECT_EQ(ask(client, "quit"), "1");
+    EXPECT_EQ(m_helper->waitForExit(10s), 0);
+    EXPECT_EQ(callArguments(m_sessionBus, kSessionManager, kSessionManagerPath, "Uninhibit"),
+        std::vector<std::string> { "[<uint32 42>]" });
+}
+
 TEST_F(PowerOverTheBus, HungServiceIsGivenUpWithinTheBound)
 {
     startLogind();

@@ -3,7 +3,8 @@
 // whole by a rename), shows one window when a display is reachable, and then
 // waits to be ended, at most a minute so that none outlives a broken test.
 // Started with "--window-after=<milliseconds>" it shows its window that much
-// later, as a program that takes its time to start up.
+// later, as a program that takes its time to start up; with "--windows=<n>"
+// it shows n windows, one after another.
 #include <xcb/xcb.h>
 
 #include <unistd.h>
@@ -48,11 +49,8 @@ xcb_atom_t atomNamed(xcb_connection_t* connection, const char* name)
 }
 
 // A top-level window that names this process as its owner, mapped.
-xcb_connection_t* showWindow()
+void showWindow(xcb_connection_t* connection)
 {
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection))
-        return connection;
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     const xcb_window_t window = xcb_generate_id(connection);
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 200, 100, 0,
@@ -62,7 +60,15 @@ xcb_connection_t* showWindow()
         32, 1, &pid);
     xcb_map_window(connection, window);
     xcb_flush(connection);
-    return connection;
+}
+
+int optionValue(int argc, char** argv, std::string_view option, int otherwise)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]).starts_with(option))
+            return std::atoi(argv[i] + option.size());
+    }
+    return otherwise;
 }
 
 } // namespace
@@ -70,10 +76,10 @@ xcb_connection_t* showWindow()
 int main(int argc, char** argv)
 {
     recordArguments(argc, argv);
-    constexpr std::string_view delayOption = "--window-after=";
-    if (argc > 1 && std::string_view(argv[1]).starts_with(delayOption))
-        usleep(static_cast<useconds_t>(std::atoi(argv[1] + delayOption.size())) * 1000);
-    xcb_connection_t* connection = showWindow();
+    usleep(static_cast<useconds_t>(optionValue(argc, argv, "--window-after=", 0)) * 1000);
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    for (int shown = 0; shown < optionValue(argc, argv, "--windows=", 1) && !xcb_connection_has_error(connection); ++shown)
+        showWindow(connection);
     alarm(60);
     for (;;)
         pause();

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,8 @@ public:
     std::int32_t createAssertion(const std::string& reason, PowerAssertions::AssertionID& assertionID);
     std::int32_t releaseAssertion(PowerAssertions::AssertionID assertionID);
     std::int32_t sendSystemEvent(std::uint32_t eventID);
+    // Gives back every grant and refuses new assertions from then on.
+    void releaseAllAndClose();
 
 private:
     struct Assertion {
@@ -55,8 +58,12 @@ private:
     std::string m_applicationName;
     linux_dbus::BusConnection m_sessionBus { G_BUS_TYPE_SESSION };
     linux_dbus::BusConnection m_systemBus { G_BUS_TYPE_SYSTEM };
+    // The process ends on the main thread while the listener thread may
+    // still be serving a command, so every entry point takes this lock.
+    std::mutex m_lock;
     std::map<PowerAssertions::AssertionID, Assertion> m_assertions;
     PowerAssertions::AssertionID m_nextID { 1 };
+    bool m_closed { false };
 };
 
 } // namespace platform::linux_power

@@ -149,6 +149,11 @@ bool DesktopPower::giveBack(Grant& grant)
 
 std::int32_t DesktopPower::createAssertion(const std::string& reason, PowerAssertions::AssertionID& assertionID)
 {
+    std::lock_guard hold(m_lock);
+    // A grant taken while the process ends would be left for the service to
+    // clean up once we vanish from the bus.
+    if (m_closed)
+        return PowerAssertions::kError;
     auto grant = takeAnywhere(reason);
     if (!grant)
         return PowerAssertions::kError;
@@ -160,6 +165,7 @@ std::int32_t DesktopPower::createAssertion(const std::string& reason, PowerAsser
 
 std::int32_t DesktopPower::releaseAssertion(PowerAssertions::AssertionID assertionID)
 {
+    std::lock_guard hold(m_lock);
     auto found = m_assertions.find(assertionID);
     if (found == m_assertions.end())
         return PowerAssertions::kNotFound;
@@ -168,6 +174,19 @@ std::int32_t DesktopPower::releaseAssertion(PowerAssertions::AssertionID asserti
     if (assertion.grant && !giveBack(*assertion.grant))
         return PowerAssertions::kError;
     return PowerAssertions::kSuccess;
+}
+
+// Each give-back is a bounded call, so an ending process waits for a hung
+// service no longer than for any other request.
+void DesktopPower::releaseAllAndClose()
+{
+    std::lock_guard hold(m_lock);
+    m_closed = true;
+    for (auto& [id, assertion] : m_assertions) {
+        if (assertion.grant)
+            giveBack(*assertion.grant);
+    }
+    m_assertions.clear();
 }
 
 std::vector<PowerAssertions::AssertionID> DesktopPower::setAsideSleepLocks()
@@ -196,6 +215,7 @@ std::int32_t DesktopPower::sendSystemEvent(std::uint32_t eventID)
     auto const* request = std::ranges::find(kSystemRequests, eventID, &SystemRequest::eventID);
     if (request == kSystemRequests.end())
         return SystemEvents::kEventNotHandled;
+    std::lock_guard hold(m_lock);
 
     // Our own assertion is there to stop idle sleep only; it must not make
     // logind refuse a sleep or shut-down the user asked for.

@@ -26,6 +26,8 @@ public:
 
     std::int32_t release(AssertionID assertionID) override { return m_power->releaseAssertion(assertionID); }
 
+    void releaseAllAtExit() override { m_power->releaseAllAndClose(); }
+
 private:
     std::shared_ptr<DesktopPower> m_power;
 };

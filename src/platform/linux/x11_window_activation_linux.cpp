@@ -1,10 +1,12 @@
 #include "platform/linux/x11_window_activation.h"
+#include "platform/linux/window_watcher_slots.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -78,20 +80,30 @@ bool windowManagerRuns(Display& display)
         && self == check;
 }
 
+std::optional<std::vector<xcb_window_t>> windowsIn(xcb_ewmh_connection_t* ewmh, xcb_get_property_cookie_t cookie)
+{
+    xcb_ewmh_get_windows_reply_t list;
+    if (!xcb_ewmh_get_windows_reply(ewmh, cookie, &list, nullptr))
+        return std::nullopt;
+    std::vector<xcb_window_t> windows(list.windows, list.windows + list.windows_len);
+    xcb_ewmh_get_windows_reply_wipe(&list);
+    return windows;
+}
+
 // Under a window manager the windows it manages are the top-level ones (the
 // root's children are its frames); without one they are the root's children.
+// Managed windows come bottom to top where the manager tells their stacking:
+// asked in that order, the application's topmost window, the one its user
+// used last, is asked last and keeps the focus, and the order stays as it was.
 std::vector<xcb_window_t> topLevelWindows(Display& display, bool managed)
 {
-    std::vector<xcb_window_t> windows;
     if (managed) {
-        xcb_ewmh_get_windows_reply_t clients;
-        if (xcb_ewmh_get_client_list_reply(display.ewmh(), xcb_ewmh_get_client_list(display.ewmh(), display.screen()),
-                &clients, nullptr)) {
-            windows.assign(clients.windows, clients.windows + clients.windows_len);
-            xcb_ewmh_get_windows_reply_wipe(&clients);
-        }
-        return windows;
+        auto* ewmh = display.ewmh();
+        if (auto stacked = windowsIn(ewmh, xcb_ewmh_get_client_list_stacking(ewmh, display.screen())))
+            return *stacked;
+        return windowsIn(ewmh, xcb_ewmh_get_client_list(ewmh, display.screen())).value_or(std::vector<xcb_window_t> {});
     }
+    std::vector<xcb_window_t> windows;
     auto tree = owned(xcb_query_tree_reply(display.connection(), xcb_query_tree(display.connection(), display.root()), nullptr));
     if (tree) {
         const xcb_window_t* children = xcb_query_tree_children(tree.get());
@@ -141,6 +153,51 @@ void askWindowManagerToActivate(Display& display, xcb_window_t window)
     raise(display, window);
 }
 
+constexpr std::uint32_t kOnAllDesktops = 0xFFFFFFFF;
+
+std::optional<std::uint32_t> currentDesktop(Display& display)
+{
+    std::uint32_t desktop = 0;
+    if (!xcb_ewmh_get_current_desktop_reply(display.ewmh(),
+            xcb_ewmh_get_current_desktop(display.ewmh(), display.screen()), &desktop, nullptr))
+        return std::nullopt;
+    return desktop;
+}
+
+std::vector<std::optional<std::uint32_t>> desktopsOf(Display& display, const std::vector<xcb_window_t>& windows)
+{
+    std::vector<xcb_get_property_cookie_t> cookies;
+    cookies.reserve(windows.size());
+    for (const xcb_window_t window : windows)
+        cookies.push_back(xcb_ewmh_get_wm_desktop(display.ewmh(), window));
+    std::vector<std::optional<std::uint32_t>> desktops;
+    for (auto cookie : cookies) {
+        std::uint32_t desktop = 0;
+        desktops.push_back(xcb_ewmh_get_wm_desktop_reply(display.ewmh(), cookie, &desktop, nullptr)
+                ? std::optional(desktop)
+                : std::nullopt);
+    }
+    return desktops;
+}
+
+// Several managers only mark a window on another desktop as wanting
+// attention when asked to activate it; the user is to find the application,
+// so we go to the window's desktop first, as pagers and wmctrl do. `shown`
+// follows our own switches, so a desktop is asked for only once in a row.
+void activateManaged(Display& display, const std::vector<xcb_window_t>& windows)
+{
+    auto shown = currentDesktop(display);
+    const auto desktops = desktopsOf(display, windows);
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const auto desktop = desktops[i];
+        if (shown && desktop && *desktop != kOnAllDesktops && *desktop != *shown) {
+            xcb_ewmh_request_change_current_desktop(display.ewmh(), display.screen(), *desktop, XCB_CURRENT_TIME);
+            shown = desktop;
+        }
+        askWindowManagerToActivate(display, windows[i]);
+    }
+}
+
 // With nobody managing windows, raising and focusing is all activation is.
 void activateUnmanaged(Display& display, xcb_window_t window)
 {
@@ -163,8 +220,10 @@ bool activateShownWindows(Display& display, ProcessID process)
 {
     const bool managed = windowManagerRuns(display);
     const auto windows = windowsOwnedBy(display, topLevelWindows(display, managed), process);
-    for (const xcb_window_t window : windows)
-        managed ? askWindowManagerToActivate(display, window) : activateUnmanaged(display, window);
+    if (managed)
+        activateManaged(display, windows);
+    else
+        std::ranges::for_each(windows, [&](xcb_window_t window) { activateUnmanaged(display, window); });
     if (windows.empty())
         return false;
     waitUntilProcessed(display);
@@ -194,14 +253,30 @@ void activateOnceShown(ProcessID process)
     }
 }
 
+constexpr std::size_t kMostWindowWatchers = 4;
+
+// Never destroyed: a watcher may still be running when exit() runs the
+// destructors of statics.
+WindowWatcherSlots& windowWatchers()
+{
+    static auto* slots = new WindowWatcherSlots(kMostWindowWatchers);
+    return *slots;
+}
+
 // The caller does not wait for windows to show: it serves every client from
-// one thread.
+// one thread. A process already watched is activated by its watcher; a
+// request beyond the bound goes the way of a refused one.
 void activateInBackgroundOnceShown(ProcessID process)
 {
+    if (!windowWatchers().take(process))
+        return;
     try {
-        std::thread(activateOnceShown, process).detach();
+        std::thread([process] {
+            activateOnceShown(process);
+            windowWatchers().release(process);
+        }).detach();
     } catch (const std::system_error&) {
-        // No thread to spare: the request goes the way of a refused one.
+        windowWatchers().release(process);
     }
 }
 

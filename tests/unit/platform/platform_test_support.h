@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -95,6 +96,21 @@ inline bool eventually(const std::function<bool()>& condition,
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+// Whether this process may become `user`: root, and `user` exists in its user
+// namespace. Inside a namespace where a developer was mapped to root, only
+// root itself does.
+inline bool mayBecomeUser(uid_t user)
+{
+    if (getuid() != 0)
+        return false;
+    std::ifstream map("/proc/self/uid_map");
+    for (std::uint64_t inside, outside, count; map >> inside >> outside >> count;) {
+        if (user >= inside && user - inside < count)
+            return true;
+    }
+    return false;
 }
 
 // A child process of the test, killed and reaped at the end of its scope

@@ -1,0 +1,181 @@
+#pragma once
+
+// A real window manager on a virtual display for the length of a test, and
+// what an EWMH pager sees of it and asks of it: desktops, the active window,
+// the clients and their stacking.
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace testing_support {
+
+class Pager {
+public:
+    explicit Pager(const std::string& display)
+        : m_connection(xcb_connect(display.c_str(), nullptr))
+    {
+        if (!xcb_connection_has_error(m_connection))
+            m_ready = xcb_ewmh_init_atoms_replies(&m_ewmh, xcb_ewmh_init_atoms(m_connection, &m_ewmh), nullptr);
+    }
+    ~Pager()
+    {
+        if (m_ready)
+            xcb_ewmh_connection_wipe(&m_ewmh);
+        xcb_disconnect(m_connection);
+    }
+    Pager(const Pager&) = delete;
+    Pager& operator=(const Pager&) = delete;
+
+    // A manager is there once it takes on new windows. Openbox names its
+    // check window before it does, and a window mapped in between stays
+    // unmanaged; so the probe is a fresh window each time.
+    bool managerTakesOnWindows()
+    {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            if (probeIsManaged())
+                return true;
+        }
+        return false;
+    }
+
+    std::optional<std::uint32_t> currentDesktop()
+    {
+        std::uint32_t desktop = 0;
+        if (!xcb_ewmh_get_current_desktop_reply(&m_ewmh, xcb_ewmh_get_current_desktop(&m_ewmh, 0), &desktop, nullptr))
+            return std::nullopt;
+        return desktop;
+    }
+
+    std::optional<std::uint32_t> desktopOf(xcb_window_t window)
+    {
+        std::uint32_t desktop = 0;
+        if (!xcb_ewmh_get_wm_desktop_reply(&m_ewmh, xcb_ewmh_get_wm_desktop(&m_ewmh, window), &desktop, nullptr))
+            return std::nullopt;
+        return desktop;
+    }
+
+    xcb_window_t activeWindow()
+    {
+        xcb_window_t window = XCB_NONE;
+        xcb_ewmh_get_active_window_reply(&m_ewmh, xcb_ewmh_get_active_window(&m_ewmh, 0), &window, nullptr);
+        return window;
+    }
+
+    // The clients bottom to top.
+    std::vector<xcb_window_t> stacking() { return windowsIn(xcb_ewmh_get_client_list_stacking(&m_ewmh, 0)); }
+
+    // The clients `process` owns, in the order they were mapped.
+    std::vector<xcb_window_t> windowsOf(pid_t process)
+    {
+        std::vector<xcb_window_t> owned;
+        for (const xcb_window_t window : windowsIn(xcb_ewmh_get_client_list(&m_ewmh, 0))) {
+            std::uint32_t owner = 0;
+            if (xcb_ewmh_get_wm_pid_reply(&m_ewmh, xcb_ewmh_get_wm_pid(&m_ewmh, window), &owner, nullptr)
+                && owner == static_cast<std::uint32_t>(process))
+                owned.push_back(window);
+        }
+        return owned;
+    }
+
+    // What the user does with a pager or a task bar.
+    void activate(xcb_window_t window)
+    {
+        xcb_ewmh_request_change_active_window(&m_ewmh, 0, window, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME, XCB_NONE);
+        xcb_flush(m_connection);
+    }
+    void moveToDesktop(xcb_window_t window, std::uint32_t desktop)
+    {
+        xcb_ewmh_request_change_wm_desktop(&m_ewmh, 0, window, desktop, XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER);
+        xcb_flush(m_connection);
+    }
+
+private:
+    xcb_window_t root() const { return m_ewmh.screens[0]->root; }
+
+    bool probeIsManaged()
+    {
+        const xcb_window_t probe = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, probe, root(), 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+            XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_map_window(m_connection, probe);
+        xcb_flush(m_connection);
+        bool listed = false;
+        for (int look = 0; look < 5 && !listed; ++look) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            const auto clients = windowsIn(xcb_ewmh_get_client_list(&m_ewmh, 0));
+            listed = std::find(clients.begin(), clients.end(), probe) != clients.end();
+        }
+        xcb_destroy_window(m_connection, probe);
+        xcb_flush(m_connection);
+        return listed;
+    }
+
+    std::vector<xcb_window_t> windowsIn(xcb_get_property_cookie_t cookie)
+    {
+        xcb_ewmh_get_windows_reply_t list;
+        if (!xcb_ewmh_get_windows_reply(&m_ewmh, cookie, &list, nullptr))
+            return {};
+        std::vector<xcb_window_t> windows(list.windows, list.windows + list.windows_len);
+        xcb_ewmh_get_windows_reply_wipe(&list);
+        return windows;
+    }
+
+    xcb_connection_t* m_connection;
+    xcb_ewmh_connection_t m_ewmh {};
+    bool m_ready { false };
+};
+
+// `program` (found on PATH) managing `display`; ready() once it has taken
+// over the display.
+class WindowManager {
+public:
+    WindowManager(const std::string& program, const std::string& display)
+    {
+        const std::string variable = "DISPLAY=" + display;
+        std::vector<char*> environment { const_cast<char*>(variable.c_str()) };
+        for (char** entry = environ; *entry; ++entry)
+            environment.push_back(*entry);
+        environment.push_back(nullptr);
+        const char* argv[] = { program.c_str(), nullptr };
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&m_pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environment.data()) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        m_ready = m_pid > 0 && Pager(display).managerTakesOnWindows();
+    }
+    ~WindowManager()
+    {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    WindowManager(const WindowManager&) = delete;
+    WindowManager& operator=(const WindowManager&) = delete;
+
+    bool ready() const { return m_ready; }
+
+private:
+    pid_t m_pid { -1 };
+    bool m_ready { false };
+};
+
+} // namespace testing_support
