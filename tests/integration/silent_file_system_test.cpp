@@ -81,7 +81,7 @@ protected:
 TEST_F(SilentFileSystem, AnswersWithinTheBoundAndKeepsServing)
 {
     // Whatever the helper keeps open for good is open after its first answer.
-    EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_home / "local.txt") + "\n").first, "0");
+    EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_mountPoint / "seen.mkv") + "\n").first, "0");
     auto threads = entriesIn(helperProc() / "task");
     auto descriptors = entriesIn(helperProc() / "fd");
     // Every scan looks at this holder's descriptor on the silent file system.
