@@ -22,6 +22,11 @@ namespace installer {
 
 namespace {
 
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("installer::InstallerWindow", text);
+}
+
 // The narrowest the window gets; with larger fonts it grows until the
 // advanced label fits on one line, up to the widest it gets.
 constexpr int kWindowWidth = 500;

@@ -68,8 +68,9 @@ protected:
             // window's frame shows that part.
             const QPoint centre = control->geometry().center();
             EXPECT_EQ(section->childAt(centre) == control, reachable);
-            if (control->focusPolicy() & Qt::TabFocus)
+            if (control->focusPolicy() & Qt::TabFocus) {
                 EXPECT_EQ(reachedByTab.contains(control), reachable);
+            }
         }
     }
 

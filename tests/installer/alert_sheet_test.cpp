@@ -33,8 +33,9 @@ TEST_F(AlertSheet, FailuresCarryAWarningSuccessesTheLogo)
             QMessageBox* box = begin(alert);
             EXPECT_EQ(box->icon() == QMessageBox::Warning, !succeeded);
             // In points, whatever the scale of the screen.
-            if (succeeded)
+            if (succeeded) {
                 EXPECT_EQ(box->iconPixmap().deviceIndependentSize(), QSizeF(64, 64));
+            }
             const auto* icon = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_icon_label"));
             ASSERT_NE(icon, nullptr);
             EXPECT_FALSE(icon->accessibleName().isEmpty());
