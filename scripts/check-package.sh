@@ -5,7 +5,6 @@
 set -euo pipefail
 
 deb=$(realpath "$1")
-app_id=com.Ferrowind.Ferrowind-Helper-Installer
 scratch=$(mktemp -d)
 display_pid=
 installer_pid=
@@ -20,8 +19,10 @@ echo "== lintian"
 lintian --fail-on error,warning --info "$deb"
 
 dpkg-deb -x "$deb" "$scratch/root"
+desktop_entry=$(ls "$scratch"/root/usr/share/applications/*.desktop)
+app_id=$(basename "$desktop_entry" .desktop)
 echo "== desktop-file-validate"
-desktop-file-validate "$scratch/root/usr/share/applications/$app_id.desktop"
+desktop-file-validate "$desktop_entry"
 echo "== appstreamcli validate"
 appstreamcli validate --no-net --explain "$scratch/root/usr/share/metainfo/$app_id.metainfo.xml"
 

@@ -18,7 +18,7 @@ namespace {
 
 // The name of the installer's desktop entry; docks and task switchers match
 // windows to it by WM_CLASS and, on Wayland, by the application id.
-constexpr const char* kDesktopFileName = "com.Ferrowind.Ferrowind-Helper-Installer";
+constexpr const char* kDesktopFileName = INSTALLER_DESKTOP_ID;
 
 void identifyToTheDesktop(QApplication& application, const platform::Bundle& bundle)
 {
