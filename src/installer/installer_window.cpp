@@ -73,6 +73,7 @@ QWidget* makeIntroduction(AppDelegate& controller)
     auto* status = new QLabel;
     status->setObjectName(QStringLiteral("helperStatusLabel"));
     status->setForegroundRole(QPalette::PlaceholderText);
+    status->setMinimumHeight(status->fontMetrics().height());
 
     auto* text = new QLabel(tr("Ferrowind Helper runs in the background and does for Ferrowind 3 what its sandbox "
                                "does not allow. Install it to start it now and each time you log in."));
