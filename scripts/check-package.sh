@@ -39,15 +39,15 @@ installer_pid=$!
 window=
 for _ in $(seq 100); do
   window=$(DISPLAY=$display xwininfo -root -tree 2>/dev/null \
-             | sed -n 's/^ *\(0x[0-9a-f]*\) "Ferrowind Helper Installer".*/\1/p' | head -n1)
+             | sed -n 's/^ *\(0x[0-9a-f]*\) "Ferrowind Helper Installer": ("[^"]*" .*/\1/p' | head -n1)
   [[ -z $window ]] || break
   kill -0 "$installer_pid" 2>/dev/null || { echo "the installer ended before its window came up" >&2; exit 1; }
   sleep 0.1
 done
 [[ -n $window ]] || { echo "no installer window came up" >&2; exit 1; }
 sleep 1
-properties=$(DISPLAY=$display xprop -id "$window" WM_CLASS _NET_WM_ICON WM_NORMAL_HINTS | cut -c1-200)
-echo "$properties" | grep -v '^\s*0x\|^\s*[0-9]' | head -n 12
+properties=$(DISPLAY=$display xprop -id "$window" WM_CLASS _NET_WM_ICON WM_NORMAL_HINTS | cut -c1-120)
+grep -E 'WM_CLASS|_NET_WM_ICON|size:' <<<"$properties"
 expect() {
   grep -q "$1" <<<"$properties" || { echo "window: expected $2" >&2; exit 1; }
 }
