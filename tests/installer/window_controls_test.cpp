@@ -30,7 +30,7 @@ protected:
     InstallerUnderTest installer {running};
 };
 
-TEST_F(WindowControls, EveryControlHasAnAccessibleName)
+TEST_F(WindowControls, EveryControlIsNamedForAssistiveTools)
 {
     for (const char* name : {"logoImageView", "installButton", "uninstallButton", "advancedDiscloseButton",
                              "exitButton", "applicationPath", "browseButton"}) {
@@ -39,12 +39,9 @@ TEST_F(WindowControls, EveryControlHasAnAccessibleName)
         ASSERT_NE(accessible, nullptr);
         EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty());
     }
-}
 
-// Assistive tools announce the disclosure as a button that expands
-// something, and say whether it has.
-TEST_F(WindowControls, DisclosureReportsWhetherItIsExpanded)
-{
+    // The disclosure is a button that expands something, and says whether
+    // it has.
     disclosure()->setChecked(false);
     QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(disclosure());
     EXPECT_EQ(accessible->role(), QAccessible::Button);
