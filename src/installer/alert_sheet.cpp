@@ -42,7 +42,7 @@ void setIcon(QMessageBox* box, const ResultAlert& alert, const QPixmap& applicat
         box->setIcon(QMessageBox::Warning);
     else if (!applicationIcon.isNull())
         box->setIconPixmap(iconAtAlertSize(applicationIcon));
-    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_icon_label"))) {
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
         label->setAccessibleName(alert.isFailure
                                      ? QCoreApplication::translate("installer::AlertSheet", "Warning")
                                      : QCoreApplication::translate("installer::AlertSheet", "Ferrowind Helper"));

@@ -27,7 +27,9 @@ TEST(AlertSheet, FailuresCarryAWarningSuccessesTheLogoAtItsSizeInPoints)
             if (succeeded) {
                 EXPECT_EQ(box->iconPixmap().deviceIndependentSize(), QSizeF(64, 64));
             }
-            EXPECT_FALSE(box->findChild<QLabel*>(QStringLiteral("qt_msgbox_icon_label"))->accessibleName().isEmpty());
+            const auto* icon = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"));
+            ASSERT_NE(icon, nullptr);
+            EXPECT_FALSE(icon->accessibleName().isEmpty());
             QTest::qWait(50);
             const QString outcome = succeeded ? QStringLiteral("succeeded") : QStringLiteral("failed");
             testing::saveScreenshot(*box, QStringLiteral("alert-%1-%2").arg(QString::fromLatin1(flow), outcome));
