@@ -164,35 +164,25 @@ TEST_F(AdvancedSection, ClicksDuringAnAnimationStillAddUp)
 }
 
 // Transparent is not enough: Tab, the mouse and assistive tools must not
-// find what the user cannot see.
-TEST_F(AdvancedSection, HiddenControlsAreOutOfReach)
-{
-    installer.window->show();
-    expectReachable(false);
-
-    clickDisclosure();
-    installer.settle();
-    expectReachable(true);
-
-    clickDisclosure();
-    installer.settle();
-    expectReachable(false);
-}
-
-TEST_F(AdvancedSection, WindowSizeIsFixedInEachState)
+// find what the user cannot see. And no state can be resized or maximized
+// into showing half of it.
+TEST_F(AdvancedSection, EachStateHasAFixedSizeAndHiddenControlsAreOutOfReach)
 {
     installer.window->show();
     const QSize hidden = installer.window->size();
     EXPECT_FALSE(installer.window->windowFlags() & Qt::WindowMaximizeButtonHint);
     expectFixedSize(hidden);
+    expectReachable(false);
 
     clickDisclosure();
     installer.settle();
     expectFixedSize(hidden + QSize(0, 70));
+    expectReachable(true);
 
     clickDisclosure();
     installer.settle();
     expectFixedSize(hidden);
+    expectReachable(false);
 }
 
 // The label may take a second line, but neither it nor the path row may be
