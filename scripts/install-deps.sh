@@ -11,6 +11,7 @@ packages=(
   iproute2 util-linux netcat-openbsd
   psmisc lsof bindfs sshfs openssh-sftp-server libmount-dev
   desktop-file-utils
+  dpkg-dev file lintian appstream x11-utils
   dbus-daemon python3-dbusmock
   libxcb1-dev libxcb-ewmh-dev xvfb openbox metacity
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib samba lighttpd lighttpd-mod-webdav

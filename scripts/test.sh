@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds and runs every test, under each preset named
-# (by default all three: plain, ASan+UBSan, ThreadSanitizer), then runs each
-# fuzz target for a few seconds (FUZZ_SECONDS, 0 to skip).
+# (by default all three: plain, ASan+UBSan, ThreadSanitizer), builds and
+# checks the Debian package from the plain build, then runs each fuzz target
+# for a few seconds (FUZZ_SECONDS, 0 to skip).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,6 +16,11 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j "$(nproc)"
 done
+
+if [[ " ${presets[*]} " == *" default "* ]]; then
+  echo "== package"
+  scripts/package.sh
+fi
 
 fuzz_seconds=${FUZZ_SECONDS:-4}
 if [[ $fuzz_seconds -gt 0 ]]; then

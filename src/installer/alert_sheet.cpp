@@ -1,5 +1,6 @@
 #include "installer/alert_sheet.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -26,6 +27,28 @@ void styleTexts(QMessageBox* box)
         informative->setMinimumWidth(kInformativeTextWidth);
 }
 
+// At the icon's size in points, drawn with every pixel the screen has.
+QPixmap iconAtAlertSize(const QPixmap& icon)
+{
+    const qreal ratio = icon.devicePixelRatio();
+    QPixmap scaled = icon.scaled(QSize(kIconSize, kIconSize) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    scaled.setDevicePixelRatio(ratio);
+    return scaled;
+}
+
+void setIcon(QMessageBox* box, const ResultAlert& alert, const QPixmap& applicationIcon)
+{
+    if (alert.isFailure)
+        box->setIcon(QMessageBox::Warning);
+    else if (!applicationIcon.isNull())
+        box->setIconPixmap(iconAtAlertSize(applicationIcon));
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
+        label->setAccessibleName(alert.isFailure
+                                     ? QCoreApplication::translate("installer::AlertSheet", "Warning")
+                                     : QCoreApplication::translate("installer::AlertSheet", "Ferrowind Helper"));
+    }
+}
+
 } // namespace
 
 QMessageBox* beginAlertSheet(const ResultAlert& alert, QWidget* window, const QPixmap& icon, QObject* receiver,
@@ -37,8 +60,7 @@ QMessageBox* beginAlertSheet(const ResultAlert& alert, QWidget* window, const QP
     box->setInformativeText(alert.informativeText);
     box->setTextFormat(Qt::PlainText);
     styleTexts(box);
-    if (!icon.isNull())
-        box->setIconPixmap(icon.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    setIcon(box, alert, icon);
 
     QPushButton* defaultButton = box->addButton(alert.defaultButton, QMessageBox::AcceptRole);
     QPushButton* alternateButton

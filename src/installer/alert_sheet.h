@@ -22,6 +22,8 @@ using AlertDidEnd = std::function<void(QMessageBox* alert, qint64 returnCode)>;
 // When a button ends it, `didEnd` runs with the return code of that button,
 // unless `receiver` is gone by then; the alert then deletes itself. Escape
 // presses the alternate button, or the default one when there is none.
+// `icon` (the application's) marks success alerts; failures carry the
+// desktop's warning sign instead.
 QMessageBox* beginAlertSheet(const ResultAlert& alert, QWidget* window, const QPixmap& icon, QObject* receiver,
                              AlertDidEnd didEnd);
 

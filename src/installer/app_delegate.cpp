@@ -35,7 +35,6 @@ constexpr int kAdvancedTopEdgeShift = kAdvancedHeightChange - kAdvancedBottomEdg
 constexpr int kFrameAnimationMilliseconds = 200;
 constexpr int kFadeInMilliseconds = 250;
 
-const QString kOpenPanelTitle = QStringLiteral("Select Ferrowind Application");
 constexpr int kPanelResultOK = 1;
 
 // A helper that was sent SIGKILL is normally gone within milliseconds; one
@@ -73,13 +72,11 @@ void fadeTo(QWidget* widget, double opacity)
 }
 
 // The open panel starts in the applications folder; where a machine has
-// none, in the closest folder above it that exists.
-QString nearestExistingFolder(const QString& folder)
+// none (most Linux machines), in the user's home, where applications a user
+// unpacks usually are, rather than at the root.
+QString panelStartFolder(const QString& applicationsFolder)
 {
-    QDir directory(folder);
-    while (!directory.exists() && !directory.isRoot())
-        directory.setPath(QFileInfo(directory.absolutePath()).path());
-    return directory.absolutePath();
+    return QFileInfo(applicationsFolder).isDir() ? applicationsFolder : QDir::homePath();
 }
 
 bool existsAtPath(const std::string& path)
@@ -130,6 +127,7 @@ void AppDelegate::hideAdvanced(bool animate)
     const QRect hidden(frame.x(), frame.y() + kAdvancedTopEdgeShift, frame.width(),
                        frame.height() - kAdvancedHeightChange);
     setAdvancedControlsOpacity(0.0, false);
+    setAdvancedControlsReachable(false);
     setWindowFrame(hidden, animate);
 }
 
@@ -139,6 +137,7 @@ void AppDelegate::showAdvanced()
     const QRect frame = window->geometry();
     const QRect shown(frame.x(), frame.y() - kAdvancedTopEdgeShift, frame.width(),
                       frame.height() + kAdvancedHeightChange);
+    setAdvancedControlsReachable(true);
     setAdvancedControlsOpacity(1.0, true);
     setWindowFrame(shown, true);
 }
@@ -163,6 +162,8 @@ void AppDelegate::updateUI()
     }
     installButton->setEnabled(!running);
     uninstallButton->setEnabled(running);
+    if (statusLabel)
+        statusLabel->setText(running ? tr("Installed and running") : tr("Not running"));
 }
 
 void AppDelegate::exitButtonClicked()
@@ -196,8 +197,8 @@ std::optional<QUrl> AppDelegate::getHelperAppBundle(const QString& mainApplicati
 void AppDelegate::btnBrowseClicked()
 {
     auto* panel = new ApplicationPanel(window, *this);
-    panel->setDirectory(nearestExistingFolder(QString::fromStdString(m_locator.applicationsFolder())));
-    panel->setWindowTitle(kOpenPanelTitle);
+    panel->setDirectory(panelStartFolder(QString::fromStdString(m_locator.applicationsFolder())));
+    panel->setWindowTitle(tr("Select Ferrowind Application"));
     connect(panel, &QDialog::finished, this, &AppDelegate::openPanelDidEnd);
     m_panel = panel;
     panel->open();
@@ -258,18 +259,38 @@ void AppDelegate::setAdvancedControlsOpacity(double opacity, bool animate)
     }
 }
 
+// Hidden, the controls are transparent as before, and also out of reach of
+// the keyboard, the mouse and assistive tools.
+void AppDelegate::setAdvancedControlsReachable(bool reachable)
+{
+    for (QWidget* control : {static_cast<QWidget*>(browseButton), static_cast<QWidget*>(applicationPath),
+                             static_cast<QWidget*>(selectFolderLabel)})
+        control->setVisible(reachable);
+}
+
 void AppDelegate::setWindowFrame(const QRect& frame, bool animate)
 {
     if (!animate) {
-        window->setGeometry(frame);
+        setFrameAtOnce(frame);
         return;
     }
+    // The size is fixed in each state; on the way from one to the other it
+    // must pass through every height between them.
+    window->setMinimumSize(frame.size().boundedTo(window->size()));
+    window->setMaximumSize(frame.size().expandedTo(window->size()));
     auto* animation = new QPropertyAnimation(window, "geometry", this);
     animation->setDuration(kFrameAnimationMilliseconds);
     animation->setStartValue(window->geometry());
     animation->setEndValue(frame);
+    connect(animation, &QPropertyAnimation::finished, this, [this, frame] { setFrameAtOnce(frame); });
     m_frameAnimation = animation;
     animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void AppDelegate::setFrameAtOnce(const QRect& frame)
+{
+    window->setFixedSize(frame.size());
+    window->setGeometry(frame);
 }
 
 // Each change of the frame starts from where the last one ends, so that a
@@ -280,7 +301,7 @@ void AppDelegate::finishFrameAnimation()
         return;
     const QRect end = m_frameAnimation->endValue().toRect();
     m_frameAnimation->stop();
-    window->setGeometry(end);
+    setFrameAtOnce(end);
 }
 
 bool AppDelegate::loginItemRegisteredForURL(const std::string& fileURL) const

@@ -58,6 +58,8 @@ public:
     QLineEdit* applicationPath = nullptr;
     QLabel* logoImageView = nullptr;
     QLabel* selectFolderLabel = nullptr;
+    // One line under the title that tells what updateUI found.
+    QLabel* statusLabel = nullptr;
 
     // Once the window is built, before it is shown.
     void awakeFromNib();
@@ -120,7 +122,9 @@ private:
     void terminate();
 
     void setAdvancedControlsOpacity(double opacity, bool animate);
+    void setAdvancedControlsReachable(bool reachable);
     void setWindowFrame(const QRect& frame, bool animate);
+    void setFrameAtOnce(const QRect& frame);
     void finishFrameAnimation();
 
     InstallerServices m_services;

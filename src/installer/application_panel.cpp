@@ -2,12 +2,19 @@
 
 #include <QAbstractItemView>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QTreeView>
 
 namespace installer {
 
 namespace {
+
+// QFileDialog's own default leaves the names and dates in its detail view
+// cut short.
+constexpr QSize kPanelSize(760, 480);
+constexpr int kNameColumnWidth = 340;
 
 QString entryPath(const QModelIndex& index)
 {
@@ -42,6 +49,12 @@ ApplicationPanel::ApplicationPanel(QWidget* parent, const ApplicationPanelDelega
     setAcceptMode(QFileDialog::AcceptOpen);
     // Bundles are chosen as files; ordinary folders can only be opened.
     setFileMode(QFileDialog::ExistingFile);
+    resize(kPanelSize);
+    if (auto* details = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        details->header()->resizeSection(0, kNameColumnWidth);
+        details->header()->setSectionResizeMode(QHeaderView::Interactive);
+        details->header()->setStretchLastSection(true);
+    }
     // The file dialog opens any directory it is asked to "activate", bundles
     // included; we catch double clicks and Return on a bundle first.
     for (auto* view : findChildren<QAbstractItemView*>()) {

@@ -1,16 +1,19 @@
 #include "installer/result_alerts.h"
 
+#include <QCoreApplication>
+
 namespace installer {
 
 namespace {
 
-const QString kExitInstaller = QStringLiteral("Exit installer");
-const QString kClose = QStringLiteral("Close");
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("installer::ResultAlerts", text);
+}
 
 QString contactSupport(const QString& whatFailed)
 {
-    return whatFailed + QStringLiteral(" failed, please contact us at ") + QString::fromLatin1(kSupportAddress)
-        + QStringLiteral(" for additional support!");
+    return whatFailed.arg(QString::fromLatin1(kSupportAddress));
 }
 
 } // namespace
@@ -18,20 +21,23 @@ QString contactSupport(const QString& whatFailed)
 ResultAlert installAlert(bool succeeded)
 {
     if (succeeded)
-        return {QStringLiteral("Installation succeeded"), kExitInstaller, kClose,
-                QStringLiteral("Ferrowind Helper Application is installed correctly, now your Ferrowind is fully "
-                               "functional!")};
-    return {QStringLiteral("Installation failed"), kClose, std::nullopt,
-            contactSupport(QStringLiteral("Installation of the helper application"))};
+        return {tr("Installation succeeded"), tr("Exit installer"), tr("Close"),
+                tr("Ferrowind Helper Application is installed correctly, now your Ferrowind is fully functional!")};
+    return {tr("Installation failed"), tr("Close"), std::nullopt,
+            contactSupport(tr("Installation of the helper application failed, please contact us at %1 for "
+                              "additional support!")),
+            true};
 }
 
 ResultAlert uninstallAlert(bool succeeded)
 {
     if (succeeded)
-        return {QStringLiteral("Uninstallation succeeded"), kExitInstaller, kClose,
-                QStringLiteral("Ferrowind Helper Application is uninstalled.")};
-    return {QStringLiteral("Uninstallation failed"), kClose, std::nullopt,
-            contactSupport(QStringLiteral("Uninstallation of the Helper Application"))};
+        return {tr("Uninstallation succeeded"), tr("Exit installer"), tr("Close"),
+                tr("Ferrowind Helper Application is uninstalled.")};
+    return {tr("Uninstallation failed"), tr("Close"), std::nullopt,
+            contactSupport(tr("Uninstallation of the Helper Application failed, please contact us at %1 for "
+                              "additional support!")),
+            true};
 }
 
 } // namespace installer

@@ -1,7 +1,7 @@
 #include "installer_test_support.h"
 
 #include <QAbstractButton>
-#include <QDir>
+#include <QAccessible>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +37,50 @@ protected:
     void clickDisclosure()
     {
         QTest::mouseClick(installer.child("advancedDiscloseButton"), Qt::LeftButton);
+    }
+
+    // Every widget that Tab gives the focus to, once round the window.
+    QList<QWidget*> tabChain()
+    {
+        QWidget* start = installer.child("advancedDiscloseButton");
+        start->setFocus(Qt::OtherFocusReason);
+        QList<QWidget*> reached {start};
+        for (int presses = 0; presses < 20; ++presses) {
+            QTest::keyClick(installer.window->focusWidget(), Qt::Key_Tab);
+            if (installer.window->focusWidget() == start)
+                break;
+            reached << installer.window->focusWidget();
+        }
+        return reached;
+    }
+
+    void expectReachable(bool reachable)
+    {
+        const QList<QWidget*> reachedByTab = tabChain();
+        const QWidget* section = installer.child("advancedSection");
+        for (QWidget* control : {static_cast<QWidget*>(installer.controller.browseButton),
+                                 static_cast<QWidget*>(installer.controller.applicationPath),
+                                 static_cast<QWidget*>(installer.controller.selectFolderLabel)}) {
+            SCOPED_TRACE(control->objectName().toStdString());
+            EXPECT_EQ(control->isVisible(), reachable);
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(control)->state().invisible, !reachable);
+            // Where the control sits in the section, whether or not the
+            // window's frame shows that part.
+            const QPoint centre = control->geometry().center();
+            EXPECT_EQ(section->childAt(centre) == control, reachable);
+            if (control->focusPolicy() & Qt::TabFocus) {
+                EXPECT_EQ(reachedByTab.contains(control), reachable);
+            }
+        }
+    }
+
+    void expectFixedSize(const QSize& size)
+    {
+        EXPECT_EQ(installer.window->size(), size);
+        EXPECT_EQ(installer.window->minimumSize(), size);
+        EXPECT_EQ(installer.window->maximumSize(), size);
+        installer.window->resize(size + QSize(40, 100));
+        EXPECT_EQ(installer.window->size(), size);
     }
 
     testing::FakeRunningApplications running;
@@ -119,20 +163,65 @@ TEST_F(AdvancedSection, ClicksDuringAnAnimationStillAddUp)
     expectAdvancedOpacity(1.0);
 }
 
-// Not a check: pictures of both states for a person to look at.
+// Transparent is not enough: Tab, the mouse and assistive tools must not
+// find what the user cannot see. And no state can be resized or maximized
+// into showing half of it.
+TEST_F(AdvancedSection, EachStateHasAFixedSizeAndHiddenControlsAreOutOfReach)
+{
+    installer.window->show();
+    const QSize hidden = installer.window->size();
+    EXPECT_FALSE(installer.window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    expectFixedSize(hidden);
+    expectReachable(false);
+
+    clickDisclosure();
+    installer.settle();
+    expectFixedSize(hidden + QSize(0, 70));
+    expectReachable(true);
+
+    clickDisclosure();
+    installer.settle();
+    expectFixedSize(hidden);
+    expectReachable(false);
+}
+
+// The label may take a second line, but neither it nor the path row may be
+// cut off, and all of it stays within the 70 points hiding takes away.
+TEST(AdvancedLabel, FitsTheSectionAtCommonFontSizes)
+{
+    for (const qreal points : {11.0, 12.0, 15.0}) {
+        SCOPED_TRACE(points);
+        testing::ScopedFontSize fontSize(points);
+        testing::FakeRunningApplications running;
+        InstallerUnderTest installer {running};
+        installer.window->show();
+        installer.controller.showAdvanced();
+        installer.settle();
+
+        const QLabel* label = installer.controller.selectFolderLabel;
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+        const QWidget* section = installer.child("advancedSection");
+        EXPECT_EQ(section->height(), 70);
+        for (const QWidget* control : {static_cast<QWidget*>(installer.controller.browseButton),
+                                       static_cast<QWidget*>(installer.controller.applicationPath)}) {
+            EXPECT_GE(control->height(), control->sizeHint().height());
+            EXPECT_GT(control->geometry().top(), label->geometry().bottom());
+            EXPECT_LE(control->geometry().bottom(), section->height());
+        }
+    }
+}
+
 TEST_F(AdvancedSection, ScreenshotsOfBothStates)
 {
-    const QString folder = QStringLiteral(INSTALLER_SCREENSHOTS_DIR);
-    ASSERT_TRUE(QDir().mkpath(folder));
     installer.controller.updateUI();
     installer.window->show();
     installer.settle();
-    EXPECT_TRUE(installer.window->grab().save(folder + "/advanced-hidden.png"));
+    testing::saveScreenshot(*installer.window, QStringLiteral("advanced-hidden"));
 
     installer.controller.applicationPath->setText(QStringLiteral("/Applications/Ferrowind 3"));
     clickDisclosure();
     installer.settle();
-    EXPECT_TRUE(installer.window->grab().save(folder + "/advanced-shown.png"));
+    testing::saveScreenshot(*installer.window, QStringLiteral("advanced-shown"));
 }
 
 } // namespace

@@ -162,11 +162,9 @@ protected:
 
     void saveScreenshot(const QString& name) const
     {
-        const QString folder = QStringLiteral(INSTALLER_SCREENSHOTS_DIR);
         ASSERT_NE(alert(), nullptr);
-        ASSERT_TRUE(QDir().mkpath(folder));
         QTest::qWait(50);
-        EXPECT_TRUE(alert()->grab().save(folder + "/" + name + ".png"));
+        testing::saveScreenshot(*alert(), name);
     }
 
     std::unique_ptr<platform::RunningApplications> running = platform::makeRunningApplications();

@@ -9,6 +9,8 @@
 #include "unit/platform/platform_test_support.h"
 
 #include <QAbstractAnimation>
+#include <QApplication>
+#include <QDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -44,6 +46,37 @@ private:
     const char* m_name;
     std::optional<std::string> m_old;
 };
+
+// Sets the application's font size for the life of the object; windows
+// built meanwhile are laid out for it.
+class ScopedFontSize {
+public:
+    explicit ScopedFontSize(qreal points)
+        : m_old(QApplication::font())
+    {
+        QFont font = m_old;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+    }
+    ~ScopedFontSize() { QApplication::setFont(m_old); }
+    ScopedFontSize(const ScopedFontSize&) = delete;
+    ScopedFontSize& operator=(const ScopedFontSize&) = delete;
+
+private:
+    QFont m_old;
+};
+
+// Not a check: a picture for a person to look at, in
+// build/<preset>/tests/installer-screenshots, marked with the scale it was
+// taken at when that is not 1 (run with QT_SCALE_FACTOR=2 for the 2x set).
+inline void saveScreenshot(QWidget& widget, const QString& name)
+{
+    const QString folder = QStringLiteral(INSTALLER_SCREENSHOTS_DIR);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const qreal ratio = widget.devicePixelRatioF();
+    const QString scale = ratio == 1.0 ? QString() : QStringLiteral("@%1x").arg(ratio);
+    EXPECT_TRUE(widget.grab().save(folder + "/" + name + scale + ".png"));
+}
 
 class FakeRunningApplications final : public platform::RunningApplications {
 public:

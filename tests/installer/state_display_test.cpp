@@ -3,6 +3,7 @@
 #include "platform/linux_platform.h"
 #include "platform/process_termination.h"
 
+#include <QLabel>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -43,6 +44,8 @@ protected:
     {
         EXPECT_EQ(installer.controller.installButton->isEnabled(), install);
         EXPECT_EQ(installer.controller.uninstallButton->isEnabled(), !install);
+        EXPECT_EQ(installer.controller.statusLabel->text().toStdString(),
+                  install ? "Not running" : "Installed and running");
     }
 
     std::unique_ptr<platform::RunningApplications> running = platform::makeRunningApplications();
