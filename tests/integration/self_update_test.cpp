@@ -215,7 +215,7 @@ public:
     ~UpdateRefusalTest() override
     {
         if (!m_unmountFolder.empty())
-            std::system(("fusermount3 -uz '" + m_unmountFolder + "' 2>/dev/null").c_str());
+            platform::testing::unmountFuse(m_unmountFolder);
     }
 
     std::string archiveOf(const FeedItem& item) const { return item.url.substr(item.url.rfind('/') + 1); }

@@ -46,9 +46,7 @@ protected:
             kill(m_daemon->pid(), SIGCONT);
         m_helper.reset();
         m_daemon.reset();
-        // Best effort: a mount that is already gone is what we want.
-        [[maybe_unused]] const int unmounted
-            = std::system(("fusermount3 -uz '" + m_mountPoint.string() + "' 2>/dev/null").c_str());
+        platform::testing::unmountFuse(m_mountPoint);
     }
 
     static Client connected()

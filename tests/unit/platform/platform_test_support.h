@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -83,6 +84,13 @@ inline std::string makeBundle(const std::filesystem::path& folder, const std::st
         plist_dict_set_item(root, key.c_str(), plist_new_string(value.c_str()));
     writePlist((bundle / "Contents" / "Info.plist").string(), root);
     return bundle.string();
+}
+
+// Lazily unmounts a FUSE mount of the test's; one already gone is what we
+// want, so the outcome is not examined.
+inline void unmountFuse(const std::string& folder)
+{
+    [[maybe_unused]] const int unmounted = std::system(("fusermount3 -uz '" + folder + "' 2>/dev/null").c_str());
 }
 
 // Polls until `condition` holds; false if it still does not after `bound`.
