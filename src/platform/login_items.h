@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/file_url.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,10 +44,5 @@ public:
 
 // The current user's list, or nullptr when it cannot be obtained.
 std::unique_ptr<LoginItemsList> openLoginItems();
-
-// The file URL of an absolute path, percent-encoded; empty for a relative
-// path, which names no file by itself. The path is taken as it is:
-// symbolic links are not followed and nothing is normalised.
-std::string fileURLForPath(const std::string& absolutePath);
 
 } // namespace platform

@@ -3,6 +3,8 @@
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 
+#include "platform/linux/gobject_ptr.h"
+
 #include <chrono>
 #include <memory>
 
@@ -12,23 +14,9 @@ namespace platform::linux_dbus {
 // service answers as a failure instead of holding the caller.
 constexpr std::chrono::milliseconds kBound { 3000 };
 
-struct GObjectUnref {
-    void operator()(gpointer object) const
-    {
-        if (object)
-            g_object_unref(object);
-    }
-};
-struct VariantUnref {
-    void operator()(GVariant* variant) const
-    {
-        if (variant)
-            g_variant_unref(variant);
-    }
-};
-using ConnectionPointer = std::unique_ptr<GDBusConnection, GObjectUnref>;
-using FDListPointer = std::unique_ptr<GUnixFDList, GObjectUnref>;
-using VariantPointer = std::unique_ptr<GVariant, VariantUnref>;
+using ConnectionPointer = linux_gio::GObjectPtr<GDBusConnection>;
+using FDListPointer = linux_gio::GObjectPtr<GUnixFDList>;
+using VariantPointer = linux_gio::GVariantPtr;
 
 enum class CallOutcome { Replied, Unreachable, TimedOut, Refused };
 

@@ -87,7 +87,7 @@ void rootFound(GObject* source, GAsyncResult* result, gpointer data)
     if (!mount)
         return attempt->fail();
     GObjectPtr<GFile> root(g_mount_get_root(mount.get()));
-    std::unique_ptr<char, decltype(&g_free)> path(g_file_get_path(root.get()), &g_free);
+    GTextPtr path(g_file_get_path(root.get()));
     if (!path)
         return attempt->fail();
     callMountDaemon(attempt, path.get());

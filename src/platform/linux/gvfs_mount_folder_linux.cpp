@@ -1,4 +1,5 @@
 #include "platform/linux/gvfs_mount_folder.h"
+#include "platform/linux/gobject_ptr.h"
 #include "platform/linux/server_url.h"
 
 #include <glib.h>
@@ -37,8 +38,7 @@ struct GVfsMountName {
 
 std::optional<std::string> percentDecoded(std::string_view text)
 {
-    std::unique_ptr<char, decltype(&g_free)> decoded(
-        g_uri_unescape_segment(text.data(), text.data() + text.size(), nullptr), &g_free);
+    linux_gio::GTextPtr decoded(g_uri_unescape_segment(text.data(), text.data() + text.size(), nullptr));
     if (!decoded)
         return std::nullopt;
     return std::string(decoded.get());

@@ -2,6 +2,9 @@
 // the user's autostart folder, which the desktop session reads at login.
 
 #include "platform/bundle.h"
+#include "platform/linux/gobject_ptr.h"
+#include "platform/linux/retrying_io.h"
+#include "platform/linux/user_folders.h"
 #include "platform/login_items.h"
 
 #include <fcntl.h>
@@ -29,37 +32,22 @@ constexpr const char* bundleURLKey = "X-Ferrowind-Bundle-URL";
 // so a folder we cannot make sense of cannot keep us looping.
 constexpr int maximumEntryNameAttempts = 10000;
 
-std::string nonEmptyAbsolute(const char* path)
-{
-    return path && g_path_is_absolute(path) ? std::string(path) : std::string();
-}
-
-// Read from the environment on every call rather than through
-// g_get_user_config_dir(), which keeps the first answer for the life of the
-// process. The base directory rules say a relative value is to be ignored.
 std::string autostartFolder()
 {
-    std::string configHome = nonEmptyAbsolute(std::getenv("XDG_CONFIG_HOME"));
-    if (configHome.empty()) {
-        std::string home = nonEmptyAbsolute(std::getenv("HOME"));
-        if (home.empty())
-            home = nonEmptyAbsolute(g_get_home_dir());
-        if (home.empty())
-            return {};
-        configHome = home + "/.config";
-    }
-    return configHome + "/autostart";
+    auto configHome = linux_files::xdgBaseFolder("XDG_CONFIG_HOME", ".config");
+    return configHome ? *configHome + "/autostart" : std::string();
 }
 
 // Only URLs naming a file on this machine have a path whose existence we
 // can check.
 std::optional<std::string> localPathOfFileURL(const std::string& fileURL)
 {
-    g_autofree char* hostname = nullptr;
-    g_autofree char* path = g_filename_from_uri(fileURL.c_str(), &hostname, nullptr);
-    if (!path || (hostname && std::string_view(hostname) != "localhost"))
+    char* rawHostname = nullptr;
+    linux_gio::GTextPtr path(g_filename_from_uri(fileURL.c_str(), &rawHostname, nullptr));
+    linux_gio::GTextPtr hostname(rawHostname);
+    if (!path || (hostname && std::string_view(hostname.get()) != "localhost"))
         return std::nullopt;
-    return std::string(path);
+    return std::string(path.get());
 }
 
 // Quoted as the Desktop Entry Specification's Exec rules want it. Quoting
@@ -98,12 +86,13 @@ std::string entryFileStem(std::string_view displayName)
 std::string desktopEntryText(const std::string& bundleFileURL, const std::string& bundlePath)
 {
     const std::string executable = bundleExecutablePath(bundlePath);
-    g_autofree char* displayName = g_filename_display_name(bundleName(bundlePath).c_str());
+    linux_gio::GTextPtr displayName(g_filename_display_name(bundleName(bundlePath).c_str()));
 
-    g_autoptr(GKeyFile) entry = g_key_file_new();
+    linux_gio::GKeyFilePtr owned(g_key_file_new());
+    GKeyFile* entry = owned.get();
     const char* group = G_KEY_FILE_DESKTOP_GROUP;
     g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_TYPE, G_KEY_FILE_DESKTOP_TYPE_APPLICATION);
-    g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_NAME, displayName);
+    g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_NAME, displayName.get());
     g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_EXEC, quotedExecArgument(executable).c_str());
     // An entry whose bundle was deleted stays in the list; this makes the
     // session pass over it quietly instead of failing to start it at every
@@ -114,21 +103,8 @@ std::string desktopEntryText(const std::string& bundleFileURL, const std::string
     g_key_file_set_string(entry, group, bundleURLKey, bundleFileURL.c_str());
 
     gsize length = 0;
-    g_autofree char* text = g_key_file_to_data(entry, &length, nullptr);
-    return std::string(text, length);
-}
-
-bool writeAll(int descriptor, std::string_view contents)
-{
-    while (!contents.empty()) {
-        const ssize_t written = write(descriptor, contents.data(), contents.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        contents.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
+    linux_gio::GTextPtr text(g_key_file_to_data(entry, &length, nullptr));
+    return std::string(text.get(), length);
 }
 
 // Never replaces a file that is there, not even one that appears between
@@ -145,7 +121,7 @@ std::optional<std::string> createEntryFile(const std::string& folder, const std:
                 continue;
             return std::nullopt;
         }
-        const bool written = writeAll(descriptor, contents);
+        const bool written = linux_files::writeAll(descriptor, contents);
         if (close(descriptor) != 0 || !written) {
             // A half-written entry would be started at login all the same.
             unlink(path.c_str());
@@ -181,20 +157,20 @@ public:
 
     std::optional<std::string> resolve(const LoginItem& item) const override
     {
-        g_autoptr(GKeyFile) entry = g_key_file_new();
-        if (!g_key_file_load_from_file(entry, item.reference.c_str(), G_KEY_FILE_NONE, nullptr))
+        linux_gio::GKeyFilePtr entry(g_key_file_new());
+        if (!g_key_file_load_from_file(entry.get(), item.reference.c_str(), G_KEY_FILE_NONE, nullptr))
             return std::nullopt;
-        g_autofree char* bundleFileURL =
-            g_key_file_get_string(entry, G_KEY_FILE_DESKTOP_GROUP, bundleURLKey, nullptr);
+        linux_gio::GTextPtr bundleFileURL(
+            g_key_file_get_string(entry.get(), G_KEY_FILE_DESKTOP_GROUP, bundleURLKey, nullptr));
         if (!bundleFileURL)
             return std::nullopt;
-        const auto bundlePath = localPathOfFileURL(bundleFileURL);
+        const auto bundlePath = localPathOfFileURL(bundleFileURL.get());
         // lstat: the registered path itself must still be there; where it
         // leads is not ours to judge.
         struct stat status {};
         if (!bundlePath || lstat(bundlePath->c_str(), &status) != 0)
             return std::nullopt;
-        return std::string(bundleFileURL);
+        return std::string(bundleFileURL.get());
     }
 
     // The session starts autostart entries in no particular order, so there
@@ -228,12 +204,6 @@ std::unique_ptr<LoginItemsList> openLoginItems()
     if (folder.empty() || g_mkdir_with_parents(folder.c_str(), 0700) != 0)
         return nullptr;
     return std::make_unique<XdgAutostartList>(folder);
-}
-
-std::string fileURLForPath(const std::string& absolutePath)
-{
-    g_autofree char* url = g_filename_to_uri(absolutePath.c_str(), nullptr, nullptr);
-    return url ? std::string(url) : std::string();
 }
 
 } // namespace platform

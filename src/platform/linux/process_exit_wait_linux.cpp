@@ -1,5 +1,7 @@
 #include "platform/linux/process_exit_wait.h"
+#include "platform/linux/owned_descriptor.h"
 #include "platform/linux/proc_entries.h"
+#include "platform/linux/retrying_io.h"
 
 #include <poll.h>
 #include <sys/syscall.h>
@@ -46,21 +48,15 @@ bool pollUntilEnded(pid_t pid, Clock::time_point deadline)
 // polling is needed. Nothing when descriptors are not available here.
 std::optional<bool> waitOnProcessDescriptor(pid_t pid, Clock::time_point deadline)
 {
-    const int descriptor = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    if (descriptor < 0)
+    const linux_files::OwnedDescriptor descriptor(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    if (!descriptor.isValid())
         return errno == ESRCH ? std::optional(true) : std::nullopt;
-    std::optional<bool> ended;
-    pollfd watched {descriptor, POLLIN, 0};
-    for (;;) {
-        const int ready = poll(&watched, 1, static_cast<int>(remainingUntil(deadline).count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready >= 0)
-            ended = ready > 0;
-        break;
-    }
-    close(descriptor);
-    return ended;
+    pollfd watched {descriptor.get(), POLLIN, 0};
+    const int ready = linux_files::retryingInterrupts(
+        [&] { return poll(&watched, 1, static_cast<int>(remainingUntil(deadline).count())); });
+    if (ready < 0)
+        return std::nullopt;
+    return ready > 0;
 }
 
 } // namespace

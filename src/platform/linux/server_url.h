@@ -19,7 +19,4 @@ struct ServerURLParts {
 
 std::string serverURL(const ServerURLParts& parts);
 
-// file:// URL of an absolute local path.
-std::optional<std::string> fileURL(const std::string& path);
-
 } // namespace platform::linux_files

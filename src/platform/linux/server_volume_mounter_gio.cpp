@@ -26,17 +26,12 @@ constexpr auto kMountBound = 30s;
 // After the bound, how long GIO gets to report the cancelled call.
 constexpr auto kCancelGrace = 5s;
 
-struct ErrorDeleter {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
-
 void mounted(GObject* source, GAsyncResult* result, gpointer data)
 {
     auto attempt = adopted(data);
     GError* raw = nullptr;
     g_file_mount_enclosing_volume_finish(G_FILE(source), result, &raw);
-    ErrorPtr error(raw);
+    linux_gio::GErrorPtr error(raw);
     if (error && !g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_ALREADY_MOUNTED))
         return attempt->fail();
     findCheckedRoot(attempt);

@@ -1,4 +1,5 @@
 #include "platform/linux/log_line_escaping.h"
+#include "platform/linux/retrying_io.h"
 #include "platform/linux_platform.h"
 
 #include <syslog.h>
@@ -37,7 +38,7 @@ public:
         if (logDaemonMayListen())
             syslog(LOG_NOTICE, "%s", escaped.c_str());
         if (m_echoToStderr)
-            writeToStderr(m_stderrPrefix + escaped + "\n");
+            linux_files::writeAll(STDERR_FILENO, m_stderrPrefix + escaped + "\n");
     }
 
 private:
@@ -54,19 +55,6 @@ private:
             m_nextDaemonCheck = now + std::chrono::seconds(1);
         }
         return m_daemonSocketExists;
-    }
-
-    static void writeToStderr(const std::string& text)
-    {
-        std::size_t written = 0;
-        while (written < text.size()) {
-            const ssize_t result = ::write(STDERR_FILENO, text.data() + written, text.size() - written);
-            if (result < 0 && errno == EINTR)
-                continue;
-            if (result <= 0)
-                return;
-            written += static_cast<std::size_t>(result);
-        }
     }
 
     const std::string m_ident;

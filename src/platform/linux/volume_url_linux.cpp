@@ -1,5 +1,6 @@
 #include "platform/linux/volume_url.h"
 #include "platform/linux/gvfs_mount_folder.h"
+#include "platform/file_url.h"
 #include "platform/linux/server_url.h"
 
 #include <algorithm>
@@ -99,7 +100,9 @@ std::optional<std::string> volumeURL(const MountEntry& mount, const std::string&
         return isWebURL(mount.source) ? std::optional(mount.source) : std::nullopt;
     if (type == "fuse.gvfsd-fuse")
         return gvfsURL(mount, path);
-    return fileURL(mount.mountPoint);
+    if (auto url = fileURLForPath(mount.mountPoint); !url.empty())
+        return url;
+    return std::nullopt;
 }
 
 } // namespace platform::linux_files

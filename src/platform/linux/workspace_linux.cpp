@@ -1,5 +1,6 @@
 #include "platform/bundle.h"
 #include "platform/linux/proc_entries.h"
+#include "platform/linux/user_folders.h"
 #include "platform/workspace.h"
 
 #include <algorithm>
@@ -106,8 +107,8 @@ private:
 std::vector<std::string> defaultApplicationFolders()
 {
     std::vector<std::string> folders {"/Applications"};
-    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
-        folders.push_back(std::string(home) + "/Applications");
+    if (auto home = linux_files::homeFolder())
+        folders.push_back(*home + "/Applications");
     folders.push_back("/opt");
     return folders;
 }
