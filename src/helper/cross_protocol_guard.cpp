@@ -52,11 +52,3 @@ bool looksLikeHttp(std::string_view commandLine)
     auto line = firstLine(commandLine);
     return isRequestLine(line) || isHeaderName(line.substr(0, line.find(' ')));
 }
-
-bool WarningThrottle::allows(Clock::time_point now)
-{
-    if (m_lastAllowed && now - *m_lastAllowed < m_interval)
-        return false;
-    m_lastAllowed = now;
-    return true;
-}

@@ -1,5 +1,6 @@
 #include "helper/already_launched.h"
 #include "helper/network_listener.h"
+#include "platform/linux/x11_window_activation.h"
 #include "platform/linux_platform.h"
 #include "platform/machine_identity.h"
 #include "platform/main_thread_timer.h"
@@ -22,7 +23,7 @@ int main()
     auto openFileHolders = platform::makeOpenFileHolders();
     auto fileManager = platform::makeFileManager();
     auto power = platform::makePowerServices("Ferrowind Helper");
-    auto applicationControl = platform::makeApplicationControl();
+    auto applicationControl = platform::makeApplicationControl(platform::x11::activateWindowsOfProcess);
     const auto mediaPlayer = platform::defaultMediaPlayer();
     auto volumeURLs = platform::makeVolumeURLs();
     auto volumeMounter = platform::makeServerVolumeMounter();

@@ -4,6 +4,7 @@
 #include "helper/cross_protocol_guard.h"
 #include "helper/helper_platform.h"
 #include "helper/parameter_list.h"
+#include "helper/warning_throttle.h"
 
 #include <memory>
 #include <netinet/in.h>

@@ -36,8 +36,11 @@ struct Bundle {
     std::string path;
     InfoDictionary info;
 
-    std::string infoPlistPath() const { return path + "/Contents/Info.plist"; }
+    std::string infoPlistPath() const;
 };
+
+// Where the bundle at `bundlePath` keeps its information: Contents/Info.plist.
+std::string bundleInfoPlistPath(std::string_view bundlePath);
 
 // The enclosing bundle of an executable at `X.app/Contents/MacOS/exe`, or
 // nothing when the executable does not lie in a bundle.

@@ -35,10 +35,17 @@ std::string bundleName(std::string_view bundlePath)
     return std::string(bundlePath);
 }
 
+std::string bundleInfoPlistPath(std::string_view bundlePath)
+{
+    return std::string(withoutTrailingSlashes(bundlePath)) + "/Contents/Info.plist";
+}
+
+std::string Bundle::infoPlistPath() const { return bundleInfoPlistPath(path); }
+
 std::string bundleExecutablePath(std::string_view requestedBundlePath)
 {
     const std::string bundlePath(withoutTrailingSlashes(requestedBundlePath));
-    const auto info = readInfoDictionary(bundlePath + "/Contents/Info.plist");
+    const auto info = readInfoDictionary(bundleInfoPlistPath(bundlePath));
     std::string executable = info ? info->string("CFBundleExecutable").value_or("") : "";
     if (executable.empty())
         executable = bundleName(bundlePath);

@@ -14,6 +14,7 @@
 #include "platform/user_account.h"
 #include "platform/volume_urls.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,7 +29,10 @@ std::unique_ptr<MainRunLoop> makeMainRunLoop();
 std::unique_ptr<Sleeper> makeSleeper();
 std::unique_ptr<OpenFileHolders> makeOpenFileHolders();
 std::unique_ptr<FileManager> makeFileManager();
-std::unique_ptr<ApplicationControl> makeApplicationControl();
+// How windows of a process are brought forward: x11::activateWindowsOfProcess
+// on an X display.
+using WindowActivation = std::function<void(ProcessID)>;
+std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
 
 // Idle-sleep assertions and system events share what is held, so our own
 // assertion can be kept out of the way of a sleep request. applicationName:

@@ -1,19 +1,13 @@
 #pragma once
 
+#include "platform/four_char_code.h"
+
 #include <cstdint>
 
 namespace platform {
 
 // Core events to the system process: put the computer to sleep, shut it
 // down, restart it. Delivery only; the system acts on them afterwards.
-// Four-character codes, first character in the most significant byte.
-constexpr std::uint32_t fourCharCode(const char (&code)[5])
-{
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24
-        | static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16
-        | static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8
-        | static_cast<std::uint32_t>(static_cast<unsigned char>(code[3]));
-}
 
 class SystemEvents {
 public:

@@ -1,4 +1,5 @@
 #include "helper/cross_protocol_guard.h"
+#include "helper/warning_throttle.h"
 
 #include <gtest/gtest.h>
 

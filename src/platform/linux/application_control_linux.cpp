@@ -1,20 +1,14 @@
 #include "platform/application_control.h"
-#include "platform/linux/x11_window_activation.h"
+#include "platform/four_char_code.h"
 #include "platform/linux_platform.h"
 
 #include <signal.h>
 
+#include <utility>
+
 namespace platform {
 
 namespace {
-
-constexpr std::uint32_t fourCharCode(const char (&code)[5])
-{
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24
-        | static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16
-        | static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8
-        | static_cast<std::uint32_t>(static_cast<unsigned char>(code[3]));
-}
 
 constexpr std::uint32_t kQuitApplication = fourCharCode("quit");
 constexpr std::uint32_t kOpenApplication = fourCharCode("oapp");
@@ -26,6 +20,11 @@ bool namesOneProcess(ProcessID process) { return process > 0; }
 
 class LinuxApplicationControl final : public ApplicationControl {
 public:
+    explicit LinuxApplicationControl(WindowActivation activateWindows)
+        : m_activateWindows(std::move(activateWindows))
+    {
+    }
+
     void terminate(ProcessID process) override
     {
         if (namesOneProcess(process))
@@ -35,7 +34,7 @@ public:
     void activateWithAllWindows(ProcessID process) override
     {
         if (namesOneProcess(process))
-            x11::activateWindowsOfProcess(process);
+            m_activateWindows(process);
     }
 
     // Linux applications know no events; of the core ones, those with a
@@ -54,13 +53,16 @@ public:
             return CoreEvent::CannotBeBuilt;
         }
     }
+
+private:
+    WindowActivation m_activateWindows;
 };
 
 } // namespace
 
-std::unique_ptr<ApplicationControl> makeApplicationControl()
+std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows)
 {
-    return std::make_unique<LinuxApplicationControl>();
+    return std::make_unique<LinuxApplicationControl>(std::move(activateWindows));
 }
 
 } // namespace platform

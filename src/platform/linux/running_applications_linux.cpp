@@ -19,7 +19,7 @@ public:
     {
         auto found = m_infos.find(bundlePath);
         if (found == m_infos.end())
-            found = m_infos.emplace(bundlePath, readInfoDictionary(bundlePath + "/Contents/Info.plist")).first;
+            found = m_infos.emplace(bundlePath, readInfoDictionary(bundleInfoPlistPath(bundlePath))).first;
         return found->second;
     }
 

@@ -22,7 +22,7 @@ bool isBundleDirectory(const fs::path& path)
 
 std::optional<std::string> bundleIdentifierOf(const fs::path& bundle)
 {
-    const auto info = readInfoDictionary((bundle / "Contents" / "Info.plist").string());
+    const auto info = readInfoDictionary(bundleInfoPlistPath(bundle.string()));
     return info ? info->string("CFBundleIdentifier") : std::nullopt;
 }
 

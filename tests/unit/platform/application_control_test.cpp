@@ -1,3 +1,4 @@
+#include "platform/linux/x11_window_activation.h"
 #include "platform/linux_platform.h"
 #include "support/xvfb.h"
 #include "unit/platform/platform_test_support.h"
@@ -27,7 +28,7 @@ bool endedBySignal(std::optional<int> status, int signal)
 
 class ApplicationSignals : public ::testing::Test {
 protected:
-    std::unique_ptr<ApplicationControl> control = makeApplicationControl();
+    std::unique_ptr<ApplicationControl> control = makeApplicationControl(x11::activateWindowsOfProcess);
 };
 
 TEST_F(ApplicationSignals, TerminateAndQuitEventAskTheProcessToEnd)
@@ -161,7 +162,7 @@ protected:
     testing_support::VirtualDisplay display;
     std::unique_ptr<DisplayObserver> observer;
     testing::TemporaryDirectory folder;
-    std::unique_ptr<ApplicationControl> control = makeApplicationControl();
+    std::unique_ptr<ApplicationControl> control = makeApplicationControl(x11::activateWindowsOfProcess);
     Shown first;
     Shown second;
 };
