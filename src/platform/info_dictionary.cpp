@@ -45,7 +45,7 @@ namespace {
 // Bundle information is a few kilobytes; the bound keeps a stray huge file
 // (we also read the Info.plist of other programs' bundles) from costing us
 // its size in memory.
-constexpr std::streamsize maximumPlistSize = 16 * 1024 * 1024;
+constexpr std::streamsize kMaximumPlistSize = 16 * 1024 * 1024;
 
 struct PlistDeleter {
     void operator()(plist_t node) const { plist_free(node); }
@@ -66,7 +66,7 @@ std::optional<std::string> readSmallFile(const std::string& path)
     char buffer[8192];
     while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
         contents.append(buffer, static_cast<std::size_t>(file.gcount()));
-        if (static_cast<std::streamsize>(contents.size()) > maximumPlistSize)
+        if (static_cast<std::streamsize>(contents.size()) > kMaximumPlistSize)
             return std::nullopt;
     }
     if (file.bad())

@@ -8,6 +8,8 @@
 
 #include "platform/linux/owned_descriptor.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <string>
 
@@ -33,5 +35,10 @@ struct PathReference {
 // Opens a bare reference (O_PATH, close-on-exec) to `path`, symbolic links
 // followed, waiting at most kPathWalkBound for the file system to answer.
 PathReference openPathReference(const std::string& path);
+
+// The attributes `mask` asks for of an opened path, as the kernel holds them
+// already: fstat would ask the file system for fresh ones, and wait on a
+// silent server.
+bool cachedAttributes(int descriptor, unsigned int mask, struct statx& status);
 
 } // namespace platform::linux_files

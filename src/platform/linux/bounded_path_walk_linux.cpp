@@ -43,13 +43,10 @@ bool isFinalAnswer(int error)
     return error == ENOENT || error == ENOTDIR || error == EACCES || error == ENAMETOOLONG || error == ELOOP;
 }
 
-// From the cached attributes: fstat would ask the file system for fresh
-// ones, and wait on a silent server.
 std::optional<dev_t> deviceOf(const OwnedDescriptor& descriptor)
 {
     struct statx status {};
-    constexpr int flags = AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
-    if (statx(descriptor.get(), "", flags, 0, &status) != 0)
+    if (!cachedAttributes(descriptor.get(), 0, status))
         return std::nullopt;
     return makedev(status.stx_dev_major, status.stx_dev_minor);
 }
@@ -128,6 +125,11 @@ PathReference openPathReference(const std::string& path)
     if (isFinalAnswer(errno))
         return failedWith(errno);
     return walkWithinBound(path);
+}
+
+bool cachedAttributes(int descriptor, unsigned int mask, struct statx& status)
+{
+    return statx(descriptor, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, mask, &status) == 0;
 }
 
 } // namespace platform::linux_files

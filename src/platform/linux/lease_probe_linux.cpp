@@ -26,10 +26,10 @@ void ignoreLeaseBreakSignals()
 OwnedDescriptor openForLease(int pathReference)
 {
     auto link = "/proc/self/fd/" + std::to_string(pathReference);
-    constexpr int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    OwnedDescriptor opened(open(link.c_str(), flags | O_NOATIME));
+    constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    OwnedDescriptor opened(open(link.c_str(), kReadFlags | O_NOATIME));
     if (!opened.isValid() && errno == EPERM) // O_NOATIME is only for the owner
-        opened = OwnedDescriptor(open(link.c_str(), flags));
+        opened = OwnedDescriptor(open(link.c_str(), kReadFlags));
     return opened;
 }
 

@@ -11,7 +11,7 @@ bool isControlCharacter(unsigned char character)
 
 void appendEscaped(std::string& escaped, unsigned char character)
 {
-    static constexpr char hexDigits[] = "0123456789abcdef";
+    static constexpr char kHexDigits[] = "0123456789abcdef";
     switch (character) {
     case '\n':
         escaped += "\\n";
@@ -21,8 +21,8 @@ void appendEscaped(std::string& escaped, unsigned char character)
         return;
     default:
         escaped += "\\x";
-        escaped += hexDigits[character >> 4];
-        escaped += hexDigits[character & 0xf];
+        escaped += kHexDigits[character >> 4];
+        escaped += kHexDigits[character & 0xf];
     }
 }
 

@@ -26,11 +26,11 @@ namespace {
 
 // Our own key: the session ignores X- keys, and it lets us tell our entries
 // from those of other programs without guessing from the Exec line.
-constexpr const char* bundleURLKey = "X-Ferrowind-Bundle-URL";
+constexpr const char* kBundleURLKey = "X-Ferrowind-Bundle-URL";
 
 // Enough for every entry a user could plausibly have; a bound all the same,
 // so a folder we cannot make sense of cannot keep us looping.
-constexpr int maximumEntryNameAttempts = 10000;
+constexpr int kMostEntryNameAttempts = 10000;
 
 std::string autostartFolder()
 {
@@ -100,7 +100,7 @@ std::string desktopEntryText(const std::string& bundleFileURL, const std::string
     g_key_file_set_string(entry, group, G_KEY_FILE_DESKTOP_KEY_TRY_EXEC, executable.c_str());
     g_key_file_set_boolean(entry, group, G_KEY_FILE_DESKTOP_KEY_NO_DISPLAY, TRUE);
     g_key_file_set_boolean(entry, group, "X-GNOME-Autostart-enabled", TRUE);
-    g_key_file_set_string(entry, group, bundleURLKey, bundleFileURL.c_str());
+    g_key_file_set_string(entry, group, kBundleURLKey, bundleFileURL.c_str());
 
     gsize length = 0;
     linux_gio::GTextPtr text(g_key_file_to_data(entry, &length, nullptr));
@@ -113,7 +113,7 @@ std::string desktopEntryText(const std::string& bundleFileURL, const std::string
 std::optional<std::string> createEntryFile(const std::string& folder, const std::string& stem,
                                            std::string_view contents)
 {
-    for (int number = 1; number <= maximumEntryNameAttempts; ++number) {
+    for (int number = 1; number <= kMostEntryNameAttempts; ++number) {
         const std::string path = folder + "/" + stem + "-" + std::to_string(number) + ".desktop";
         const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (descriptor < 0) {
@@ -161,7 +161,7 @@ public:
         if (!g_key_file_load_from_file(entry.get(), item.reference.c_str(), G_KEY_FILE_NONE, nullptr))
             return std::nullopt;
         linux_gio::GTextPtr bundleFileURL(
-            g_key_file_get_string(entry.get(), G_KEY_FILE_DESKTOP_GROUP, bundleURLKey, nullptr));
+            g_key_file_get_string(entry.get(), G_KEY_FILE_DESKTOP_GROUP, kBundleURLKey, nullptr));
         if (!bundleFileURL)
             return std::nullopt;
         const auto bundlePath = localPathOfFileURL(bundleFileURL.get());

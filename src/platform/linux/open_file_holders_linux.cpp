@@ -213,8 +213,7 @@ public:
         if (reference.status != linux_files::PathReference::Status::opened)
             return Openers::unknown;
         struct statx status {};
-        constexpr int flags = AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
-        if (statx(reference.descriptor.get(), "", flags, STATX_TYPE | STATX_MNT_ID, &status) != 0
+        if (!linux_files::cachedAttributes(reference.descriptor.get(), STATX_TYPE | STATX_MNT_ID, status)
             || !S_ISREG(status.stx_mode) || !opensLocally(status))
             return Openers::unknown;
         switch (linux_files::probeOtherOpens(reference.descriptor.get())) {

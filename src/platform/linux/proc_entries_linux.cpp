@@ -13,7 +13,7 @@ namespace platform::procfs {
 
 namespace {
 
-constexpr std::string_view deletedMark = " (deleted)";
+constexpr std::string_view kDeletedMark = " (deleted)";
 
 std::string entryPath(const std::string& process, const char* entry)
 {
@@ -62,8 +62,8 @@ std::optional<std::string> executablePath(const std::string& process)
     std::string path = std::filesystem::read_symlink(entryPath(process, "exe"), error).string();
     if (error || path.empty())
         return std::nullopt;
-    if (path.ends_with(deletedMark))
-        path.resize(path.size() - deletedMark.size());
+    if (path.ends_with(kDeletedMark))
+        path.resize(path.size() - kDeletedMark.size());
     return path;
 }
 

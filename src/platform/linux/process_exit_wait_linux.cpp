@@ -18,7 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr auto pollingInterval = std::chrono::milliseconds(20);
+constexpr auto kPollingInterval = std::chrono::milliseconds(20);
 
 std::chrono::milliseconds remainingUntil(Clock::time_point deadline)
 {
@@ -40,7 +40,7 @@ bool pollUntilEnded(pid_t pid, Clock::time_point deadline)
         const auto remaining = remainingUntil(deadline);
         if (remaining.count() == 0)
             return false;
-        std::this_thread::sleep_for(std::min(remaining, pollingInterval));
+        std::this_thread::sleep_for(std::min(remaining, kPollingInterval));
     }
 }
 

@@ -17,11 +17,11 @@ namespace platform {
 
 namespace {
 
-constexpr const char* openAfterPIDVariable = "FERROWIND_OPEN_AFTER_PID";
+constexpr const char* kOpenAfterPIDVariable = "FERROWIND_OPEN_AFTER_PID";
 
 // Long enough for an orderly exit that saves its state; short enough that a
 // stuck predecessor cannot keep its replacement from ever starting.
-constexpr auto openerExitBound = std::chrono::seconds(30);
+constexpr auto kOpenerExitBound = std::chrono::seconds(30);
 
 // The argv/envp form posix_spawn wants, pointing into `strings`, which must
 // outlive it.
@@ -122,7 +122,7 @@ public:
 
     bool openBundleAfterExit(const std::string& bundlePath) override
     {
-        const auto environment = environmentWith(openAfterPIDVariable, std::to_string(getpid()));
+        const auto environment = environmentWith(kOpenAfterPIDVariable, std::to_string(getpid()));
         const auto envp = nullTerminated(environment);
         return spawnDetached(bundleExecutablePath(bundlePath), {}, envp.data());
     }
@@ -137,15 +137,15 @@ std::unique_ptr<ProcessLauncher> makeProcessLauncher()
 
 void waitUntilOpenerHasExited()
 {
-    const char* value = std::getenv(openAfterPIDVariable);
+    const char* value = std::getenv(kOpenAfterPIDVariable);
     if (!value)
         return;
     const auto opener = procfs::processIDFromText(value);
     // Programs we start later would inherit it and wait for a process that
     // has nothing to do with them.
-    unsetenv(openAfterPIDVariable);
+    unsetenv(kOpenAfterPIDVariable);
     if (opener && *opener != getpid())
-        waitForProcessExit(*opener, openerExitBound);
+        waitForProcessExit(*opener, kOpenerExitBound);
 }
 
 } // namespace platform

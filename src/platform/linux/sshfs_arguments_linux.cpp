@@ -72,10 +72,10 @@ private:
 
     void takeOptionList(std::string_view list)
     {
-        constexpr std::string_view key = "port=";
+        constexpr std::string_view kKey = "port=";
         for (auto const& option : optionsOf(list)) {
-            if (option.size() > key.size() && strncasecmp(option.c_str(), key.data(), key.size()) == 0)
-                takePort(std::string_view(option).substr(key.size()));
+            if (option.size() > kKey.size() && strncasecmp(option.c_str(), kKey.data(), kKey.size()) == 0)
+                takePort(std::string_view(option).substr(kKey.size()));
         }
     }
 

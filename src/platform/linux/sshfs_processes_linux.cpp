@@ -18,13 +18,13 @@ namespace fs = std::filesystem;
 // FUSE records who mounted it as "user_id=N" among the super options.
 std::optional<uid_t> fuseOwner(std::string_view superOptions)
 {
-    constexpr std::string_view key = "user_id=";
+    constexpr std::string_view kKey = "user_id=";
     for (std::size_t start = 0; start < superOptions.size();) {
         auto end = std::min(superOptions.find(',', start), superOptions.size());
         auto option = superOptions.substr(start, end - start);
         uid_t owner = 0;
-        if (option.starts_with(key)) {
-            auto [last, error] = std::from_chars(option.data() + key.size(), option.data() + option.size(), owner);
+        if (option.starts_with(kKey)) {
+            auto [last, error] = std::from_chars(option.data() + kKey.size(), option.data() + option.size(), owner);
             if (error == std::errc() && last == option.data() + option.size())
                 return owner;
         }

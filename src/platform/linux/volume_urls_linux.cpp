@@ -33,8 +33,7 @@ std::optional<MountedFile> examine(const std::string& path)
         return std::nullopt;
     auto const& file = reference.descriptor;
     struct statx status {};
-    constexpr int flags = AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
-    if (statx(file.get(), "", flags, STATX_INO | STATX_MNT_ID, &status) != 0)
+    if (!linux_files::cachedAttributes(file.get(), STATX_INO | STATX_MNT_ID, status))
         return std::nullopt;
     char target[PATH_MAX];
     auto link = "/proc/self/fd/" + std::to_string(file.get());

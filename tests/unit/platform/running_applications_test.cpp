@@ -95,13 +95,13 @@ TEST_F(RunningApplicationsList, IncludesThisProcessAndLeavesOutEndedOnes)
 
 TEST_F(RunningApplicationsList, LeavesOutProcessesOfOtherUsers)
 {
-    constexpr uid_t otherUser = 65534;
-    if (!platform::testing::mayBecomeUser(otherUser))
+    constexpr uid_t kOtherUser = 65534;
+    if (!platform::testing::mayBecomeUser(kOtherUser))
         GTEST_SKIP() << "needs root to start a process as another user";
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        if (setresuid(otherUser, otherUser, otherUser) == 0)
+        if (setresuid(kOtherUser, kOtherUser, kOtherUser) == 0)
             execl("/bin/sleep", "sleep", "30", nullptr);
         _exit(127);
     }
