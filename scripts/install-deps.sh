@@ -15,7 +15,7 @@ packages=(
   dbus-daemon python3-dbusmock
   libxcb1-dev libxcb-ewmh-dev xvfb openbox metacity
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib samba lighttpd lighttpd-mod-webdav
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format
   libcurl4-openssl-dev libpugixml-dev libsodium-dev libarchive-dev python3
 )
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds and runs every test, under each preset named
-# (by default all three: plain, ASan+UBSan, ThreadSanitizer), builds and
+# Sets up the machine, checks the code's format, builds and runs every
+# test under each preset named (by default all three: plain, ASan+UBSan,
+# ThreadSanitizer), builds and
 # checks the Debian package from the plain build, then runs each fuzz target
 # for a few seconds (FUZZ_SECONDS, 0 to skip).
 set -euo pipefail
@@ -10,6 +11,8 @@ presets=("$@")
 [[ ${#presets[@]} -gt 0 ]] || presets=(default asan tsan)
 
 scripts/install-deps.sh
+echo "== format"
+scripts/check-format.sh
 for preset in "${presets[@]}"; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
