@@ -3,6 +3,7 @@
 
 #include "platform/bundle.h"
 #include "platform/linux/gobject_ptr.h"
+#include "platform/linux/owned_descriptor.h"
 #include "platform/linux/retrying_io.h"
 #include "platform/linux/user_folders.h"
 #include "platform/login_items.h"
@@ -115,14 +116,14 @@ std::optional<std::string> createEntryFile(const std::string& folder, const std:
 {
     for (int number = 1; number <= kMostEntryNameAttempts; ++number) {
         const std::string path = folder + "/" + stem + "-" + std::to_string(number) + ".desktop";
-        const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (descriptor < 0) {
+        linux_files::OwnedDescriptor entry(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+        if (!entry.isValid()) {
             if (errno == EEXIST)
                 continue;
             return std::nullopt;
         }
-        const bool written = linux_files::writeAll(descriptor, contents);
-        if (close(descriptor) != 0 || !written) {
+        const bool written = linux_files::writeAll(entry.get(), contents);
+        if (!entry.closeReportingErrors() || !written) {
             // A half-written entry would be started at login all the same.
             unlink(path.c_str());
             return std::nullopt;

@@ -30,6 +30,9 @@ public:
 
     int get() const { return m_descriptor; }
     bool isValid() const { return m_descriptor >= 0; }
+    // Closes it now, for a writer that must know the data reached the file:
+    // close is where some file systems report a failed write.
+    bool closeReportingErrors() { return ::close(std::exchange(m_descriptor, -1)) == 0; }
     // Hands the descriptor to a caller that will close it.
     int release() { return std::exchange(m_descriptor, -1); }
 
