@@ -1,6 +1,6 @@
 #include "helper/command_framing.h"
 
-#include <glib.h>
+#include "text/utf8.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ bool endsWithTerminator(std::string_view text)
 std::optional<std::string_view> completeCommandLine(std::string_view received)
 {
     auto text = received.substr(0, received.find('\0'));
-    if (endsWithTerminator(text) && g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+    if (endsWithTerminator(text) && isValidUtf8(text))
         return text;
     return std::nullopt;
 }

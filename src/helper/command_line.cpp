@@ -1,6 +1,6 @@
 #include "helper/command_line.h"
 
-#include "helper/text_whitespace.h"
+#include "text/text_whitespace.h"
 
 #include <algorithm>
 #include <vector>

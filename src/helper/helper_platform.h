@@ -2,6 +2,7 @@
 
 #include "operations/operations_platform.h"
 #include "platform/bundle.h"
+#include "platform/connection_sockets.h"
 #include "platform/main_run_loop.h"
 #include "platform/process_launcher.h"
 #include "platform/running_applications.h"
@@ -20,4 +21,5 @@ struct HelperPlatform {
     platform::MainRunLoop& mainRunLoop;
     platform::Sleeper& sleeper;
     OperationsPlatform operations;
+    platform::ConnectionSockets& sockets;
 };

@@ -29,7 +29,9 @@ int main()
     auto volumeMounter = platform::makeServerVolumeMounter();
     OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *power.assertions, *power.systemEvents,
         *applicationControl, *launcher, *sleeper, mediaPlayer, *volumeURLs, *volumeMounter };
-    HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations };
+    auto sockets = platform::makeConnectionSockets();
+    HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations,
+        *sockets };
 
     if (alreadyLaunched(helperPlatform))
         return 0;

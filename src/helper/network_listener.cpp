@@ -3,20 +3,12 @@
 #include "helper/command_framing.h"
 #include "helper/command_line.h"
 #include "helper/peer_admission.h"
-#include "helper/reply_writing.h"
-#include "platform/socket_peer.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <array>
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -33,17 +25,7 @@ constexpr int kListenBacklog = 16;
 // larger bound drains a storm sooner but lets kept connections wait longer
 // (bench/owner_under_storm_bench.cpp).
 constexpr int kMostRefusalsPerPass = 4;
-constexpr int kReadTimeoutSeconds = 3;
-
-// A signal landing on this thread is no fault of the client's.
-ssize_t readRetryingInterrupts(int descriptor, char* into, std::size_t length)
-{
-    ssize_t count;
-    do {
-        count = read(descriptor, into, length);
-    } while (count < 0 && errno == EINTR);
-    return count;
-}
+constexpr std::chrono::seconds kReadTimeout { 3 };
 
 std::string infoText(const platform::Bundle& bundle, std::string_view key)
 {
@@ -57,62 +39,26 @@ NetworkListener::NetworkListener(HelperPlatform& platform)
 {
 }
 
-NetworkListener::~NetworkListener()
-{
-    // The lookup's descriptors close with it.
-    if (m_spareDescriptor >= 0)
-        close(m_spareDescriptor);
-}
-
 bool NetworkListener::startListening()
 {
-    // Non-blocking, so that a pass can take pending connections until none is
-    // left without waiting for one.
-    serverSocketFD = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (serverSocketFD < 0) {
-        perror("socket");
+    auto& sockets = m_platform.sockets;
+    if (!sockets.openListeningSocket()) {
+        std::perror("socket");
         std::exit(1);
     }
-    int reuse = 1;
-    setsockopt(serverSocketFD, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-
-    for (int port = kFirstPort; port <= kLastPort; ++port) {
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        if (bind(serverSocketFD, reinterpret_cast<sockaddr*>(&address), sizeof address) >= 0) {
-            listen(serverSocketFD, kListenBacklog);
-            m_listeningAddress = address;
-            m_spareDescriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
-            startPeerLookup();
-            return true;
-        }
-    }
-    return false;
-}
-
-// Opened now and kept, so that owners can still be told apart when the
-// connections have used up our descriptors.
-void NetworkListener::startPeerLookup()
-{
-    m_peerOwners = std::make_unique<platform::PeerOwnerLookup>(serverSocketFD);
-    if (m_peerOwners->source() == platform::PeerOwnerLookup::Source::none)
+    if (!sockets.listenOnFirstFreePort(kFirstPort, kLastPort, kListenBacklog))
+        return false;
+    if (!sockets.canTellPeerOwners())
         m_platform.log.write("This system cannot tell who owns a connecting process; serving every connection");
-}
-
-void NetworkListener::setReadTimeout(int descriptor)
-{
-    timeval timeout { kReadTimeoutSeconds, 0 };
-    setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    return true;
 }
 
 void NetworkListener::rebuildFDset()
 {
     fdSet.clear();
-    fdSet.push_back({ serverSocketFD, POLLIN, 0 });
+    fdSet.push_back({ m_platform.sockets.listeningSocket(), false });
     for (int descriptor : connections)
-        fdSet.push_back({ descriptor, POLLIN, 0 });
+        fdSet.push_back({ descriptor, false });
 }
 
 bool NetworkListener::startProcessing()
@@ -121,15 +67,14 @@ bool NetworkListener::startProcessing()
     // every ready connection of the current pass has been answered.
     while (!restartHelper && !quitHelper) {
         rebuildFDset();
-        int ready = poll(fdSet.data(), fdSet.size(), -1);
-        if (ready < 0) {
+        if (!m_platform.sockets.waitUntilReady(fdSet)) {
             m_platform.log.write("Error");
             continue;
         }
         // A new connection is greeted first; clients that are ready as well
         // are reported again by the next wait. Refused connections greet no
         // one and do not hold them up.
-        bool greeted = fdSet.front().revents != 0 && acceptConnections();
+        bool greeted = fdSet.front().ready && acceptConnections();
         if (!greeted)
             serveReadyConnections();
     }
@@ -141,30 +86,26 @@ bool NetworkListener::startProcessing()
 bool NetworkListener::acceptConnections()
 {
     for (int taken = 0; taken < kMostRefusalsPerPass; ++taken) {
-        sockaddr_in peer {};
-        socklen_t length = sizeof peer;
-        int client = accept4(serverSocketFD, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-        if (client < 0) {
-            if (errno == EMFILE || errno == ENFILE)
-                shedPendingConnection();
+        auto client = m_platform.sockets.acceptPending();
+        if (!client)
             return false;
-        }
         // Checked before the welcome line, which already tells the user's name.
-        if (peerIsWelcome(peer)) {
-            setReadTimeout(client);
-            connections.push_back(client);
-            writeWelcome(client);
+        if (peerIsWelcome(client->peer)) {
+            m_platform.sockets.setReadTimeout(client->descriptor, kReadTimeout);
+            connections.push_back(client->descriptor);
+            writeWelcome(client->descriptor);
             return true;
         }
-        refuse(client);
+        // A reset rather than an orderly close: a storm of refused
+        // connections leaves nothing behind.
+        m_platform.sockets.refuse(client->descriptor);
     }
     return false;
 }
 
-bool NetworkListener::peerIsWelcome(const sockaddr_in& peerAddress)
+bool NetworkListener::peerIsWelcome(const platform::PeerSocketLookup& peer)
 {
     using Outcome = platform::PeerSocketLookup::Outcome;
-    auto peer = m_peerOwners->find(peerAddress, m_listeningAddress);
     bool welcome = admitsPeer(peer, platform::processUserId());
     auto now = WarningThrottle::Clock::now();
     if (!welcome && peer.outcome == Outcome::found && m_refusedPeerWarning.allows(now))
@@ -174,35 +115,12 @@ bool NetworkListener::peerIsWelcome(const sockaddr_in& peerAddress)
     return welcome;
 }
 
-// A reset rather than an orderly close: nothing is left behind to finish the
-// close with the peer, which a storm of connections would otherwise pile up.
-void NetworkListener::refuse(int descriptor)
-{
-    linger abortive { 1, 0 };
-    setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    close(descriptor);
-}
-
-// Out of descriptors, the pending connection would keep the listening socket
-// ready forever and no client would be served again. Spend the spare
-// descriptor to take it off the queue and close it.
-void NetworkListener::shedPendingConnection()
-{
-    if (m_spareDescriptor < 0)
-        return;
-    close(m_spareDescriptor);
-    int pending = accept4(serverSocketFD, nullptr, nullptr, SOCK_CLOEXEC);
-    if (pending >= 0)
-        close(pending);
-    m_spareDescriptor = open("/dev/null", O_RDONLY | O_CLOEXEC);
-}
-
 void NetworkListener::serveReadyConnections()
 {
     std::vector<int> finished;
     for (std::size_t i = 0; i < connections.size(); ++i) {
         // fdSet[0] is the listening socket; connection i follows at i + 1.
-        if (fdSet[i + 1].revents != 0 && !processFD(connections[i]))
+        if (fdSet[i + 1].ready && !processFD(connections[i]))
             finished.push_back(connections[i]);
     }
     std::erase_if(connections, [&](int descriptor) {
@@ -235,10 +153,10 @@ bool NetworkListener::processFD(int descriptor)
 void NetworkListener::dropConnection(int descriptor)
 {
     for (auto& entry : fdSet) {
-        if (entry.fd == descriptor)
-            entry.revents = 0;
+        if (entry.descriptor == descriptor)
+            entry.ready = false;
     }
-    close(descriptor);
+    m_platform.sockets.close(descriptor);
 }
 
 // All bytes that arrived before the text ends in a line break form one
@@ -248,10 +166,10 @@ std::optional<std::string> NetworkListener::readNetworkCommand(int descriptor)
     std::array<char, kCommandBufferSize> buffer {};
     std::size_t held = 0;
     for (;;) {
-        ssize_t count = readRetryingInterrupts(descriptor, buffer.data() + held, buffer.size() - 1 - held);
-        if (count <= 0)
+        auto count = m_platform.sockets.readSome(descriptor, buffer.data() + held, buffer.size() - 1 - held);
+        if (count == 0)
             return std::nullopt;
-        held += static_cast<std::size_t>(count);
+        held += count;
         std::string_view received(buffer.data(), held);
         if (auto line = completeCommandLine(received))
             return std::string(*line);
@@ -272,14 +190,14 @@ void NetworkListener::writeWelcome(int descriptor)
 
 bool NetworkListener::writeLine(int descriptor, const std::string& line)
 {
-    return writeLineWithoutWaiting(descriptor, line);
+    return m_platform.sockets.sendWithoutWaiting(descriptor, line);
 }
 
 void NetworkListener::closeAllSockets()
 {
-    close(serverSocketFD);
+    m_platform.sockets.stopListening();
     for (int descriptor : connections)
-        close(descriptor);
+        m_platform.sockets.close(descriptor);
 }
 
 std::string NetworkListener::processCommand(std::string_view commandLine)

@@ -5,18 +5,12 @@
 #include "helper/helper_platform.h"
 #include "helper/parameter_list.h"
 #include "helper/warning_throttle.h"
+#include "platform/connection_sockets.h"
 
-#include <memory>
-#include <netinet/in.h>
 #include <optional>
-#include <poll.h>
 #include <string>
 #include <string_view>
 #include <vector>
-
-namespace platform {
-class PeerOwnerLookup;
-}
 
 // The helper's command server: a loopback TCP listener on the first free port
 // of 9483..9488 whose one thread greets clients, reads their command lines
@@ -29,7 +23,7 @@ public:
 
     explicit NetworkListener(HelperPlatform& platform);
     // Closes nothing: the connection loop closes its sockets when it ends.
-    ~NetworkListener();
+    ~NetworkListener() = default;
     NetworkListener(const NetworkListener&) = delete;
     NetworkListener& operator=(const NetworkListener&) = delete;
 
@@ -52,13 +46,9 @@ public:
     bool isQuitRequested() const { return quitHelper; }
 
 private:
-    void setReadTimeout(int descriptor);
     void rebuildFDset();
-    void startPeerLookup();
     bool acceptConnections();
-    bool peerIsWelcome(const sockaddr_in& peer);
-    void refuse(int descriptor);
-    void shedPendingConnection();
+    bool peerIsWelcome(const platform::PeerSocketLookup& peer);
     void serveReadyConnections();
     bool processFD(int descriptor);
     void dropConnection(int descriptor);
@@ -69,21 +59,13 @@ private:
 
     HelperPlatform& m_platform;
 
-    int serverSocketFD { 0 };
-    sockaddr_in m_listeningAddress {};
     // Client descriptors in the order they were accepted.
     std::vector<int> connections;
     // What the loop waits on: the listening socket first, then every
     // connection in list order; after the wait it tells which are ready.
-    // poll has no limit on descriptor numbers, unlike a select set.
-    std::vector<pollfd> fdSet;
+    std::vector<platform::SocketReadiness> fdSet;
     bool restartHelper { false };
     bool quitHelper { false };
-    // Held in reserve so that a pending connection can still be taken off the
-    // queue and closed when we run out of descriptors.
-    int m_spareDescriptor { -1 };
-    // Tells who owns each connecting process; made once the port is ours.
-    std::unique_ptr<platform::PeerOwnerLookup> m_peerOwners;
     // Hostile clients may retry in a loop; one warning a minute is enough to
     // show that it happens.
     WarningThrottle m_crossProtocolWarning { std::chrono::minutes(1) };

@@ -1,6 +1,6 @@
 #include "helper/parameter_list.h"
 
-#include "helper/text_whitespace.h"
+#include "text/text_whitespace.h"
 
 ParameterList::ParameterList(std::vector<Parameter> elements)
     : m_elements(std::move(elements))

@@ -1,6 +1,6 @@
 #include "helper/peer_admission.h"
 
-bool admitsPeer(const platform::PeerSocketLookup& peer, uid_t helperUser)
+bool admitsPeer(const platform::PeerSocketLookup& peer, platform::UserId helperUser)
 {
     using Outcome = platform::PeerSocketLookup::Outcome;
     switch (peer.outcome) {

@@ -2,8 +2,6 @@
 
 #include "platform/socket_peer.h"
 
-#include <sys/types.h>
-
 // Loopback is open to every user of the machine, but the helper acts for its
 // own user only. A connection is served when its peer's socket belongs to
 // that user. A peer that is already gone is refused: it would read nothing.
@@ -13,4 +11,4 @@
 // start, is every connection served, since refusing them would end the
 // service for the helper's own user on such a system while protecting
 // nothing that the port did not expose before.
-bool admitsPeer(const platform::PeerSocketLookup& peer, uid_t helperUser);
+bool admitsPeer(const platform::PeerSocketLookup& peer, platform::UserId helperUser);

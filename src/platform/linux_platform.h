@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/application_control.h"
+#include "platform/connection_sockets.h"
 #include "platform/file_manager.h"
 #include "platform/main_run_loop.h"
 #include "platform/open_file_holders.h"
@@ -33,6 +34,7 @@ std::unique_ptr<FileManager> makeFileManager();
 // on an X display.
 using WindowActivation = std::function<void(ProcessID)>;
 std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
+std::unique_ptr<ConnectionSockets> makeConnectionSockets();
 
 // Idle-sleep assertions and system events share what is held, so our own
 // assertion can be kept out of the way of a sleep request. applicationName:

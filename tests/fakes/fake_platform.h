@@ -4,9 +4,11 @@
 #include "fakes/fake_power.h"
 #include "fakes/fake_volumes.h"
 #include "helper/helper_platform.h"
+#include "platform/linux_platform.h"
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -208,8 +210,11 @@ struct FakePlatform {
     platform::MediaPlayer mediaPlayer { "/fake/bin/vlc", { "--avi-index=2" }, "vlc" };
     FakeVolumeURLs volumeURLs;
     FakeServerVolumeMounter volumeMounter;
+    // The real one: it opens nothing until asked to listen, and the tests
+    // that run the connection loop want real sockets.
+    std::unique_ptr<platform::ConnectionSockets> sockets { platform::makeConnectionSockets() };
     HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
-        withFileServices(applications, openFileHolders, fileManager) };
+        withFileServices(applications, openFileHolders, fileManager), *sockets };
 
     // The fakes, except for the services the file-busy check uses: tests that
     // run that check on the real system put the real ones in.

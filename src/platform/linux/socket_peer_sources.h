@@ -3,9 +3,10 @@
 // The two places the kernel tells who owns a TCP socket of this network
 // namespace, each holding its descriptor for the life of the lookup.
 
-#include "platform/socket_peer.h"
+#include "platform/linux/peer_owner_lookup.h"
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>

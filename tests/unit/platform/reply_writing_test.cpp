@@ -1,4 +1,4 @@
-#include "helper/reply_writing.h"
+#include "platform/linux/reply_writing.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,8 @@
 #include <string>
 
 namespace {
+
+using platform::linux_sockets::writeLineWithoutWaiting;
 
 class SocketPair : public testing::Test {
 protected:

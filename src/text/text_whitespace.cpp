@@ -1,4 +1,4 @@
-#include "helper/text_whitespace.h"
+#include "text/text_whitespace.h"
 
 #include <glib.h>
 

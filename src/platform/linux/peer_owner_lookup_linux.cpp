@@ -1,4 +1,4 @@
-#include "platform/socket_peer.h"
+#include "platform/linux/peer_owner_lookup.h"
 
 #include "platform/linux/socket_peer_sources.h"
 
@@ -97,6 +97,6 @@ PeerSocketLookup PeerOwnerLookup::find(const sockaddr_in& peers, const sockaddr_
     return m_table->find(peers, ours);
 }
 
-uid_t processUserId() { return getuid(); }
+UserId processUserId() { return getuid(); }
 
 } // namespace platform

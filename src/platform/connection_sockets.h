@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/socket_peer.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// A socket to wait on, and after the wait whether it has something to read
+// (data, a pending connection, the end, or an error).
+struct SocketReadiness {
+    int descriptor { -1 };
+    bool ready { false };
+};
+
+// A connection taken off the listening socket's queue, and who is at its
+// other end.
+struct AcceptedConnection {
+    int descriptor { -1 };
+    PeerSocketLookup peer;
+};
+
+// Loopback TCP for one listener at a time: the listening socket and what it
+// needs kept with it are the service's; the caller keeps its connections, as
+// descriptors, and closes them through the service.
+class ConnectionSockets {
+public:
+    virtual ~ConnectionSockets() = default;
+
+    // A non-blocking socket to listen on, so that a pass can take pending
+    // connections until none is left without waiting for one. False when the
+    // system gives none; errno tells why.
+    virtual bool openListeningSocket() = 0;
+    // Listens on 127.0.0.1 at the first port of firstPort..lastPort that is
+    // free, with room for `backlog` pending connections. The port, or nothing
+    // when every one is taken.
+    virtual std::optional<std::uint16_t> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) = 0;
+    virtual int listeningSocket() const = 0;
+    // Whether this system can tell who owns a connecting process, as found
+    // once listening started.
+    virtual bool canTellPeerOwners() const = 0;
+    virtual void stopListening() = 0;
+
+    // Nothing when no connection is pending. Out of descriptors, the pending
+    // connection is taken off the queue and closed, since it would otherwise
+    // keep the listening socket ready forever; that gives nothing too.
+    virtual std::optional<AcceptedConnection> acceptPending() = 0;
+    // Makes reads on `connection` give up after `timeout` without data.
+    virtual void setReadTimeout(int connection, std::chrono::seconds timeout) = 0;
+    // Closes with a reset rather than an orderly close.
+    virtual void refuse(int connection) = 0;
+    virtual void close(int connection) = 0;
+
+    // Waits until one of `sockets` is ready and marks every ready one. False
+    // when the wait failed.
+    virtual bool waitUntilReady(std::vector<SocketReadiness>& sockets) = 0;
+    // What has arrived, up to `length` bytes; 0 at the end, after the read
+    // time-out, or on failure.
+    virtual std::size_t readSome(int connection, char* into, std::size_t length) = 0;
+    // One line in a single send that never waits and never raises SIGPIPE.
+    // False when it could not be written whole.
+    virtual bool sendWithoutWaiting(int connection, std::string_view line) = 0;
+};
+
+} // namespace platform
