@@ -196,7 +196,7 @@ std::optional<AppcastItem> itemFrom(const Scoped& node, std::string_view feedURL
     return item;
 }
 
-// By the name as written, prefix and all, as the feed's frame is known.
+// By the name as written: the RSS frame of a feed has no namespace.
 const XmlElement* firstNamed(const std::vector<XmlElement>& elements, std::string_view name)
 {
     auto found = std::find_if(elements.begin(), elements.end(), [&](auto& element) { return element.name == name; });
