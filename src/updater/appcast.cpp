@@ -1,12 +1,13 @@
 #include "updater/appcast.h"
 
+#include "updater/adapters/http_date.h"
+#include "updater/adapters/xml_tree.h"
 #include "updater/enclosure_url.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <curl/curl.h>
 #include <map>
-#include <pugixml.hpp>
 
 namespace updater {
 
@@ -24,12 +25,21 @@ std::string trimmed(std::string_view text)
     return std::string(text.substr(first, last - first + 1));
 }
 
-std::optional<std::string> namespaceBoundTo(pugi::xml_node scope, std::string_view prefix)
+// An element with the ones around it, whose namespace declarations hold
+// inside it. Lives on the stack of the walk down the feed.
+struct Scoped {
+    const XmlElement& element;
+    const Scoped* outer;
+};
+
+std::optional<std::string> namespaceBoundTo(const Scoped& scope, std::string_view prefix)
 {
     const std::string declaration = "xmlns:" + std::string(prefix);
-    for (auto node = scope; node; node = node.parent()) {
-        if (auto attribute = node.attribute(declaration.c_str()))
-            return std::string(attribute.value());
+    for (auto* node = &scope; node; node = node->outer) {
+        const auto& attributes = node->element.attributes;
+        auto found = std::find_if(attributes.begin(), attributes.end(), [&](auto& attribute) { return attribute.first == declaration; });
+        if (found != attributes.end())
+            return found->second;
     }
     return std::nullopt;
 }
@@ -37,7 +47,7 @@ std::optional<std::string> namespaceBoundTo(pugi::xml_node scope, std::string_vi
 // Names as Sparkle knows them: whatever prefix a feed binds to Sparkle's
 // namespace reads as "sparkle:"; other names stay as written, which keeps
 // feeds that use "sparkle:" without declaring it working.
-std::string sparkleName(std::string_view name, pugi::xml_node scope)
+std::string sparkleName(std::string_view name, const Scoped& scope)
 {
     const auto colon = name.find(':');
     if (colon == std::string_view::npos)
@@ -49,24 +59,24 @@ std::string sparkleName(std::string_view name, pugi::xml_node scope)
 }
 
 using Attributes = std::map<std::string, std::string>;
-using Children = std::map<std::string, pugi::xml_node>;
+using Children = std::map<std::string, Scoped>;
 
-Attributes attributesOf(pugi::xml_node element)
+Attributes attributesOf(const Scoped& element)
 {
     Attributes attributes;
-    for (auto attribute : element.attributes())
-        attributes.emplace(sparkleName(attribute.name(), element), trimmed(attribute.value()));
+    for (auto& [name, value] : element.element.attributes)
+        attributes.emplace(sparkleName(name, element), trimmed(value));
     return attributes;
 }
 
 // The first child of each name; Sparkle would pick among several by
 // language, which a helper without a user interface has no use for.
-Children childrenOf(pugi::xml_node element)
+Children childrenOf(const Scoped& element)
 {
     Children children;
-    for (auto child : element.children()) {
-        if (child.type() == pugi::node_element)
-            children.emplace(sparkleName(child.name(), child), child);
+    for (auto& child : element.element.children) {
+        const Scoped scoped { child, &element };
+        children.emplace(sparkleName(child.name, scoped), scoped);
     }
     return children;
 }
@@ -82,7 +92,7 @@ std::optional<std::string> textOf(const Children& children, const std::string& n
     auto found = children.find(name);
     if (found == children.end())
         return std::nullopt;
-    return trimmed(found->second.text().get());
+    return trimmed(found->second.element.text);
 }
 
 template <typename Number> std::optional<Number> numberFrom(const std::optional<std::string>& text)
@@ -100,8 +110,7 @@ std::optional<std::int64_t> dateFrom(const std::optional<std::string>& text)
 {
     if (!text)
         return std::nullopt;
-    const time_t seconds = curl_getdate(text->c_str(), nullptr);
-    return seconds == -1 ? std::nullopt : std::optional<std::int64_t>(seconds);
+    return secondsSinceEpochOfDate(*text);
 }
 
 // Sparkle ignores a channel name it could not pass on safely: such an item
@@ -117,26 +126,23 @@ std::optional<std::string> channelFrom(const std::optional<std::string>& text)
     return text;
 }
 
-std::vector<std::string> informationalVersionsOf(pugi::xml_node element)
+std::vector<std::string> informationalVersionsOf(const Scoped& element)
 {
     std::vector<std::string> versions;
-    for (auto child : element.children()) {
-        const std::string name = sparkleName(child.name(), child);
+    for (auto& child : element.element.children) {
+        const std::string name = sparkleName(child.name, { child, &element });
         if (name == "sparkle:version")
-            versions.push_back(trimmed(child.text().get()));
+            versions.push_back(trimmed(child.text));
         else if (name == "sparkle:belowVersion")
-            versions.push_back("<" + trimmed(child.text().get()));
+            versions.push_back("<" + trimmed(child.text));
     }
     return versions;
 }
 
-bool hasChildNamed(pugi::xml_node element, const std::string& wanted)
+bool hasChildNamed(const Scoped& element, const std::string& wanted)
 {
-    for (auto child : element.children()) {
-        if (child.type() == pugi::node_element && sparkleName(child.name(), child) == wanted)
-            return true;
-    }
-    return false;
+    return std::any_of(element.element.children.begin(), element.element.children.end(),
+        [&](auto& child) { return sparkleName(child.name, { child, &element }) == wanted; });
 }
 
 void readCriticalMark(const Children& children, AppcastItem& item)
@@ -149,7 +155,7 @@ void readCriticalMark(const Children& children, AppcastItem& item)
     }
 }
 
-void readEnclosure(pugi::xml_node enclosure, std::string_view feedURL, AppcastItem& item)
+void readEnclosure(const Scoped& enclosure, std::string_view feedURL, AppcastItem& item)
 {
     const auto attributes = attributesOf(enclosure);
     if (auto url = valueOf(attributes, "url"))
@@ -165,7 +171,7 @@ void readEnclosure(pugi::xml_node enclosure, std::string_view feedURL, AppcastIt
         item.shortVersion = *shortVersion;
 }
 
-std::optional<AppcastItem> itemFrom(pugi::xml_node node, std::string_view feedURL)
+std::optional<AppcastItem> itemFrom(const Scoped& node, std::string_view feedURL)
 {
     const auto children = childrenOf(node);
     AppcastItem item;
@@ -190,23 +196,34 @@ std::optional<AppcastItem> itemFrom(pugi::xml_node node, std::string_view feedUR
     return item;
 }
 
+// By the name as written: the RSS frame of a feed has no namespace.
+const XmlElement* firstNamed(const std::vector<XmlElement>& elements, std::string_view name)
+{
+    auto found = std::find_if(elements.begin(), elements.end(), [&](auto& element) { return element.name == name; });
+    return found == elements.end() ? nullptr : &*found;
+}
+
 AppcastReading refused(std::string why) { return { std::nullopt, std::move(why) }; }
 
 } // namespace
 
 AppcastReading readAppcast(std::string_view xml, std::string_view feedURL)
 {
-    pugi::xml_document document;
-    // No DOCTYPE expansion in pugixml, so entity tricks cannot blow up.
-    if (!document.load_buffer(xml.data(), xml.size(), pugi::parse_default))
+    auto document = readXmlTree(xml);
+    if (!document)
         return refused("the update feed is not XML");
-    auto channel = document.child("rss").child("channel");
+    auto* rss = firstNamed(*document, "rss");
+    auto* channel = rss ? firstNamed(rss->children, "channel") : nullptr;
     if (!channel)
         return refused("the update feed is not an appcast");
+    const Scoped rssScope { *rss, nullptr };
+    const Scoped channelScope { *channel, &rssScope };
     const bool fetchedFromTheWeb = isWebURL(feedURL);
     std::vector<AppcastItem> items;
-    for (auto node : channel.children("item")) {
-        auto item = itemFrom(node, feedURL);
+    for (auto& node : channel->children) {
+        if (node.name != "item")
+            continue;
+        auto item = itemFrom({ node, &channelScope }, feedURL);
         if (!item)
             continue;
         if (fetchedFromTheWeb && !item->url.empty() && !isWebURL(item->url))

@@ -1,14 +1,11 @@
 #pragma once
 
+#include "support/outcome.h"
+
 #include <cstdint>
 #include <string>
 
 namespace updater {
-
-struct UnpackOutcome {
-    bool succeeded { false };
-    std::string failure;
-};
 
 // Limits on what one update may unpack to, so that a small archive cannot
 // fill the disk.
@@ -23,6 +20,6 @@ struct UnpackLimits {
 // path through a link, a type other than file, folder or link, or a
 // duplicate path. Set-id bits are dropped. On failure part of the archive
 // may be on disk: the caller throws the folder away.
-UnpackOutcome unpackArchive(const std::string& archivePath, const std::string& destination, UnpackLimits limits = {});
+support::Outcome<void> unpackArchive(const std::string& archivePath, const std::string& destination, UnpackLimits limits = {});
 
 } // namespace updater

@@ -20,8 +20,8 @@ bool AutomaticUpdateDriver::unarchiverDidFinish(const Unarchiver&)
 bool AutomaticUpdateDriver::installWithToolAndRelaunch(bool relaunch, bool)
 {
     auto swap = exchangeBundles(m_update->bundlePath, m_installedBundlePath);
-    if (!swap.succeeded) {
-        m_services.log.write("Update not installed: " + swap.failure);
+    if (!swap) {
+        m_services.log.write("Update not installed: " + swap.failure());
         return false;
     }
     m_services.log.write("Update " + m_update->item.shortVersion + " installed");

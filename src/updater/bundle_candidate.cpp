@@ -4,7 +4,6 @@
 #include "updater/version_order.h"
 
 #include <filesystem>
-#include <sys/stat.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -23,17 +22,19 @@ std::vector<fs::path> topLevelBundles(const fs::path& folder, std::error_code& e
     return bundles;
 }
 
+// A link is not followed: it could lead out of the bundle.
 bool isExecutableFile(const std::string& path)
 {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & S_IXUSR) != 0;
+    std::error_code error;
+    const auto status = fs::symlink_status(path, error);
+    return !error && fs::is_regular_file(status) && (status.permissions() & fs::perms::owner_exec) != fs::perms::none;
 }
 
-CandidateOutcome refused(std::string why) { return { std::nullopt, std::move(why) }; }
+support::Failure refused(std::string why) { return support::failure(std::move(why)); }
 
 } // namespace
 
-CandidateOutcome findUpdateBundle(const std::string& unpackedFolder, const CandidateExpectations& expected)
+support::Outcome<std::string> findUpdateBundle(const std::string& unpackedFolder, const CandidateExpectations& expected)
 {
     std::error_code error;
     auto bundles = topLevelBundles(unpackedFolder, error);
@@ -60,7 +61,7 @@ CandidateOutcome findUpdateBundle(const std::string& unpackedFolder, const Candi
         return refused("the update's executable lies outside its bundle");
     if (!isExecutableFile(platform::bundleExecutablePath(bundle)))
         return refused("the update's bundle has no executable");
-    return { bundle, {} };
+    return bundle;
 }
 
 } // namespace updater

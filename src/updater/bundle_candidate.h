@@ -1,6 +1,7 @@
 #pragma once
 
-#include <optional>
+#include "support/outcome.h"
+
 #include <string>
 
 namespace updater {
@@ -11,14 +12,10 @@ struct CandidateExpectations {
     std::string runningVersion;   // the running helper's CFBundleVersion
 };
 
-struct CandidateOutcome {
-    std::optional<std::string> bundlePath;
-    std::string failure;
-};
-
 // The one bundle ("*.app" folder) at the top of an unpacked update, when it
 // is the helper we expect: same identifier, the version the feed promised,
-// not older than what runs, and an executable it can be started with.
-CandidateOutcome findUpdateBundle(const std::string& unpackedFolder, const CandidateExpectations& expected);
+// not older than what runs, and an executable it can be started with. Its
+// path, or why it is refused.
+support::Outcome<std::string> findUpdateBundle(const std::string& unpackedFolder, const CandidateExpectations& expected);
 
 } // namespace updater

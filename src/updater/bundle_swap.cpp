@@ -1,11 +1,10 @@
 #include "updater/bundle_swap.h"
 
+#include "platform/file_system.h"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
 namespace updater {
 
@@ -23,26 +22,24 @@ std::string failureText(int error)
 
 } // namespace
 
-int exchangeInOneStep(const std::string& first, const std::string& second)
-{
-    return renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0 ? 0 : errno;
-}
+int exchangeInOneStep(const std::string& first, const std::string& second) { return platform::exchangePaths(first, second); }
 
-SwapOutcome exchangeBundles(const std::string& replacement, const std::string& installed, const ExchangeStep& exchange)
+support::Outcome<void> exchangeBundles(const std::string& replacement, const std::string& installed, const ExchangeStep& exchange)
 {
     if (const int error = exchange(replacement, installed); error != 0)
-        return { false, failureText(error) };
-    return { true, {} };
+        return support::failure(failureText(error));
+    return {};
 }
 
 bool canExchangeFolders(const std::string& folder, const ExchangeStep& exchange)
 {
     const std::string first = folder + "/exchange-probe-1";
     const std::string second = folder + "/exchange-probe-2";
-    const bool made = mkdir(first.c_str(), 0700) == 0 && mkdir(second.c_str(), 0700) == 0;
+    std::error_code error;
+    const bool made = std::filesystem::create_directory(first, error) && std::filesystem::create_directory(second, error);
     const bool exchanged = made && exchange(first, second) == 0;
-    rmdir(first.c_str());
-    rmdir(second.c_str());
+    std::filesystem::remove(first, error);
+    std::filesystem::remove(second, error);
     return exchanged;
 }
 

@@ -1,17 +1,14 @@
 #pragma once
 
+#include "support/outcome.h"
+
 #include <functional>
 #include <string>
 
 namespace updater {
 
-struct SwapOutcome {
-    bool succeeded { false };
-    std::string failure;
-};
-
 // Exchanges two paths in one step; 0 or an errno value. The real one is
-// renameat2(RENAME_EXCHANGE); tests put failures in its place.
+// the platform's (platform/file_system.h); tests put failures in its place.
 using ExchangeStep = std::function<int(const std::string& first, const std::string& second)>;
 int exchangeInOneStep(const std::string& first, const std::string& second);
 
@@ -21,7 +18,7 @@ int exchangeInOneStep(const std::string& first, const std::string& second);
 // that cannot exchange two folders in one step (FUSE, sshfs, many NFS
 // setups) gets no update: moving the old bundle away and the new one in
 // would leave nothing to start should the helper die in between.
-SwapOutcome exchangeBundles(const std::string& replacement, const std::string& installed,
+support::Outcome<void> exchangeBundles(const std::string& replacement, const std::string& installed,
     const ExchangeStep& exchange = exchangeInOneStep);
 
 // Whether `folder`'s file system can make that swap, tried on two empty

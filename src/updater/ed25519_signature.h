@@ -1,6 +1,7 @@
 #pragma once
 
-#include <array>
+#include "updater/adapters/ed25519.h"
+
 #include <functional>
 #include <optional>
 #include <span>
@@ -8,10 +9,6 @@
 #include <string_view>
 
 namespace updater {
-
-using PublicKey = std::array<unsigned char, 32>;
-using Signature = std::array<unsigned char, 64>;
-using SecretSeed = std::array<unsigned char, 32>;
 
 // Standard base64 as appcasts carry it; blanks and line breaks are ignored.
 // Nothing unless the text decodes to exactly the expected number of bytes.

@@ -1,17 +1,13 @@
 #include "updater/enclosure_url.h"
 
+#include "updater/adapters/url_parsing.h"
+
 #include <algorithm>
 #include <cctype>
-#include <curl/curl.h>
-#include <memory>
 
 namespace updater {
 
 namespace {
-
-struct UrlHandleDeleter {
-    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
-};
 
 std::string withBlanksEncoded(std::string_view text)
 {
@@ -25,33 +21,17 @@ std::string withBlanksEncoded(std::string_view text)
     return encoded;
 }
 
-// Schemes curl cannot fetch still resolve, so that the caller can refuse
-// them by name rather than lose them silently.
-constexpr unsigned kAnyScheme = CURLU_NON_SUPPORT_SCHEME;
-
 } // namespace
 
 std::string resolveEnclosureURL(std::string_view enclosure, std::string_view feedURL)
 {
     const std::string relative = withBlanksEncoded(enclosure);
-    std::unique_ptr<CURLU, UrlHandleDeleter> url(curl_url());
-    if (!url)
-        return {};
     const std::string base(feedURL);
-    const bool haveBase = !base.empty() && curl_url_set(url.get(), CURLUPART_URL, base.c_str(), kAnyScheme) == CURLUE_OK;
-    if (!haveBase) {
-        // No feed to resolve against: only an absolute URL can be read.
-        if (schemeOf(relative).empty())
-            return {};
-    }
-    if (curl_url_set(url.get(), CURLUPART_URL, relative.c_str(), kAnyScheme) != CURLUE_OK)
+    const bool haveBase = !base.empty() && isReadableURL(base);
+    // No feed to resolve against: only an absolute URL can be read.
+    if (!haveBase && schemeOf(relative).empty())
         return {};
-    char* text = nullptr;
-    if (curl_url_get(url.get(), CURLUPART_URL, &text, 0) != CURLUE_OK)
-        return {};
-    std::string resolved(text);
-    curl_free(text);
-    return resolved;
+    return readURL(relative, haveBase ? base : std::string()).value_or("");
 }
 
 std::string schemeOf(std::string_view url)

@@ -1,9 +1,9 @@
 #include "updater/installation_identity.h"
 
-#include <array>
+#include "updater/adapters/digest.h"
+
 #include <cstdint>
 #include <span>
-#include <sodium.h>
 
 namespace updater {
 
@@ -51,8 +51,7 @@ unsigned phasedRolloutGroup(std::string_view machineIdentifier, std::string_view
 {
     // A fixed hash, not std::hash: the group must survive a rebuild.
     const std::string identity = std::string(machineIdentifier) + '\n' + std::string(bundleIdentifier) + '\n' + std::string(bundlePath);
-    std::array<unsigned char, crypto_generichash_BYTES_MIN> digest {};
-    crypto_generichash(digest.data(), digest.size(), reinterpret_cast<const unsigned char*>(identity.data()), identity.size(), nullptr, 0);
+    const auto digest = shortDigestOf(identity);
     std::uint64_t value = 0;
     for (unsigned char byte : std::span(digest).first<8>())
         value = (value << 8) | byte;

@@ -28,7 +28,7 @@ public:
 
 private:
     SigningKey() = default;
-    std::array<unsigned char, 64> m_expanded {};
+    ExpandedKey m_expanded {};
     PublicKey m_publicKey {};
 };
 

@@ -1,8 +1,8 @@
 #include "updater/staging_folder.h"
 
+#include "platform/file_system.h"
 #include "updater/tree_removal.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -23,12 +23,10 @@ fs::path withoutTrailingSlash(const std::string& path) { return fs::path(path).l
 std::optional<StagingFolder> StagingFolder::createBeside(const std::string& bundlePath)
 {
     const fs::path bundle = withoutTrailingSlash(bundlePath);
-    std::string pattern = (bundle.parent_path() / (stagingPrefix(bundle) + "XXXXXX")).string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (!mkdtemp(buffer.data()))
+    auto folder = platform::makeUniqueFolder((bundle.parent_path() / stagingPrefix(bundle)).string());
+    if (!folder)
         return std::nullopt;
-    return StagingFolder(buffer.data());
+    return StagingFolder(std::move(*folder));
 }
 
 void StagingFolder::removeLeftoversBeside(const std::string& bundlePath)

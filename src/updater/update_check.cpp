@@ -1,18 +1,16 @@
 #include "updater/update_check.h"
 
+#include "platform/file_system.h"
+#include "updater/adapters/transfer.h"
 #include "updater/archive_unpacking.h"
 #include "updater/bundle_candidate.h"
 #include "updater/bundle_swap.h"
 #include "updater/ed25519_signature.h"
 #include "updater/installation_identity.h"
 #include "updater/item_choice.h"
-#include "updater/transfer.h"
 
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
 namespace updater {
 
@@ -22,17 +20,15 @@ CheckOutcome failed(std::string why) { return { CheckOutcome::Kind::Failed, std:
 
 std::string describe(const AppcastItem& item) { return item.shortVersion + " (" + item.version + ")"; }
 
-bool writeAll(int descriptor, std::string_view bytes)
+// Only this user may enter it: what is unpacked there is about to run.
+bool makePrivateFolder(const std::string& path)
 {
-    while (!bytes.empty()) {
-        ssize_t written = write(descriptor, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::create_directory(path, error))
+        return false;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, error);
+    return !error;
 }
 
 class NetworkUpdateCheck final : public UpdateCheck {
@@ -50,11 +46,11 @@ public:
             feed.append(bytes);
             return true;
         });
-        if (!fetched.succeeded)
-            return failed("cannot fetch the update feed: " + fetched.failure);
+        if (!fetched)
+            return failed("cannot fetch the update feed: " + fetched.failure());
         // Relative enclosures name files beside the feed where it was
         // finally found, as in Sparkle.
-        auto appcast = readAppcast(feed, fetched.finalURL);
+        auto appcast = readAppcast(feed, *fetched);
         if (!appcast.items)
             return failed(appcast.failure);
         auto choice = chooseUpdate(*appcast.items, contextOf(request));
@@ -96,46 +92,46 @@ private:
             return failed("the file system holding " + request.installedBundlePath
                 + " cannot exchange two folders in one step: updates are not installed there");
         const std::string archivePath = staging->path() + "/update.archive";
-        if (auto failure = download(item, archivePath); !failure.empty())
-            return failed(failure);
+        if (auto downloaded = download(item, archivePath); !downloaded)
+            return failed(downloaded.failure());
         if (!fileSignatureIsValid(archivePath, *signature, *key))
             return failed("update " + describe(item) + " does not carry a valid signature");
 
         const std::string unpacked = staging->path() + "/unpacked";
-        if (mkdir(unpacked.c_str(), 0700) != 0)
+        if (!makePrivateFolder(unpacked))
             return failed("cannot make a folder to unpack the update");
         auto unpacking = unpackArchive(archivePath, unpacked);
-        if (!unpacking.succeeded)
-            return failed("cannot unpack update " + describe(item) + ": " + unpacking.failure);
+        if (!unpacking)
+            return failed("cannot unpack update " + describe(item) + ": " + unpacking.failure());
         auto candidate = findUpdateBundle(unpacked,
             { request.settings.bundleIdentifier, item.version, request.settings.bundleVersion });
-        if (!candidate.bundlePath)
-            return failed("update " + describe(item) + " refused: " + candidate.failure);
-        auto update = std::make_shared<PreparedUpdate>(PreparedUpdate { item, std::move(*staging), *candidate.bundlePath });
+        if (!candidate)
+            return failed("update " + describe(item) + " refused: " + candidate.failure());
+        auto update = std::make_shared<PreparedUpdate>(PreparedUpdate { item, std::move(*staging), *candidate });
         return { CheckOutcome::Kind::Prepared, "update " + describe(item) + " is ready", std::move(update) };
     }
 
-    // Empty when the archive arrived whole: exactly the declared length,
-    // never more than the cap.
-    std::string download(const AppcastItem& item, const std::string& archivePath)
+    // Succeeds when the archive arrived whole: exactly the declared
+    // length, never more than the cap.
+    support::Outcome<void> download(const AppcastItem& item, const std::string& archivePath)
     {
-        int descriptor = open(archivePath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (descriptor < 0)
-            return "cannot store the update";
+        auto file = platform::createNewFile(archivePath);
+        if (!file)
+            return support::failure("cannot store the update");
         const std::uint64_t limit = item.length.value_or(m_limits.maxArchiveBytes);
         std::uint64_t received = 0;
         auto outcome = transfer(item.url, limit, [&](std::string_view bytes) {
             received += bytes.size();
-            return writeAll(descriptor, bytes);
+            return file->write(bytes);
         });
-        const bool closed = close(descriptor) == 0;
-        if (!outcome.succeeded)
-            return "cannot download update " + describe(item) + ": " + outcome.failure;
+        const bool closed = file->close();
+        if (!outcome)
+            return support::failure("cannot download update " + describe(item) + ": " + outcome.failure());
         if (!closed)
-            return "cannot store the update";
+            return support::failure("cannot store the update");
         if (item.length && received != *item.length)
-            return "update " + describe(item) + " arrived with " + std::to_string(received) + " of "
-                + std::to_string(*item.length) + " bytes";
+            return support::failure("update " + describe(item) + " arrived with " + std::to_string(received) + " of "
+                + std::to_string(*item.length) + " bytes");
         return {};
     }
 

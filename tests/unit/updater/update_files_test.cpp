@@ -116,7 +116,7 @@ TEST_F(UpdateFilesTest, EachArchiveFormatUnpacksWithModesKept)
         auto into = root / ("unpacked-" + format);
         fs::create_directory(into);
         auto outcome = unpackArchive(pack(root / "source", format).string(), into.string());
-        ASSERT_TRUE(outcome.succeeded) << format << ": " << outcome.failure;
+        ASSERT_TRUE(outcome.succeeded()) << format << ": " << outcome.failure();
         auto executable = into / "Ferrowind Helper.app/Contents/MacOS/Ferrowind Helper";
         EXPECT_EQ(readFile(executable), "#!/bin/sh\n") << format;
         EXPECT_NE(fs::status(executable).permissions() & fs::perms::owner_exec, fs::perms::none) << format;
@@ -144,7 +144,7 @@ TEST_F(UpdateFilesTest, HostileEntriesRefuseTheWholeArchiveAndWriteNothingOutsid
         fs::remove_all(into);
         fs::create_directory(into);
         auto outcome = unpackArchive(pack(root / "source", format, extras).string(), into.string());
-        EXPECT_FALSE(outcome.succeeded) << format << " " << extras.back();
+        EXPECT_FALSE(outcome.succeeded()) << format << " " << extras.back();
         EXPECT_FALSE(fs::exists(fs::symlink_status(root / "escaped"))) << extras.back();
         EXPECT_FALSE(fs::exists(fs::symlink_status(root / "work/escaped"))) << extras.back();
     }
@@ -157,7 +157,7 @@ TEST_F(UpdateFilesTest, LinksInsideTheArchiveAreKept)
     fs::create_directory(into);
     auto archive = pack(root / "source", "tar.gz", { "symlink:Ferrowind Helper.app/Contents/current:MacOS/../MacOS" });
     auto outcome = unpackArchive(archive.string(), into.string());
-    EXPECT_TRUE(outcome.succeeded) << outcome.failure;
+    EXPECT_TRUE(outcome.succeeded()) << outcome.failure();
 }
 
 TEST_F(UpdateFilesTest, UnpackingStopsAtItsSizeLimit)
@@ -166,10 +166,10 @@ TEST_F(UpdateFilesTest, UnpackingStopsAtItsSizeLimit)
     auto into = root / "into";
     fs::create_directory(into);
     auto outcome = unpackArchive(pack(root / "source", "tar.gz").string(), into.string(), { 64 * 1024, 100 });
-    EXPECT_FALSE(outcome.succeeded);
-    EXPECT_FALSE(unpackArchive((root / "missing.tar.gz").string(), into.string()).succeeded);
+    EXPECT_FALSE(outcome.succeeded());
+    EXPECT_FALSE(unpackArchive((root / "missing.tar.gz").string(), into.string()).succeeded());
     writeFile(root / "garbage", "this is not an archive");
-    EXPECT_FALSE(unpackArchive((root / "garbage").string(), into.string()).succeeded);
+    EXPECT_FALSE(unpackArchive((root / "garbage").string(), into.string()).succeeded());
 }
 
 TEST_F(UpdateFilesTest, TheUnpackedBundleMustBeTheExpectedHelper)
@@ -177,12 +177,12 @@ TEST_F(UpdateFilesTest, TheUnpackedBundleMustBeTheExpectedHelper)
     const CandidateExpectations expected { "com.Ferrowind.Ferrowind-Helper", "2.0", "1.0" };
     auto good = root / "good";
     makeBundle(good);
-    EXPECT_TRUE(findUpdateBundle(good.string(), expected).bundlePath);
+    EXPECT_TRUE(findUpdateBundle(good.string(), expected).succeeded());
 
     auto check = [&](const fs::path& folder, const std::string& why) {
         auto outcome = findUpdateBundle(folder.string(), expected);
-        EXPECT_FALSE(outcome.bundlePath) << why;
-        EXPECT_FALSE(outcome.failure.empty()) << why;
+        EXPECT_FALSE(outcome.succeeded()) << why;
+        EXPECT_FALSE(outcome.failure().empty()) << why;
     };
     makeBundle(root / "other", "com.example.Other");
     check(root / "other", "another identifier");
@@ -201,7 +201,7 @@ TEST_F(UpdateFilesTest, TheUnpackedBundleMustBeTheExpectedHelper)
     check(root / "escaping", "an executable outside the bundle");
 
     const CandidateExpectations older { "com.Ferrowind.Ferrowind-Helper", "2.0", "3.0" };
-    EXPECT_FALSE(findUpdateBundle(good.string(), older).bundlePath) << "older than the running one";
+    EXPECT_FALSE(findUpdateBundle(good.string(), older).succeeded()) << "older than the running one";
 }
 
 TEST_F(UpdateFilesTest, SwapPutsTheNewBundleInPlaceAndTheOldOneAside)
@@ -213,7 +213,7 @@ TEST_F(UpdateFilesTest, SwapPutsTheNewBundleInPlaceAndTheOldOneAside)
     auto replacement = makeBundle(staging->path(), "com.Ferrowind.Ferrowind-Helper", "2.0");
 
     auto swap = exchangeBundles(replacement.string(), installed.string());
-    ASSERT_TRUE(swap.succeeded) << swap.failure;
+    ASSERT_TRUE(swap.succeeded()) << swap.failure();
     EXPECT_NE(readFile(installed / "Contents/Info.plist").find("<string>2.0</string>"), std::string::npos);
     EXPECT_NE(readFile(replacement / "Contents/Info.plist").find("<string>1.0</string>"), std::string::npos);
 
@@ -236,8 +236,8 @@ TEST_F(UpdateFilesTest, WithoutAnExchangeInOneStepNothingIsMoved)
     EXPECT_TRUE(canExchangeFolders(staging->path())) << "the test's own file system exchanges";
     EXPECT_FALSE(canExchangeFolders(staging->path(), unsupported));
     auto swap = exchangeBundles(replacement.string(), installed.string(), unsupported);
-    EXPECT_FALSE(swap.succeeded);
-    EXPECT_NE(swap.failure.find("one step"), std::string::npos) << swap.failure;
+    EXPECT_FALSE(swap.succeeded());
+    EXPECT_NE(swap.failure().find("one step"), std::string::npos) << swap.failure();
     EXPECT_NE(readFile(installed / "Contents/Info.plist").find("<string>1.0</string>"), std::string::npos);
     EXPECT_NE(readFile(replacement / "Contents/Info.plist").find("<string>2.0</string>"), std::string::npos);
     EXPECT_EQ(std::distance(fs::directory_iterator(staging->path()), fs::directory_iterator()), 1) << "probe folders left";

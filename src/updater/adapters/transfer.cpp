@@ -1,4 +1,4 @@
-#include "updater/transfer.h"
+#include "updater/adapters/transfer.h"
 
 #include <curl/curl.h>
 
@@ -68,24 +68,25 @@ void configure(CURL* handle, const std::string& url, Receiver& receiver)
 
 } // namespace
 
-TransferOutcome transfer(const std::string& url, std::uint64_t maxBytes, const std::function<bool(std::string_view)>& sink)
+support::Outcome<std::string> transfer(const std::string& url, std::uint64_t maxBytes,
+    const std::function<bool(std::string_view)>& sink)
 {
     initialiseCurlOnce();
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
     if (!handle)
-        return { false, "cannot set up a transfer" };
+        return support::failure("cannot set up a transfer");
     Receiver receiver { sink, maxBytes };
     configure(handle.get(), url, receiver);
     const CURLcode code = curl_easy_perform(handle.get());
     if (receiver.tooLong || code == CURLE_FILESIZE_EXCEEDED)
-        return { false, "more than " + std::to_string(maxBytes) + " bytes from " + url };
+        return support::failure("more than " + std::to_string(maxBytes) + " bytes from " + url);
     if (receiver.refusedBySink)
-        return { false, "cannot store what arrived from " + url };
+        return support::failure("cannot store what arrived from " + url);
     if (code != CURLE_OK)
-        return { false, std::string(curl_easy_strerror(code)) + ": " + url };
+        return support::failure(std::string(curl_easy_strerror(code)) + ": " + url);
     char* finalURL = nullptr;
     curl_easy_getinfo(handle.get(), CURLINFO_EFFECTIVE_URL, &finalURL);
-    return { true, {}, finalURL ? finalURL : url };
+    return std::string(finalURL ? finalURL : url);
 }
 
 } // namespace updater
