@@ -45,7 +45,7 @@ support::Outcome<std::string> findUpdateBundle(const std::string& unpackedFolder
     const std::string bundle = bundles.front().string();
     if (!fs::is_directory(fs::symlink_status(bundles.front())))
         return refused("the update's bundle is not a folder");
-    auto info = platform::readInfoDictionary(bundle + "/Contents/Info.plist");
+    auto info = platform::readInfoDictionary(platform::bundleInfoPlistPath(bundle));
     if (!info)
         return refused("the update's bundle has no readable Info.plist");
     auto identifier = info->string("CFBundleIdentifier");

@@ -26,7 +26,7 @@ public:
     bool close() override
     {
         // Not retried on EINTR: Linux has released the descriptor by then.
-        return m_descriptor.isValid() && ::close(m_descriptor.release()) == 0;
+        return m_descriptor.isValid() && m_descriptor.closeReportingErrors();
     }
 
 private:

@@ -1,4 +1,5 @@
 #include "platform/linux/proc_net_tcp.h"
+#include "platform/linux/retrying_io.h"
 #include "platform/linux/socket_peer_sources.h"
 
 #include <fcntl.h>
@@ -20,13 +21,11 @@ TcpEndpoint endpoint(const sockaddr_in& address) { return { address.sin_addr.s_a
 
 std::unique_ptr<ProcNetTcpFile> ProcNetTcpFile::open()
 {
-    int descriptor = ::open("/proc/net/tcp", O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0)
+    linux_files::OwnedDescriptor descriptor(::open("/proc/net/tcp", O_RDONLY | O_CLOEXEC));
+    if (!descriptor.isValid())
         return nullptr;
-    return std::unique_ptr<ProcNetTcpFile>(new ProcNetTcpFile(descriptor));
+    return std::unique_ptr<ProcNetTcpFile>(new ProcNetTcpFile(std::move(descriptor)));
 }
-
-ProcNetTcpFile::~ProcNetTcpFile() { close(m_descriptor); }
 
 // The kernel makes the text afresh when it is read from offset 0, so the one
 // descriptor serves every lookup.
@@ -36,11 +35,8 @@ bool ProcNetTcpFile::readTable()
     for (;;) {
         auto held = m_table.size();
         m_table.resize(held + kReadChunk);
-        ssize_t count = pread(m_descriptor, m_table.data() + held, kReadChunk, static_cast<off_t>(held));
-        if (count < 0 && errno == EINTR) {
-            m_table.resize(held);
-            continue;
-        }
+        ssize_t count = linux_files::retryingInterrupts(
+            [&] { return pread(m_descriptor.get(), m_table.data() + held, kReadChunk, static_cast<off_t>(held)); });
         m_table.resize(held + static_cast<std::size_t>(count > 0 ? count : 0));
         if (count <= 0)
             return count == 0;

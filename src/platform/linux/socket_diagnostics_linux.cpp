@@ -1,3 +1,4 @@
+#include "platform/linux/retrying_io.h"
 #include "platform/linux/socket_peer_sources.h"
 
 #include <linux/inet_diag.h>
@@ -42,24 +43,22 @@ Request exactLookup(const sockaddr_in& at, const sockaddr_in& connectedTo, std::
 
 std::unique_ptr<SocketDiagnostics> SocketDiagnostics::open()
 {
-    int descriptor = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (descriptor < 0)
+    linux_files::OwnedDescriptor descriptor(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    if (!descriptor.isValid())
         return nullptr;
     // The kernel answers at once; the bound only guards the helper's single
     // thread against a kernel that never does.
     timeval limit { 1, 0 };
-    setsockopt(descriptor, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    return std::unique_ptr<SocketDiagnostics>(new SocketDiagnostics(descriptor));
+    setsockopt(descriptor.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return std::unique_ptr<SocketDiagnostics>(new SocketDiagnostics(std::move(descriptor)));
 }
-
-SocketDiagnostics::~SocketDiagnostics() { close(m_descriptor); }
 
 PeerSocketLookup SocketDiagnostics::find(const sockaddr_in& at, const sockaddr_in& connectedTo)
 {
     auto message = exactLookup(at, connectedTo, ++m_sequence);
     sockaddr_nl kernel {};
     kernel.nl_family = AF_NETLINK;
-    if (sendto(m_descriptor, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
+    if (sendto(m_descriptor.get(), &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel), sizeof kernel) < 0)
         return { Outcome::unavailable, 0, 0 };
     return awaitAnswer(at, connectedTo);
 }
@@ -68,9 +67,7 @@ PeerSocketLookup SocketDiagnostics::awaitAnswer(const sockaddr_in& at, const soc
 {
     alignas(nlmsghdr) char reply[8192];
     for (;;) {
-        ssize_t length = recv(m_descriptor, reply, sizeof reply, 0);
-        if (length < 0 && errno == EINTR)
-            continue;
+        ssize_t length = linux_files::retryingInterrupts([&] { return recv(m_descriptor.get(), reply, sizeof reply, 0); });
         if (length < 0)
             return { Outcome::unavailable, 0, 0 };
         auto* header = reinterpret_cast<nlmsghdr*>(reply);

@@ -3,6 +3,7 @@
 // The two places the kernel tells who owns a TCP socket of this network
 // namespace, each holding its descriptor for the life of the lookup.
 
+#include "platform/linux/owned_descriptor.h"
 #include "platform/linux/peer_owner_lookup.h"
 
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -28,17 +30,16 @@ class SocketDiagnostics final : public PeerSocketTable {
 public:
     // Nothing when no sock_diag socket can be made.
     static std::unique_ptr<SocketDiagnostics> open();
-    ~SocketDiagnostics() override;
     PeerSocketLookup find(const sockaddr_in& at, const sockaddr_in& connectedTo) override;
 
 private:
-    explicit SocketDiagnostics(int descriptor)
-        : m_descriptor(descriptor)
+    explicit SocketDiagnostics(linux_files::OwnedDescriptor descriptor)
+        : m_descriptor(std::move(descriptor))
     {
     }
     PeerSocketLookup awaitAnswer(const sockaddr_in& at, const sockaddr_in& connectedTo);
 
-    int m_descriptor;
+    linux_files::OwnedDescriptor m_descriptor;
     // Tells the answer to this question from a late one to an earlier
     // question that timed out.
     std::uint32_t m_sequence { 0 };
@@ -47,17 +48,16 @@ private:
 class ProcNetTcpFile final : public PeerSocketTable {
 public:
     static std::unique_ptr<ProcNetTcpFile> open();
-    ~ProcNetTcpFile() override;
     PeerSocketLookup find(const sockaddr_in& at, const sockaddr_in& connectedTo) override;
 
 private:
-    explicit ProcNetTcpFile(int descriptor)
-        : m_descriptor(descriptor)
+    explicit ProcNetTcpFile(linux_files::OwnedDescriptor descriptor)
+        : m_descriptor(std::move(descriptor))
     {
     }
     bool readTable();
 
-    int m_descriptor;
+    linux_files::OwnedDescriptor m_descriptor;
     std::string m_table;
 };
 
