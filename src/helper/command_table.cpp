@@ -132,7 +132,7 @@ CommandResult restartIfUpdated(CommandContext& context)
 // clients of this one.
 CommandResult checkUpdate(CommandContext& context)
 {
-    context.platform.mainRunLoop.post([] { updater::Updater::sharedUpdater().checkForUpdatesInBackground(); });
+    context.platform.mainRunLoop.post([&platform = context.platform] { platform.sharedUpdater().checkForUpdatesInBackground(); });
     return std::int32_t { 1 };
 }
 

@@ -9,6 +9,9 @@
 #include "platform/sleeper.h"
 #include "platform/system_log.h"
 #include "platform/user_account.h"
+#include "updater/updater.h"
+
+#include <functional>
 
 // The platform services the helper's command service relies on. Tests build
 // one from fakes.
@@ -22,4 +25,7 @@ struct HelperPlatform {
     platform::Sleeper& sleeper;
     OperationsPlatform operations;
     platform::ConnectionSockets& sockets;
+    // Asked for at the moment of use, on the main thread: main puts the real
+    // updater in place only once it knows no other helper runs.
+    std::function<updater::Updater&()> sharedUpdater { &updater::Updater::sharedUpdater };
 };

@@ -1,9 +1,8 @@
 #include "helper/network_listener.h"
-#include "updater/updater.h"
 
 void NetworkListener::startSparkleUpdater()
 {
-    auto& updater = updater::Updater::sharedUpdater();
+    auto& updater = m_platform.sharedUpdater();
     updater.setAutomaticallyDownloadsUpdates(true);
     updater.setAutomaticallyChecksForUpdates(true);
     updater.checkForUpdatesInBackground();

@@ -263,9 +263,9 @@ private:
 
 class SharedUpdaterTest : public ::testing::Test {
 protected:
-    void SetUp() override { Updater::setSharedUpdater(std::make_unique<RecordingUpdater>(calls)); }
-    void TearDown() override { Updater::setSharedUpdater(nullptr); }
+    void SetUp() override { fakes.platform.sharedUpdater = [this]() -> Updater& { return recorder; }; }
     std::vector<std::string> calls;
+    RecordingUpdater recorder { calls };
     FakePlatform fakes;
 };
 
@@ -280,7 +280,7 @@ TEST_F(SharedUpdaterTest, CheckUpdateAnswersOneAndLeavesTheCheckToTheMainThread)
 {
     QueueingRunLoop mainThread;
     HelperPlatform platform { fakes.platform.mainBundle, fakes.log, fakes.user, fakes.applications, fakes.launcher, mainThread,
-        fakes.sleeper, fakes.platform.operations, *fakes.sockets };
+        fakes.sleeper, fakes.platform.operations, *fakes.sockets, fakes.platform.sharedUpdater };
     NetworkListener listener(platform);
     EXPECT_EQ(listener.processCommand("checkUpdate\n"), "1");
     EXPECT_EQ(listener.processCommand("checkUpdate \"ignored\", 5\n"), "1");
