@@ -22,6 +22,12 @@ bool existsAtPath(const std::string& path)
     return std::filesystem::exists(path, error);
 }
 
+// What the login items know the installed helper by.
+std::string urlOf(const HelperPlaces& places)
+{
+    return platform::fileURLForPath(places.installedHelper);
+}
+
 } // namespace
 
 bool choiceEndsInstaller(bool succeeded, ResultChoice choice)
@@ -43,8 +49,7 @@ bool HelperInstallation::stopHelperProcess(const std::optional<HelperPlaces>& pl
 HelperInstallation::StoppedHelpers HelperInstallation::stopHelpers(const std::optional<HelperPlaces>& places)
 {
     StoppedHelpers stopped;
-    if (!places
-        || !disableLoginItemWithURL(m_services.openLoginItems().get(), platform::fileURLForPath(places->installedHelper)))
+    if (!places || !disableLoginItemWithURL(m_services.openLoginItems().get(), urlOf(*places)))
         return stopped;
     stopped.wasRegistered = true;
     // Matched by identifier alone: a helper started from another copy, such
@@ -70,7 +75,7 @@ bool HelperInstallation::installHelper(const HelperPlaces& places, const std::ve
     std::filesystem::create_directories(places.installFolder, ignored);
     if (!m_services.placeFreshCopy(m_helperPayloadPath, places.installedHelper))
         return false;
-    if (!enableLoginItemWithURL(m_services.openLoginItems().get(), platform::fileURLForPath(places.installedHelper)))
+    if (!enableLoginItemWithURL(m_services.openLoginItems().get(), urlOf(places)))
         return false;
     // The new helper would otherwise meet a dying one in its single-instance
     // check, give way to it, and leave no helper running after a success.
