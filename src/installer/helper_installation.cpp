@@ -14,7 +14,7 @@ namespace {
 // A helper that was sent SIGKILL is normally gone within milliseconds; one
 // stuck in the kernel (on a dead network mount, say) must not hold up the
 // window for long.
-constexpr std::chrono::milliseconds kEndedHelperBound {3000};
+constexpr std::chrono::milliseconds kEndedHelperBound { 3000 };
 
 bool existsAtPath(const std::string& path)
 {
@@ -66,7 +66,7 @@ HelperInstallation::StoppedHelpers HelperInstallation::stopHelpers(const std::op
 FlowResult HelperInstallation::install(const std::optional<HelperPlaces>& places)
 {
     const auto stopped = stopHelpers(places);
-    return {Flow::Install, places && installHelper(*places, stopped.ended)};
+    return { Flow::Install, places && installHelper(*places, stopped.ended) };
 }
 
 bool HelperInstallation::installHelper(const HelperPlaces& places, const std::vector<platform::ProcessID>& endedHelpers)
@@ -94,7 +94,7 @@ FlowResult HelperInstallation::uninstall(const std::optional<HelperPlaces>& plac
         std::error_code ignored;
         std::filesystem::remove_all(places->installFolder, ignored);
     }
-    return {Flow::Uninstall, wasRegistered};
+    return { Flow::Uninstall, wasRegistered };
 }
 
 } // namespace installer

@@ -19,7 +19,10 @@ struct HelperPlaces {
     std::string installedHelper;
 };
 
-enum class Flow { Install, Uninstall };
+enum class Flow {
+    Install,
+    Uninstall
+};
 
 // What a flow ended with: it picks the result alert, and only a success
 // lets that alert end the installer.
@@ -31,7 +34,10 @@ struct FlowResult {
 };
 
 // The buttons of a result alert: the default one and the alternate one.
-enum class ResultChoice { Default, Alternate };
+enum class ResultChoice {
+    Default,
+    Alternate
+};
 
 // "Exit installer" is the default button of the success alerts only; the
 // default button of a failure alert, "Close", leaves the installer open.
