@@ -37,11 +37,6 @@ constexpr int kFadeInMilliseconds = 250;
 
 constexpr int kPanelResultOK = 1;
 
-// A helper that was sent SIGKILL is normally gone within milliseconds; one
-// stuck in the kernel (on a dead network mount, say) must not hold up the
-// window for long.
-constexpr std::chrono::milliseconds kEndedHelperBound {3000};
-
 QGraphicsOpacityEffect* opacityEffect(QWidget* widget)
 {
     if (auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect()))
@@ -96,8 +91,10 @@ AppDelegate::AppDelegate(InstallerServices services, std::string helperPayloadPa
                          QObject* parent)
     : QObject(parent)
     , m_services(std::move(services))
-    , m_helperPayloadPath(std::move(helperPayloadPath))
     , m_locator(m_services.workspace, std::move(applicationsFolder), m_services.applicationSupportDirectories)
+    , m_installation({m_services.runningApplications, m_services.launcher, m_services.termination,
+                      m_services.openLoginItems, placeFreshCopy},
+                     std::move(helperPayloadPath))
 {
 }
 
@@ -306,78 +303,50 @@ void AppDelegate::finishFrameAnimation()
 
 bool AppDelegate::loginItemRegisteredForURL(const std::string& fileURL) const
 {
-    return ::loginItemRegisteredForURL(platform::openLoginItems().get(), fileURL);
+    return ::loginItemRegisteredForURL(m_services.openLoginItems().get(), fileURL);
 }
 
 bool AppDelegate::enableLoginItemWithURL(const std::string& fileURL)
 {
-    return ::enableLoginItemWithURL(platform::openLoginItems().get(), fileURL);
+    return ::enableLoginItemWithURL(m_services.openLoginItems().get(), fileURL);
 }
 
 bool AppDelegate::disableLoginItemWithURL(const std::string& fileURL)
 {
-    return ::disableLoginItemWithURL(platform::openLoginItems().get(), fileURL);
+    return ::disableLoginItemWithURL(m_services.openLoginItems().get(), fileURL);
 }
 
-bool AppDelegate::stopHelperProcess()
-{
-    return stopHelpers().wasRegistered;
-}
-
-AppDelegate::StoppedHelpers AppDelegate::stopHelpers()
-{
-    StoppedHelpers stopped;
-    const auto installed = m_locator.installedHelperPath();
-    if (!installed || !disableLoginItemWithURL(platform::fileURLForPath(*installed)))
-        return stopped;
-    stopped.wasRegistered = true;
-    // Matched by identifier alone: a helper started from another copy, such
-    // as the main application's own, goes too.
-    for (const auto& application : m_services.runningApplications.list()) {
-        if (application.bundleIdentifier != kHelperBundleIdentifier)
-            continue;
-        m_services.termination.forceTerminate(application.processIdentifier);
-        stopped.ended.push_back(application.processIdentifier);
-    }
-    return stopped;
-}
-
-void AppDelegate::installButtonClicked()
-{
-    const auto stopped = stopHelpers();
-    const bool installed = installHelper(stopped.ended);
-    beginResultSheet(installAlert(installed), &AppDelegate::alertDidEnd, installed);
-    updateUI();
-}
-
-bool AppDelegate::installHelper(const std::vector<platform::ProcessID>& endedHelpers)
+std::optional<HelperPlaces> AppDelegate::helperPlaces() const
 {
     const auto folder = m_locator.helperApplicationLocation();
     const auto installed = m_locator.installedHelperPath();
     if (!folder || !installed)
-        return false;
-    std::error_code ignored;
-    std::filesystem::create_directories(*folder, ignored);
-    if (!placeFreshCopy(m_helperPayloadPath, *installed))
-        return false;
-    if (!enableLoginItemWithURL(platform::fileURLForPath(*installed)))
-        return false;
-    // The new helper would otherwise meet a dying one in its single-instance
-    // check, give way to it, and leave no helper running after a success.
-    for (const auto process : endedHelpers)
-        m_services.termination.waitUntilEnded(process, kEndedHelperBound);
-    m_services.launcher.openBundle(*installed);
-    return true;
+        return std::nullopt;
+    return HelperPlaces {*folder, *installed};
+}
+
+bool AppDelegate::stopHelperProcess()
+{
+    return m_installation.stopHelperProcess(helperPlaces());
+}
+
+void AppDelegate::installButtonClicked()
+{
+    showResult(m_installation.install(helperPlaces()));
 }
 
 void AppDelegate::uninstallButtonClicked()
 {
-    const bool wasRegistered = stopHelperProcess();
-    if (const auto folder = m_locator.helperApplicationLocation(); folder && existsAtPath(*folder)) {
-        std::error_code ignored;
-        std::filesystem::remove_all(*folder, ignored);
-    }
-    beginResultSheet(uninstallAlert(wasRegistered), &AppDelegate::uninstallAlertDidEnd, wasRegistered);
+    showResult(m_installation.uninstall(helperPlaces()));
+}
+
+// The display is refreshed at once, while the sheet is still up.
+void AppDelegate::showResult(const FlowResult& result)
+{
+    if (result.flow == Flow::Install)
+        beginResultSheet(installAlert(result.succeeded), &AppDelegate::alertDidEnd, result.succeeded);
+    else
+        beginResultSheet(uninstallAlert(result.succeeded), &AppDelegate::uninstallAlertDidEnd, result.succeeded);
     updateUI();
 }
 
@@ -401,11 +370,10 @@ void AppDelegate::uninstallAlertDidEnd(QMessageBox*, qint64 returnCode, bool out
     endResultSheet(outcome, returnCode);
 }
 
-// "Exit installer" is the default button of the success alerts only; the
-// default button of a failure alert, "Close", leaves the installer open.
 void AppDelegate::endResultSheet(bool outcome, qint64 returnCode)
 {
-    if (returnCode == kAlertDefaultReturn && outcome)
+    const auto choice = returnCode == kAlertDefaultReturn ? ResultChoice::Default : ResultChoice::Alternate;
+    if (choiceEndsInstaller(outcome, choice))
         terminate();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "installer/application_panel.h"
+#include "installer/helper_installation.h"
 #include "installer/main_application_locator.h"
 #include "installer/result_alerts.h"
 #include "platform/process_launcher.h"
@@ -35,6 +36,7 @@ struct InstallerServices {
     const platform::Workspace& workspace;
     platform::ProcessLauncher& launcher;
     platform::ProcessTermination& termination;
+    HelperInstallation::LoginItemsOpener openLoginItems;
     // The user's Application Support directories, most preferred first.
     std::function<std::vector<std::string>()> applicationSupportDirectories;
 };
@@ -75,8 +77,8 @@ public:
     void setApplicationPathInUI(const std::optional<QUrl>& url);
     QString getApplicationPathFromUI() const;
 
-    // The user's login items, opened afresh for each call; the URL is a
-    // file URL as platform::fileURLForPath makes it.
+    // The user's login items, as the services open them afresh for each
+    // call; the URL is a file URL as platform::fileURLForPath makes it.
     bool loginItemRegisteredForURL(const std::string& fileURL) const;
     bool enableLoginItemWithURL(const std::string& fileURL);
     bool disableLoginItemWithURL(const std::string& fileURL);
@@ -110,13 +112,9 @@ private slots:
 
 private:
     using AlertDidEndMethod = void (AppDelegate::*)(QMessageBox*, qint64, bool);
-    struct StoppedHelpers {
-        bool wasRegistered = false;
-        std::vector<platform::ProcessID> ended;
-    };
 
-    StoppedHelpers stopHelpers();
-    bool installHelper(const std::vector<platform::ProcessID>& endedHelpers);
+    std::optional<HelperPlaces> helperPlaces() const;
+    void showResult(const FlowResult& result);
     void beginResultSheet(const ResultAlert& alert, AlertDidEndMethod didEnd, bool outcome);
     void endResultSheet(bool outcome, qint64 returnCode);
     void terminate();
@@ -128,8 +126,8 @@ private:
     void finishFrameAnimation();
 
     InstallerServices m_services;
-    std::string m_helperPayloadPath;
     MainApplicationLocator m_locator;
+    HelperInstallation m_installation;
     QPointer<QPropertyAnimation> m_frameAnimation;
     QPointer<ApplicationPanel> m_panel;
     QPointer<QMessageBox> m_resultAlert;

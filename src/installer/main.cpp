@@ -4,6 +4,7 @@
 #include "platform/application_support.h"
 #include "platform/bundle.h"
 #include "platform/linux_platform.h"
+#include "platform/login_items.h"
 #include "platform/process_termination.h"
 #include "platform/workspace.h"
 
@@ -57,7 +58,8 @@ int main(int argc, char* argv[])
     const auto launcher = platform::makeProcessLauncher();
     const auto termination = platform::makeProcessTermination();
     installer::AppDelegate controller(
-        {*runningApplications, *workspace, *launcher, *termination, platform::userApplicationSupportDirectories},
+        {*runningApplications, *workspace, *launcher, *termination, platform::openLoginItems,
+         platform::userApplicationSupportDirectories},
         installer::helperPayloadPath(bundle.path));
     const auto window = installer::loadInstallerWindow(
         controller, QString::fromStdString(bundle.path + "/Contents/Resources/FerrowindLogo.svg"));

@@ -2,9 +2,11 @@
 
 // Scratch homes, bundles and a window under test for the installer tests.
 
+#include "fakes/fake_platform.h"
 #include "installer/app_delegate.h"
 #include "installer/installer_window.h"
 #include "platform/linux_platform.h"
+#include "platform/login_items.h"
 #include "platform/process_termination.h"
 #include "unit/platform/platform_test_support.h"
 
@@ -78,12 +80,7 @@ inline void saveScreenshot(QWidget& widget, const QString& name)
     EXPECT_TRUE(widget.grab().save(folder + "/" + name + scale + ".png"));
 }
 
-class FakeRunningApplications final : public platform::RunningApplications {
-public:
-    std::vector<platform::RunningApplication> list() const override { return applications; }
-    platform::ProcessID currentProcessIdentifier() const override { return 1; }
-    std::vector<platform::RunningApplication> applications;
-};
+using ::FakeRunningApplications;
 
 inline const std::string kHelperIdentifier = "com.Ferrowind.Ferrowind-Helper";
 inline const std::string kHelperPathInside = "Contents/Library/LoginItems/Ferrowind Helper.app";
@@ -119,7 +116,8 @@ public:
         : dataHome(home.path() / ".local/share")
         , applicationsFolder(home.path() / "Applications")
         , workspace(platform::makeWorkspace(running, {applicationsFolder.string()}))
-        , controller({running, *workspace, *launcher, *termination, std::move(applicationSupportDirectories)},
+        , controller({running, *workspace, *launcher, *termination, platform::openLoginItems,
+                      std::move(applicationSupportDirectories)},
                      std::move(helperPayload), applicationsFolder.string())
         , window(loadInstallerWindow(controller, QStringLiteral(INSTALLER_LOGO)))
     {

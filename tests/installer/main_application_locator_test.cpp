@@ -70,7 +70,7 @@ TEST(HelperInsideMainApplication, IsFoundOnlyWhereItLies)
     const auto workspace = platform::makeWorkspace(running, {});
     const auto launcher = platform::makeProcessLauncher();
     const auto termination = platform::makeProcessTermination();
-    const AppDelegate controller({running, *workspace, *launcher, *termination, {}}, {});
+    const AppDelegate controller({running, *workspace, *launcher, *termination, platform::openLoginItems, {}}, {});
     const auto with = makeMainApplication(folder.path(), "Ferrowind 3", true);
     const auto without = makeMainApplication(folder.path() / "other", "Ferrowind 3", false);
 

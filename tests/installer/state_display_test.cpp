@@ -110,7 +110,7 @@ TEST(HelperInstallFolder, FollowsTheUsersDataDirectory)
     const auto workspace = platform::makeWorkspace(running, {});
     const auto launcher = platform::makeProcessLauncher();
     const auto termination = platform::makeProcessTermination();
-    const AppDelegate controller({running, *workspace, *launcher, *termination, {}}, {});
+    const AppDelegate controller({running, *workspace, *launcher, *termination, platform::openLoginItems, {}}, {});
 
     {
         ScopedEnvironment dataHome("XDG_DATA_HOME", "/data/home");
