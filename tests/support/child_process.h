@@ -28,8 +28,9 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 struct ChildOptions {
     // Variables set for the child on top of the test's own.
     Environment environment {};
-    // Descriptors of the child sent to /dev/null, for programs that chatter.
-    std::vector<int> silenced {};
+    // Descriptors of the child that write to a file instead, appending: a
+    // log, or /dev/null for programs that chatter.
+    std::vector<std::pair<int, std::string>> outputs {};
     // What ends the child: SIGTERM for servers that should tidy up first.
     int endSignal { SIGKILL };
 };
@@ -44,8 +45,8 @@ public:
         auto environment = environmentWith(options.environment);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        for (const int descriptor : options.silenced)
-            posix_spawn_file_actions_addopen(&actions, descriptor, "/dev/null", O_WRONLY, 0);
+        for (const auto& [descriptor, file] : options.outputs)
+            posix_spawn_file_actions_addopen(&actions, descriptor, file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         const int failed = posix_spawnp(&m_pid, program.c_str(), &actions, nullptr, pointers(arguments).data(),
             pointers(environment).data());
         posix_spawn_file_actions_destroy(&actions);
