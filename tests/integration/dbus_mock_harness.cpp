@@ -27,7 +27,7 @@ const char* kBusConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//D
 
 // The mocks log every call on standard output; the test reads that log over
 // the bus instead.
-const testing_support::ChildOptions kQuietServer { {}, { { STDOUT_FILENO, "/dev/null" } }, SIGTERM };
+const testing_support::ChildOptions kQuietServer { .outputs = { { STDOUT_FILENO, "/dev/null" } }, .endSignal = SIGTERM };
 
 ChildProcess startDaemon(const testing_support::TemporaryDirectory& directory)
 {

@@ -140,7 +140,8 @@ private:
 class WindowManager {
 public:
     WindowManager(const std::string& program, const std::string& display)
-        : m_process(ChildProcess::tryStart(program, {}, { { { "DISPLAY", display } }, { { STDERR_FILENO, "/dev/null" } }, SIGTERM }))
+        : m_process(ChildProcess::tryStart(program, {},
+              { .environment = { { "DISPLAY", display } }, .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM }))
         , m_ready(m_process && Pager(display).managerTakesOnWindows())
     {
     }

@@ -26,7 +26,7 @@ public:
         fcntl(ready[0], F_SETFD, FD_CLOEXEC);
         m_process = ChildProcess::tryStart("/usr/bin/Xvfb",
             { "-displayfd", std::to_string(ready[1]), "-nolisten", "tcp", "-screen", "0", "640x480x24" },
-            { {}, { { STDERR_FILENO, "/dev/null" } }, SIGTERM });
+            { .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM });
         close(ready[1]);
         if (m_process)
             m_name = readDisplayNumber(ready[0]);
