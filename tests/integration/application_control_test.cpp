@@ -20,23 +20,18 @@ using platform::testing::ChildProcess;
 using platform::testing::TemporaryDirectory;
 using platform::testing::eventually;
 
-constexpr int kPort = 9483;
-
 bool endedBySignal(std::optional<int> status, int signal)
 {
     return status && WIFSIGNALED(*status) && WTERMSIG(*status) == signal;
 }
 
-class ApplicationRows : public testing::Test {
+class ApplicationRows : public testing::Test, protected HelperSession {
 protected:
     // Starts the helper; a test that needs a display sets DISPLAY before.
     Client connected()
     {
-        m_helper.emplace(m_bundle);
-        auto client = Client::connectTo(kPort);
-        EXPECT_TRUE(client) << "the helper did not start listening";
-        client->readLine();
-        return std::move(*client);
+        start();
+        return std::move(m_client);
     }
 
     // A running application whose display name is `name`: the stand-in,
@@ -57,8 +52,6 @@ protected:
     }
 
     TemporaryDirectory m_folder;
-    HelperBundleCopy m_bundle;
-    std::optional<HelperProcess> m_helper;
 };
 
 TEST_F(ApplicationRows, QuitEventReachesEveryApplicationOfTheName)

@@ -1,45 +1,13 @@
 #include "integration/dbus_mock_harness.h"
 
 #include <csignal>
-#include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace harness {
-
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const Environment& environment)
-{
-    std::vector<char*> argv;
-    for (auto const& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    m_pid = fork();
-    if (m_pid == 0) {
-        for (auto const& [name, value] : environment)
-            setenv(name.c_str(), value.c_str(), 1);
-        // Mocks log every call on standard output; the test reads the log
-        // over the bus instead.
-        int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    if (m_pid < 0)
-        throw std::runtime_error("fork failed");
-}
-
-ChildProcess::~ChildProcess()
-{
-    kill(m_pid, SIGTERM);
-    waitpid(m_pid, nullptr, 0);
-}
 
 namespace {
 
@@ -57,54 +25,53 @@ const char* kBusConfiguration = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//D
 </busconfig>
 )";
 
+// The mocks log every call on standard output; the test reads that log over
+// the bus instead.
+const testing_support::ChildOptions kQuietServer { .outputs = { { STDOUT_FILENO, "/dev/null" } }, .endSignal = SIGTERM };
+
+ChildProcess startDaemon(const testing_support::TemporaryDirectory& directory)
+{
+    std::string configuration = kBusConfiguration;
+    configuration.replace(configuration.find("@BUS@"), 5, directory / "bus");
+    std::ofstream(directory / "bus.conf") << configuration;
+    return ChildProcess("/usr/bin/dbus-daemon", { "--nofork", "--nopidfile", "--config-file=" + (directory / "bus.conf") },
+        kQuietServer);
+}
+
 GDBusConnection* connectWithRetries(const std::string& address)
 {
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    for (;;) {
-        GDBusConnection* connection = g_dbus_connection_new_for_address_sync(address.c_str(),
+    GDBusConnection* connection = nullptr;
+    testing_support::eventually([&] {
+        connection = g_dbus_connection_new_for_address_sync(address.c_str(),
             static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT
                 | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
             nullptr, nullptr, nullptr);
-        if (connection)
-            return connection;
-        if (std::chrono::steady_clock::now() > deadline)
-            throw std::runtime_error("the private bus did not start");
-        std::this_thread::sleep_for(20ms);
-    }
+        return connection != nullptr;
+    }, 10s, 20ms);
+    if (!connection)
+        throw std::runtime_error("the private bus did not start");
+    return connection;
 }
 
 } // namespace
 
-PrivateBus::PrivateBus()
+void ConnectionRelease::operator()(GDBusConnection* connection) const
 {
-    char pattern[] = "/tmp/ferrowind-bus-XXXXXX";
-    if (!mkdtemp(pattern))
-        throw std::runtime_error("mkdtemp failed");
-    m_directory = pattern;
-    std::string configuration = kBusConfiguration;
-    configuration.replace(configuration.find("@BUS@"), 5, (m_directory / "bus").string());
-    std::ofstream(m_directory / "bus.conf") << configuration;
-    m_daemon = std::make_unique<ChildProcess>(
-        std::vector<std::string> { "/usr/bin/dbus-daemon", "--nofork", "--nopidfile",
-            "--config-file=" + (m_directory / "bus.conf").string() },
-        Environment {});
-    m_connection = connectWithRetries(address());
+    g_dbus_connection_close_sync(connection, nullptr, nullptr);
+    g_object_unref(connection);
 }
 
-PrivateBus::~PrivateBus()
+PrivateBus::PrivateBus()
+    : m_daemon(startDaemon(m_directory))
+    , m_connection(connectWithRetries(address()))
 {
-    g_dbus_connection_close_sync(m_connection, nullptr, nullptr);
-    g_object_unref(m_connection);
-    m_daemon.reset();
-    std::error_code ignored;
-    fs::remove_all(m_directory, ignored);
 }
 
 Variant PrivateBus::call(const std::string& name, const std::string& path, const std::string& interface,
     const std::string& method, GVariant* parameters) const
 {
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(m_connection, name.c_str(), path.c_str(), interface.c_str(),
+    GVariant* reply = g_dbus_connection_call_sync(m_connection.get(), name.c_str(), path.c_str(), interface.c_str(),
         method.c_str(), parameters, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, 5000, nullptr, &error);
     if (!reply) {
         std::string message = error->message;
@@ -116,26 +83,33 @@ Variant PrivateBus::call(const std::string& name, const std::string& path, const
 
 bool PrivateBus::waitForOwner(const std::string& name, std::chrono::milliseconds limit) const
 {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    do {
+    return testing_support::eventually([&] {
         auto reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
             g_variant_new("(s)", name.c_str()));
         gboolean owned = FALSE;
         g_variant_get(reply.get(), "(b)", &owned);
-        if (owned)
-            return true;
-        std::this_thread::sleep_for(20ms);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
+        return owned != FALSE;
+    }, limit, 20ms);
 }
 
-DBusMock::DBusMock(const PrivateBus& bus, Bus kind, const std::string& name, const std::vector<std::string>& arguments)
+namespace {
+
+ChildProcess startMock(const PrivateBus& bus, DBusMock::Bus kind, const std::vector<std::string>& arguments)
 {
-    // Debian's own interpreter: python3-dbusmock is installed for it.
-    std::vector<std::string> command { "/usr/bin/python3", "-m", "dbusmock", kind == Bus::System ? "--system" : "--session" };
+    std::vector<std::string> command { "-m", "dbusmock", kind == DBusMock::Bus::System ? "--system" : "--session" };
     command.insert(command.end(), arguments.begin(), arguments.end());
-    auto variable = kind == Bus::System ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS";
-    m_process = std::make_unique<ChildProcess>(command, Environment { { variable, bus.address() } });
+    auto variable = kind == DBusMock::Bus::System ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS";
+    auto options = kQuietServer;
+    options.environment = { { variable, bus.address() } };
+    // Debian's own interpreter: python3-dbusmock is installed for it.
+    return ChildProcess("/usr/bin/python3", command, options);
+}
+
+} // namespace
+
+DBusMock::DBusMock(const PrivateBus& bus, Bus kind, const std::string& name, const std::vector<std::string>& arguments)
+    : m_process(startMock(bus, kind, arguments))
+{
     if (!bus.waitForOwner(name, 20s))
         throw std::runtime_error("the mock of " + name + " did not start");
 }

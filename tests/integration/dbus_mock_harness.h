@@ -1,34 +1,27 @@
 #pragma once
 
+#include "support/child_process.h"
+#include "support/temporary_directory.h"
+
 #include <gio/gio.h>
 
 #include <chrono>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <sys/types.h>
-#include <utility>
 #include <vector>
 
 namespace harness {
 
-using Environment = std::vector<std::pair<std::string, std::string>>;
+using testing_support::ChildProcess;
+using testing_support::Environment;
 
 struct VariantRelease {
     void operator()(GVariant* variant) const { g_variant_unref(variant); }
 };
 using Variant = std::unique_ptr<GVariant, VariantRelease>;
 
-// A child process ended (SIGTERM, then reaped) when this goes.
-class ChildProcess {
-public:
-    ChildProcess(const std::vector<std::string>& arguments, const Environment& environment);
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-private:
-    pid_t m_pid { -1 };
+struct ConnectionRelease {
+    void operator()(GDBusConnection* connection) const;
 };
 
 // A message bus of our own with nothing activatable on it, and a connection
@@ -36,11 +29,8 @@ private:
 class PrivateBus {
 public:
     PrivateBus();
-    ~PrivateBus();
-    PrivateBus(const PrivateBus&) = delete;
-    PrivateBus& operator=(const PrivateBus&) = delete;
 
-    std::string address() const { return "unix:path=" + (m_directory / "bus").string(); }
+    std::string address() const { return "unix:path=" + (m_directory / "bus"); }
 
     // Calls a method and returns its reply; throws when the call fails.
     Variant call(const std::string& name, const std::string& path, const std::string& interface,
@@ -48,9 +38,9 @@ public:
     bool waitForOwner(const std::string& name, std::chrono::milliseconds limit) const;
 
 private:
-    std::filesystem::path m_directory;
-    std::unique_ptr<ChildProcess> m_daemon;
-    GDBusConnection* m_connection { nullptr };
+    testing_support::TemporaryDirectory m_directory { "ferrowind-bus" };
+    ChildProcess m_daemon;
+    std::unique_ptr<GDBusConnection, ConnectionRelease> m_connection;
 };
 
 // A python3-dbusmock process on `bus`, ready once it owns `name`. `arguments`
@@ -61,7 +51,7 @@ public:
     DBusMock(const PrivateBus& bus, Bus kind, const std::string& name, const std::vector<std::string>& arguments);
 
 private:
-    std::unique_ptr<ChildProcess> m_process;
+    ChildProcess m_process;
 };
 
 constexpr const char* kMockInterface = "org.freedesktop.DBus.Mock";

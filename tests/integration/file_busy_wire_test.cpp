@@ -11,26 +11,15 @@ namespace {
 
 using namespace harness;
 
-class FileBusyOverTheWire : public testing::Test {
+class FileBusyOverTheWire : public testing::Test, protected HelperSession {
 protected:
     void SetUp() override
     {
         platform::testing::writeTextFile(file, "partial");
-        helper.emplace(bundle);
-        auto connected = Client::connectTo(9483);
-        ASSERT_TRUE(connected);
-        connected->readLine();
-        client = std::move(*connected);
+        start();
     }
-    std::optional<std::string> ask(const std::string& path)
-    {
-        client.send("fileBusy \"" + path + "\"\n");
-        return client.readLine();
-    }
+    std::optional<std::string> ask(const std::string& path) { return m_client.ask("fileBusy \"" + path + "\"\n"); }
 
-    HelperBundleCopy bundle;
-    std::optional<HelperProcess> helper;
-    Client client;
     platform::testing::TemporaryDirectory scratch;
     // A comma in the name must not split the path.
     std::string file = scratch / "a movie, cut.part";
@@ -47,8 +36,8 @@ TEST_F(FileBusyOverTheWire, AnswersWhetherAnotherProcessHoldsTheFile)
         EXPECT_EQ(ask(file), "1");
     }
     EXPECT_EQ(ask(file), "0");
-    client.send("fileBusy 12\n");
-    EXPECT_EQ(client.readLine(), "0");
+    m_client.send("fileBusy 12\n");
+    EXPECT_EQ(m_client.readLine(), "0");
 }
 
 TEST_F(FileBusyOverTheWire, AFifoWithoutWriterIsAnsweredAtOnce)
@@ -56,8 +45,8 @@ TEST_F(FileBusyOverTheWire, AFifoWithoutWriterIsAnsweredAtOnce)
     auto fifo = scratch / "pipe";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(ask(fifo), "0");
-    client.send("version\n");
-    EXPECT_EQ(client.readLine(), "\"" + bundle.shortVersion() + "\"");
+    m_client.send("version\n");
+    EXPECT_EQ(m_client.readLine(), version());
 }
 
 } // namespace

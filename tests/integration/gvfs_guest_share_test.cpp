@@ -45,7 +45,7 @@ protected:
                       << "[members]\nguest ok = no\npath = " << share.string() << "\n";
         configuration.close();
         m_smbd.emplace(std::vector<std::string> { kSmbd, "--foreground", "-s", (state / "smb.conf").string() });
-        ASSERT_TRUE(waitFor([] { return acceptsConnections(4450); })) << "no Samba server";
+        ASSERT_TRUE(eventually([] { return acceptsConnections(4450); })) << "no Samba server";
     }
 
     std::optional<Daemon> m_smbd;

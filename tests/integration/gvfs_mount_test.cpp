@@ -27,7 +27,7 @@ protected:
         std::ofstream(m_shared / "a.txt") << "hello";
         m_ftp.emplace(std::vector<std::string> { "/usr/bin/python3", "-m", "pyftpdlib", "-i", "127.0.0.1", "-p",
             std::to_string(kFtpPort), "-d", m_shared.string() });
-        ASSERT_TRUE(waitFor([] { return acceptsConnections(kFtpPort); })) << "no FTP server";
+        ASSERT_TRUE(eventually([] { return acceptsConnections(kFtpPort); })) << "no FTP server";
     }
 
     fs::path m_shared { m_bundle.home() / "shared" };

@@ -49,7 +49,7 @@ protected:
                                "url.rewrite-once = (\"^/dav$\" => \"/dav/\")\n"
                             << scope << "\n";
         m_lighttpd.emplace(std::vector<std::string> { kLighttpd, "-D", "-f", path.string() });
-        ASSERT_TRUE(waitFor([] { return acceptsConnections(kWebDavPort); })) << "no WebDAV server";
+        ASSERT_TRUE(eventually([] { return acceptsConnections(kWebDavPort); })) << "no WebDAV server";
     }
 
     fs::path m_served { m_bundle.home() / "served" };
@@ -66,7 +66,7 @@ TEST_F(MovedWebDavShare, AnswersTheFolderTheShareIsMountedAtNow)
     // A helper runs for long, and the old mount's daemon has long ended by
     // the time the share comes back; until it ends, nothing shows the
     // helper that the old mount is gone.
-    ASSERT_TRUE(waitFor([] { return !isRunning("gvfsd-dav"); }));
+    ASSERT_TRUE(eventually([] { return !isRunning("gvfsd-dav"); }));
     serve("$HTTP[\"url\"] =~ \"^/dav($|/)\" { webdav.activate = \"enable\" }");
     auto movedFolder = mountFolder.string() + ",prefix=%2Fdav";
     EXPECT_EQ(ask("mountVolumeWithMountURL " + inQuotes(kShareURL) + "\n"), inQuotes(movedFolder));

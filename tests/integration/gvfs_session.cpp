@@ -2,46 +2,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <thread>
-
-extern char** environ;
 
 namespace harness {
 
 namespace fs = std::filesystem;
-
-constexpr int kHelperPort = 9483;
-
-Daemon::Daemon(std::vector<std::string> arguments)
-{
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&m_pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        m_pid = -1;
-}
-
-Daemon::~Daemon()
-{
-    if (m_pid > 0 && kill(m_pid, SIGTERM) == 0)
-        waitpid(m_pid, nullptr, 0);
-}
-
-bool waitFor(const std::function<bool()>& condition, Clock::duration limit)
-{
-    for (auto deadline = Clock::now() + limit; Clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
-        if (condition())
-            return true;
-    }
-    return false;
-}
 
 bool acceptsConnections(int port)
 {
@@ -80,20 +46,11 @@ void GVfsSession::startSession(const std::vector<fs::path>& programs)
     setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
     m_gvfsFolder = runtime / "gvfs";
     m_bus.emplace(std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus });
-    ASSERT_TRUE(waitFor([&] { return fs::exists(runtime / "bus"); })) << "no session bus";
-
-    m_helper.emplace(m_bundle);
-    auto client = Client::connectTo(kHelperPort);
-    ASSERT_TRUE(client) << "the helper did not start listening";
-    client->readLine();
-    m_client = std::move(*client);
+    ASSERT_TRUE(eventually([&] { return fs::exists(runtime / "bus"); })) << "no session bus";
+    start();
 }
 
-std::optional<std::string> GVfsSession::ask(const std::string& line)
-{
-    m_client.send(line);
-    return m_client.readLine(40s);
-}
+std::optional<std::string> GVfsSession::ask(const std::string& line) { return m_client.ask(line, 40s); }
 
 void GVfsSession::unmountElsewhere(const std::string& url)
 {

@@ -6,28 +6,26 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sys/types.h>
+#include <csignal>
 
 namespace harness {
 
-// A program the test started, ended with it.
-class Daemon {
-public:
-    explicit Daemon(std::vector<std::string> arguments);
-    ~Daemon();
-    Daemon(const Daemon&) = delete;
-    Daemon& operator=(const Daemon&) = delete;
+using testing_support::eventually;
 
-private:
-    pid_t m_pid { -1 };
+// A server the test started, asked to end with it; `command` starts with
+// the program.
+class Daemon : public testing_support::ChildProcess {
+public:
+    explicit Daemon(const std::vector<std::string>& command)
+        : ChildProcess(command.front(), { command.begin() + 1, command.end() }, { .endSignal = SIGTERM })
+    {
+    }
 };
 
-bool waitFor(const std::function<bool()>& condition, Clock::duration limit = 10s);
 bool acceptsConnections(int port);
 std::string inQuotes(const std::string& text);
 
-class GVfsSession : public testing::Test {
+class GVfsSession : public testing::Test, protected HelperSession {
 protected:
     // Skips the test unless the machine has GVfs with FUSE and `programs`;
     // callers go on only when it neither skipped nor failed (ready()).
@@ -38,13 +36,10 @@ protected:
     // Unmounts as another program would, out of the helper's sight.
     static void unmountElsewhere(const std::string& url);
 
-    HelperBundleCopy m_bundle;
     std::filesystem::path m_gvfsFolder;
 
 private:
     std::optional<Daemon> m_bus;
-    std::optional<HelperProcess> m_helper;
-    Client m_client;
 };
 
 } // namespace harness

@@ -20,10 +20,9 @@ namespace {
 
 using namespace harness;
 
-constexpr int kPort = 9483;
 constexpr uid_t kNobody = 65534;
 
-class Hardening : public testing::Test {
+class Hardening : public testing::Test, protected HelperSession {
 protected:
     explicit Hardening(std::optional<unsigned> descriptorLimit = std::nullopt)
         : m_descriptorLimit(descriptorLimit)
@@ -32,31 +31,11 @@ protected:
 
     void SetUp() override
     {
-        m_helper.emplace(m_bundle, m_descriptorLimit);
-        auto client = Client::connectTo(kPort);
-        ASSERT_TRUE(client) << "the helper did not start listening";
-        ASSERT_TRUE(client->readLine());
-    }
-
-    Client greeted()
-    {
-        auto client = Client::connectTo(kPort);
-        EXPECT_TRUE(client);
-        EXPECT_TRUE(client->readLine()) << "no welcome line";
-        return std::move(*client);
-    }
-
-    void expectStillServing()
-    {
-        auto client = greeted();
-        client.send("version\n");
-        EXPECT_EQ(client.readLine(), "\"" + m_bundle.shortVersion() + "\"");
-        EXPECT_FALSE(m_helper->waitForExit(0s)) << "the helper ended";
+        start(m_descriptorLimit);
+        m_client = {}; // closed, so the cases count every descriptor of the helper
     }
 
     std::optional<unsigned> m_descriptorLimit;
-    HelperBundleCopy m_bundle;
-    std::optional<HelperProcess> m_helper;
 };
 
 TEST_F(Hardening, HttpRequestLineIsClosedUnansweredAndWhatFollowsIsNotRun)

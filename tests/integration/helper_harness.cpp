@@ -2,6 +2,8 @@
 
 #include "platform/bundle.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -48,20 +50,11 @@ std::string readWholeFile(const fs::path& path)
 
 HelperBundleCopy::HelperBundleCopy()
 {
-    char pattern[] = "/tmp/ferrowind-helper-test-XXXXXX";
-    if (!mkdtemp(pattern))
-        throw std::runtime_error("mkdtemp failed");
-    m_root = fs::canonical(pattern);
     fs::copy(HELPER_BUNDLE_DIR, bundlePath(), fs::copy_options::recursive);
     fs::create_directories(home());
 }
 
-HelperBundleCopy::~HelperBundleCopy()
-{
-    killRunningHelpers();
-    std::error_code ignored;
-    fs::remove_all(m_root, ignored);
-}
+HelperBundleCopy::~HelperBundleCopy() { killRunningHelpers(); }
 
 std::string HelperBundleCopy::shortVersion() const
 {
@@ -100,21 +93,23 @@ void HelperBundleCopy::killRunningHelpers() const
 {
     for (pid_t pid : runningHelpers())
         kill(pid, SIGKILL);
-    auto deadline = Clock::now() + 5s;
-    while (!runningHelpers().empty() && Clock::now() < deadline) {
+    testing_support::eventually([&] {
         reapExitedChildren();
-        std::this_thread::sleep_for(10ms);
-    }
+        return runningHelpers().empty();
+    }, 5s, 10ms);
     reapExitedChildren();
 }
 
-HelperProcess::HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit,
-    const std::vector<std::pair<std::string, std::string>>& environment)
+namespace {
+
+// Forked rather than spawned: the descriptor limit must hold from the
+// helper's first instruction.
+pid_t forkHelper(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit, const Environment& environment)
 {
     auto executable = bundle.executablePath().string();
     auto home = bundle.home().string();
-    m_pid = fork();
-    if (m_pid == 0) {
+    pid_t pid = fork();
+    if (pid == 0) {
         if (descriptorLimit) {
             rlimit limit { *descriptorLimit, *descriptorLimit };
             setrlimit(RLIMIT_NOFILE, &limit);
@@ -125,30 +120,25 @@ HelperProcess::HelperProcess(const HelperBundleCopy& bundle, std::optional<unsig
         execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    if (m_pid < 0)
+    if (pid < 0)
         throw std::runtime_error("fork failed");
+    return pid;
 }
 
-HelperProcess::~HelperProcess()
+} // namespace
+
+HelperProcess::HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit,
+    const Environment& environment)
+    : m_process(forkHelper(bundle, descriptorLimit, environment))
 {
-    if (m_reaped)
-        return;
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
 }
 
 std::optional<int> HelperProcess::waitForExit(Clock::duration limit)
 {
-    auto deadline = Clock::now() + limit;
-    do {
-        int status = 0;
-        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_reaped = true;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(10ms);
-    } while (Clock::now() < deadline);
-    return std::nullopt;
+    auto status = m_process.reapWithin(limit);
+    if (!status)
+        return std::nullopt;
+    return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
 }
 
 Client::~Client()
@@ -196,6 +186,12 @@ void Client::send(const std::string& bytes) const
 {
     if (::send(m_descriptor, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
         throw std::runtime_error("send failed");
+}
+
+std::optional<std::string> Client::ask(const std::string& line, Clock::duration limit)
+{
+    send(line);
+    return readLine(limit);
 }
 
 std::optional<std::string> Client::readLine(Clock::duration limit)
@@ -253,6 +249,37 @@ PortBlocker::PortBlocker(int port)
 }
 
 PortBlocker::~PortBlocker() { close(m_descriptor); }
+
+std::optional<Client> greetedClient(int port, Clock::duration connectLimit, Clock::duration welcomeLimit)
+{
+    auto client = Client::connectTo(port, connectLimit);
+    if (!client || !client->readLine(welcomeLimit))
+        return std::nullopt;
+    return client;
+}
+
+void HelperSession::start(std::optional<unsigned> descriptorLimit, const Environment& environment)
+{
+    m_helper.emplace(m_bundle, descriptorLimit, environment);
+    m_client = greeted();
+}
+
+Client HelperSession::greeted() const
+{
+    auto client = greetedClient();
+    if (!client)
+        throw std::runtime_error("the helper did not start listening or greet");
+    return std::move(*client);
+}
+
+void HelperSession::expectStillServing()
+{
+    auto client = greetedClient(kPort, 10s, 10s);
+    ASSERT_TRUE(client) << "no welcome line";
+    client->send("version\n");
+    EXPECT_EQ(client->readLine(), version());
+    EXPECT_FALSE(m_helper->waitForExit(0s)) << "the helper ended";
+}
 
 void reapExitedChildren()
 {

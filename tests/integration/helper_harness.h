@@ -1,17 +1,23 @@
 #pragma once
 
+#include "support/child_process.h"
+#include "support/temporary_directory.h"
+
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <sys/types.h>
-#include <utility>
 #include <vector>
 
 namespace harness {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testing_support::Environment;
+
+// The first of the helper's ports: the one it takes when nothing holds it.
+constexpr int kPort = 9483;
 
 // A private copy of the built helper bundle and a home folder, both removed
 // at the end, so a test can change the bundle on disk.
@@ -19,13 +25,11 @@ class HelperBundleCopy {
 public:
     HelperBundleCopy();
     ~HelperBundleCopy();
-    HelperBundleCopy(const HelperBundleCopy&) = delete;
-    HelperBundleCopy& operator=(const HelperBundleCopy&) = delete;
 
-    std::filesystem::path bundlePath() const { return m_root / "Ferrowind Helper.app"; }
+    std::filesystem::path bundlePath() const { return m_root.path() / "Ferrowind Helper.app"; }
     std::filesystem::path executablePath() const { return bundlePath() / "Contents/MacOS/Ferrowind Helper"; }
     std::filesystem::path infoPlistPath() const { return bundlePath() / "Contents/Info.plist"; }
-    std::filesystem::path home() const { return m_root / "home"; }
+    std::filesystem::path home() const { return m_root.path() / "home"; }
     std::string shortVersion() const;
     void setShortVersion(const std::string& version);
 
@@ -34,7 +38,7 @@ public:
     void killRunningHelpers() const;
 
 private:
-    std::filesystem::path m_root;
+    testing_support::TemporaryDirectory m_root { "ferrowind-helper-test" };
 };
 
 // A helper started as a child of the test.
@@ -42,18 +46,14 @@ class HelperProcess {
 public:
     // `environment`: variables set for the helper on top of the test's own.
     explicit HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit = std::nullopt,
-        const std::vector<std::pair<std::string, std::string>>& environment = {});
-    ~HelperProcess();
-    HelperProcess(const HelperProcess&) = delete;
-    HelperProcess& operator=(const HelperProcess&) = delete;
+        const Environment& environment = {});
 
-    pid_t pid() const { return m_pid; }
+    pid_t pid() const { return m_process.pid(); }
     // The exit status once the process has ended within the time given.
     std::optional<int> waitForExit(Clock::duration limit);
 
 private:
-    pid_t m_pid { -1 };
-    bool m_reaped { false };
+    testing_support::ChildProcess m_process;
 };
 
 // A loopback client of the helper's line protocol.
@@ -69,6 +69,8 @@ public:
     static std::optional<Client> connectTo(int port, Clock::duration limit = 10s);
 
     void send(const std::string& bytes) const;
+    // Sends `line` as it is and returns the next line that comes back.
+    std::optional<std::string> ask(const std::string& line, Clock::duration limit = 5s);
     // The next line without its line feed, or nothing on close or time-out.
     std::optional<std::string> readLine(Clock::duration limit = 5s);
     // True when the helper closes the connection within the time given
@@ -97,6 +99,29 @@ public:
 
 private:
     int m_descriptor { -1 };
+};
+
+// A connection on `port` past the helper's welcome line, or nothing when
+// nobody greets in time.
+std::optional<Client> greetedClient(int port = kPort, Clock::duration connectLimit = 10s, Clock::duration welcomeLimit = 5s);
+
+// A helper of the test's own bundle copy and a client it has greeted.
+class HelperSession {
+public:
+    // Starts the helper (as HelperProcess does) and connects `m_client`;
+    // throws when the helper does not greet.
+    void start(std::optional<unsigned> descriptorLimit = std::nullopt, const Environment& environment = {});
+    // A further client past the welcome line; throws when none is greeted.
+    Client greeted() const;
+    std::optional<std::string> ask(const std::string& line, Clock::duration limit = 5s) { return m_client.ask(line, limit); }
+    // What `version` answers.
+    std::string version() const { return "\"" + m_bundle.shortVersion() + "\""; }
+    // A new client is greeted and answered, and the helper has not ended.
+    void expectStillServing();
+
+    HelperBundleCopy m_bundle;
+    std::optional<HelperProcess> m_helper;
+    Client m_client;
 };
 
 // Reaps children that ended, including helpers a relaunch left behind.

@@ -10,14 +10,20 @@ namespace {
 
 using namespace harness;
 
-constexpr int kFirstPort = 9483;
-
-std::optional<Client> greetedClient(int port = kFirstPort)
+// `command` is answered, then every connection is closed and the helper ends.
+void expectEndsAfter(const std::string& command, Client& client, HelperProcess& helper)
 {
-    auto client = Client::connectTo(port);
-    if (client && client->readLine().has_value())
-        return client;
-    return std::nullopt;
+    client.send(command + "\n");
+    EXPECT_EQ(client.readLine(), "1");
+    EXPECT_TRUE(client.closedWithoutData(5s));
+    EXPECT_EQ(helper.waitForExit(10s), 0);
+}
+
+// Nothing is left running, relaunched or not, a moment after the end.
+void expectNoHelperLater(const HelperBundleCopy& bundle)
+{
+    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(bundle.runningHelpers().empty());
 }
 
 TEST(HelperLifecycle, SecondStartExitsWithZeroAndFirstKeepsServing)
@@ -27,7 +33,7 @@ TEST(HelperLifecycle, SecondStartExitsWithZeroAndFirstKeepsServing)
     ASSERT_TRUE(greetedClient());
     HelperProcess second(bundle);
     EXPECT_EQ(second.waitForExit(10s), 0);
-    EXPECT_FALSE(Client::connectTo(kFirstPort + 1, 0s)) << "the duplicate bound a port";
+    EXPECT_FALSE(Client::connectTo(kPort + 1, 0s)) << "the duplicate bound a port";
     auto client = greetedClient();
     ASSERT_TRUE(client);
     client->send("version\n");
@@ -41,19 +47,16 @@ void leaveClosedConnectionOn(HelperBundleCopy& bundle)
     HelperProcess helper(bundle);
     auto client = greetedClient();
     ASSERT_TRUE(client);
-    client->send("quit\n");
-    client->readLine();
-    EXPECT_TRUE(client->closedWithoutData(5s));
-    EXPECT_EQ(helper.waitForExit(10s), 0);
+    expectEndsAfter("quit", *client, helper);
 }
 
 TEST(HelperLifecycle, TakesTheFirstFreePort)
 {
     HelperBundleCopy bundle;
     leaveClosedConnectionOn(bundle);
-    PortBlocker first(kFirstPort), second(kFirstPort + 1);
+    PortBlocker first(kPort), second(kPort + 1);
     HelperProcess helper(bundle);
-    auto client = greetedClient(kFirstPort + 2);
+    auto client = greetedClient(kPort + 2);
     ASSERT_TRUE(client);
     client->send("version\n");
     EXPECT_EQ(client->readLine(), "\"" + bundle.shortVersion() + "\"");
@@ -63,12 +66,11 @@ TEST(HelperLifecycle, AllPortsTakenEndsWithoutRelaunch)
 {
     HelperBundleCopy bundle;
     std::vector<std::unique_ptr<PortBlocker>> blockers;
-    for (int port = kFirstPort; port <= kFirstPort + 5; ++port)
+    for (int port = kPort; port <= kPort + 5; ++port)
         blockers.push_back(std::make_unique<PortBlocker>(port));
     HelperProcess helper(bundle);
     EXPECT_EQ(helper.waitForExit(10s), 0);
-    std::this_thread::sleep_for(500ms);
-    EXPECT_TRUE(bundle.runningHelpers().empty());
+    expectNoHelperLater(bundle);
 }
 
 TEST(HelperLifecycle, QuitAnswersClosesEveryConnectionAndEnds)
@@ -78,13 +80,9 @@ TEST(HelperLifecycle, QuitAnswersClosesEveryConnectionAndEnds)
     auto bystander = greetedClient();
     auto client = greetedClient();
     ASSERT_TRUE(bystander && client);
-    client->send("quit\n");
-    EXPECT_EQ(client->readLine(), "1");
-    EXPECT_TRUE(client->closedWithoutData(5s));
+    expectEndsAfter("quit", *client, helper);
     EXPECT_TRUE(bystander->closedWithoutData(5s));
-    EXPECT_EQ(helper.waitForExit(10s), 0);
-    std::this_thread::sleep_for(500ms);
-    EXPECT_TRUE(bundle.runningHelpers().empty());
+    expectNoHelperLater(bundle);
 }
 
 TEST(HelperLifecycle, RestartReplacesTheProcess)
@@ -93,10 +91,7 @@ TEST(HelperLifecycle, RestartReplacesTheProcess)
     HelperProcess helper(bundle);
     auto client = greetedClient();
     ASSERT_TRUE(client);
-    client->send("restart\n");
-    EXPECT_EQ(client->readLine(), "1");
-    EXPECT_TRUE(client->closedWithoutData(5s));
-    EXPECT_EQ(helper.waitForExit(10s), 0);
+    expectEndsAfter("restart", *client, helper);
 
     auto afterRestart = greetedClient();
     ASSERT_TRUE(afterRestart) << "no helper listens after the restart";
@@ -119,10 +114,7 @@ TEST(HelperLifecycle, RestartIfUpdatedRestartsOnlyForAnotherVersion)
     bundle.setShortVersion("9.8.7");
     client->send("version\n");
     EXPECT_EQ(client->readLine(), "\"" FERROWIND_VERSION "\"") << "the running version is the one loaded at start";
-    client->send("restartIfUpdated\n");
-    EXPECT_EQ(client->readLine(), "1");
-    EXPECT_TRUE(client->closedWithoutData(5s));
-    EXPECT_EQ(helper.waitForExit(10s), 0);
+    expectEndsAfter("restartIfUpdated", *client, helper);
 
     auto updated = greetedClient();
     ASSERT_TRUE(updated);
@@ -132,24 +124,15 @@ TEST(HelperLifecycle, RestartIfUpdatedRestartsOnlyForAnotherVersion)
 
 // One client sends half a line: the loop blocks reading it, and everything
 // the others do meanwhile is seen by the following waits together.
-class OnePass : public testing::Test {
+class OnePass : public testing::Test, protected HelperSession {
 protected:
-    void SetUp() override
-    {
-        m_helper.emplace(m_bundle);
-        m_staller = greetedClient();
-        ASSERT_TRUE(m_staller);
-    }
-    void stall() { m_staller->send("vers"); }
+    void SetUp() override { start(); }
+    void stall() { m_client.send("vers"); }
     void release()
     {
-        m_staller->send("ion\n");
-        EXPECT_EQ(m_staller->readLine(), "\"" FERROWIND_VERSION "\"");
+        m_client.send("ion\n");
+        EXPECT_EQ(m_client.readLine(), "\"" FERROWIND_VERSION "\"");
     }
-
-    HelperBundleCopy m_bundle;
-    std::optional<HelperProcess> m_helper;
-    std::optional<Client> m_staller;
 };
 
 TEST_F(OnePass, NewConnectionIsGreetedBeforeReadyClientsAreRead)
@@ -159,7 +142,7 @@ TEST_F(OnePass, NewConnectionIsGreetedBeforeReadyClientsAreRead)
     stall();
     std::this_thread::sleep_for(200ms);
     waiting->send("vers"); // ready, but its line is unfinished
-    auto newcomer = Client::connectTo(kFirstPort);
+    auto newcomer = Client::connectTo(kPort);
     ASSERT_TRUE(newcomer);
     std::this_thread::sleep_for(200ms);
     release();
@@ -199,7 +182,7 @@ TEST(HelperDescriptors, OutOfDescriptorsShedsNewcomersAndKeepsServing)
     ASSERT_EQ(greeted.back().readLine(), "\"" FERROWIND_VERSION "\"");
     int shed = 0;
     for (int i = 0; i < 24; ++i) {
-        auto client = Client::connectTo(kFirstPort);
+        auto client = Client::connectTo(kPort);
         ASSERT_TRUE(client);
         if (client->readLine(2s))
             greeted.push_back(std::move(*client));

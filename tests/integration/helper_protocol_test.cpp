@@ -12,17 +12,9 @@ namespace {
 
 using namespace harness;
 
-constexpr int kPort = 9483;
-
-class HelperProtocol : public testing::Test {
+class HelperProtocol : public testing::Test, protected HelperSession {
 protected:
-    void SetUp() override
-    {
-        m_helper.emplace(m_bundle);
-        auto client = Client::connectTo(kPort);
-        ASSERT_TRUE(client) << "the helper did not start listening";
-        client->readLine();
-    }
+    void SetUp() override { start(); }
 
     std::string welcomeLine() const
     {
@@ -37,11 +29,6 @@ protected:
         EXPECT_EQ(welcome, welcomeLine()) << welcome.value_or("<none>");
         return std::move(*client);
     }
-
-    std::string version() const { return "\"" + m_bundle.shortVersion() + "\""; }
-
-    HelperBundleCopy m_bundle;
-    std::optional<HelperProcess> m_helper;
 };
 
 TEST_F(HelperProtocol, WelcomeNamesBundleVersionAndUser)

@@ -20,8 +20,6 @@ namespace {
 
 using namespace harness;
 
-constexpr int kPort = 9483;
-
 unsigned setting(const char* name, unsigned fallback)
 {
     const char* text = std::getenv(name);
@@ -58,16 +56,13 @@ long openDescriptors(pid_t pid)
     return error ? -1 : std::distance(entries, std::filesystem::directory_iterator());
 }
 
-class Load : public testing::Test {
+class Load : public testing::Test, protected HelperSession {
 protected:
     void SetUp() override
     {
         const unsigned descriptors = std::max(4096u, setting("FERROWIND_LOAD_CONNECTIONS", 1000) + 256);
         raiseDescriptorLimit(descriptors);
-        m_helper.emplace(m_bundle, descriptors);
-        m_first = Client::connectTo(kPort);
-        ASSERT_TRUE(m_first) << "the helper did not start listening";
-        ASSERT_TRUE(m_first->readLine());
+        start(descriptors);
         m_descriptorsAtStart = openDescriptors(m_helper->pid());
     }
 
@@ -75,30 +70,11 @@ protected:
     // is closed: the helper holds as many descriptors as it started with.
     void expectConnectionsClosed()
     {
-        auto deadline = Clock::now() + 10s;
-        while (openDescriptors(m_helper->pid()) != m_descriptorsAtStart && Clock::now() < deadline)
-            std::this_thread::sleep_for(10ms);
+        testing_support::eventually([&] { return openDescriptors(m_helper->pid()) == m_descriptorsAtStart; }, 10s, 10ms);
         EXPECT_EQ(openDescriptors(m_helper->pid()), m_descriptorsAtStart);
     }
 
-    std::optional<Client> greeted()
-    {
-        auto client = Client::connectTo(kPort);
-        if (!client || !client->readLine(10s))
-            return std::nullopt;
-        return client;
-    }
-
-    std::string version() const { return "\"" + m_bundle.shortVersion() + "\""; }
-
-    void expectStillServing()
-    {
-        auto client = greeted();
-        ASSERT_TRUE(client) << "no welcome after the load";
-        client->send("version\n");
-        EXPECT_EQ(client->readLine(), version());
-        EXPECT_FALSE(m_helper->waitForExit(0s)) << "the helper ended";
-    }
+    static std::optional<Client> greeted() { return greetedClient(kPort, 10s, 10s); }
 
     // Each client sends its share one command at a time and checks every
     // reply; the count of right replies over all clients. The clients
@@ -129,9 +105,6 @@ protected:
         return answered;
     }
 
-    HelperBundleCopy m_bundle;
-    std::optional<HelperProcess> m_helper;
-    std::optional<Client> m_first;
     long m_descriptorsAtStart { -1 };
 };
 

@@ -7,13 +7,11 @@
 
 #include <algorithm>
 #include <optional>
-#include <thread>
 
 namespace {
 
 using namespace harness;
 
-constexpr int kPort = 9483;
 constexpr const char* kLogind = "org.freedesktop.login1";
 constexpr const char* kLogindPath = "/org/freedesktop/login1";
 constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
@@ -29,7 +27,7 @@ long countOf(const std::vector<std::string>& methods, const std::string& method)
     return std::ranges::count(methods, method);
 }
 
-class PowerOverTheBus : public testing::Test {
+class PowerOverTheBus : public testing::Test, protected HelperSession {
 protected:
     void startLogind() { m_logind.emplace(m_systemBus, DBusMock::Bus::System, kLogind, std::vector<std::string> { "--template", "logind" }); }
 
@@ -58,12 +56,8 @@ protected:
     // Connects to a helper that reaches the buses through `system` and `session`.
     Client startHelper(const std::string& system, const std::string& session)
     {
-        m_helper.emplace(m_bundle, std::nullopt,
-            Environment { { "DBUS_SYSTEM_BUS_ADDRESS", system }, { "DBUS_SESSION_BUS_ADDRESS", session } });
-        auto client = Client::connectTo(kPort);
-        EXPECT_TRUE(client) << "the helper did not start listening";
-        client->readLine();
-        return std::move(*client);
+        start(std::nullopt, { { "DBUS_SYSTEM_BUS_ADDRESS", system }, { "DBUS_SESSION_BUS_ADDRESS", session } });
+        return std::move(m_client);
     }
     Client startHelper() { return startHelper(m_systemBus.address(), m_sessionBus.address()); }
 
@@ -91,12 +85,7 @@ protected:
     // moment after the helper has answered.
     bool logindInhibitorsBecomeEmpty() const
     {
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            if (logindInhibitors().empty())
-                return true;
-            std::this_thread::sleep_for(10ms);
-        }
-        return false;
+        return testing_support::eventually([&] { return logindInhibitors().empty(); }, 2s, 10ms);
     }
 
     // The printed arguments of each call of `method` the mock logged.
@@ -117,13 +106,24 @@ protected:
         return printed;
     }
 
+    // Sleep prevented twice and allowed once reach the session service `name`
+    // as one inhibition and its release, called with these arguments.
+    void expectOneInhibitionOn(Client& client, const char* name, const char* path, const std::string& inhibited,
+        const char* release, const std::string& released)
+    {
+        EXPECT_EQ(ask(client, "preventSystemSleep"), "1");
+        EXPECT_EQ(ask(client, "preventSystemSleep"), "1");
+        EXPECT_EQ(callArguments(m_sessionBus, name, path, "Inhibit"), std::vector<std::string> { inhibited });
+        EXPECT_TRUE(logindInhibitors().empty());
+        EXPECT_EQ(ask(client, "allowSystemSleep"), "1");
+        EXPECT_EQ(callArguments(m_sessionBus, name, path, release), std::vector<std::string> { released });
+    }
+
     PrivateBus m_systemBus;
     PrivateBus m_sessionBus;
     std::optional<DBusMock> m_logind;
     std::optional<DBusMock> m_sessionManager;
     std::optional<DBusMock> m_powerManagement;
-    HelperBundleCopy m_bundle;
-    std::optional<HelperProcess> m_helper;
 };
 
 TEST_F(PowerOverTheBus, LogindHoldsOneIdleInhibitorUntilSleepIsAllowed)
@@ -152,16 +152,9 @@ TEST_F(PowerOverTheBus, SessionManagerIsPreferredAndReleasedWhereTaken)
     startPowerManagement();
     auto client = startHelper();
 
-    EXPECT_EQ(ask(client, "preventSystemSleep"), "1");
-    EXPECT_EQ(ask(client, "preventSystemSleep"), "1");
-    EXPECT_EQ(callArguments(m_sessionBus, kSessionManager, kSessionManagerPath, "Inhibit"),
-        std::vector<std::string> { "[<'Ferrowind Helper'>, <uint32 0>, <'Ferrowind is still downloading'>, <uint32 4>]" });
+    expectOneInhibitionOn(client, kSessionManager, kSessionManagerPath,
+        "[<'Ferrowind Helper'>, <uint32 0>, <'Ferrowind is still downloading'>, <uint32 4>]", "Uninhibit", "[<uint32 42>]");
     EXPECT_TRUE(calledMethods(m_sessionBus, kPowerManagement, kPowerManagementPath).empty());
-    EXPECT_TRUE(logindInhibitors().empty());
-
-    EXPECT_EQ(ask(client, "allowSystemSleep"), "1");
-    EXPECT_EQ(callArguments(m_sessionBus, kSessionManager, kSessionManagerPath, "Uninhibit"),
-        std::vector<std::string> { "[<uint32 42>]" });
     EXPECT_EQ(ask(client, "allowSystemSleep"), "1");
     EXPECT_EQ(calledMethods(m_sessionBus, kSessionManager, kSessionManagerPath).size(), 2u);
 }
@@ -172,15 +165,8 @@ TEST_F(PowerOverTheBus, PowerManagementServesWithoutSessionManager)
     startPowerManagement();
     auto client = startHelper();
 
-    EXPECT_EQ(ask(client, "preventSystemSleep"), "1");
-    EXPECT_EQ(ask(client, "preventSystemSleep"), "1");
-    EXPECT_EQ(callArguments(m_sessionBus, kPowerManagement, kPowerManagementPath, "Inhibit"),
-        std::vector<std::string> { "[<'Ferrowind Helper'>, <'Ferrowind is still downloading'>]" });
-    EXPECT_TRUE(logindInhibitors().empty());
-
-    EXPECT_EQ(ask(client, "allowSystemSleep"), "1");
-    EXPECT_EQ(callArguments(m_sessionBus, kPowerManagement, kPowerManagementPath, "UnInhibit"),
-        std::vector<std::string> { "[<uint32 9>]" });
+    expectOneInhibitionOn(client, kPowerManagement, kPowerManagementPath,
+        "[<'Ferrowind Helper'>, <'Ferrowind is still downloading'>]", "UnInhibit", "[<uint32 9>]");
 }
 
 // Some desktop services trip over a client that vanishes while it holds an

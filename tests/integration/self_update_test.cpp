@@ -17,24 +17,32 @@ namespace {
 
 using namespace harness;
 
-constexpr int kHelperPort = 9483;
 constexpr const char* kIdentifier = "com.Ferrowind.Ferrowind-Helper";
 
 // A helper just started may take a while to listen on a loaded machine,
 // under the sanitizers above all.
 std::optional<std::string> askVersion(Clock::duration connectLimit = 5s)
 {
-    auto client = Client::connectTo(kHelperPort, connectLimit);
-    if (!client || !client->readLine(2s))
+    auto client = greetedClient(kPort, connectLimit, 2s);
+    if (!client)
         return std::nullopt;
     client->send("version\n");
     return client->readLine(2s);
 }
 
+// The helper's answer to `version` once it is `awaited`; the last answer
+// when it still is not after a minute.
+std::optional<std::string> versionOnceItIs(const std::string& awaited)
+{
+    std::optional<std::string> version;
+    testing_support::eventually([&] { return (version = askVersion()) == awaited; }, 60s, 200ms);
+    return version;
+}
+
 class SelfUpdateTest : public ::testing::Test {
 protected:
     SelfUpdateTest()
-        : work(makeWorkFolder())
+        : work(withFeedFolder(m_workFolder.path()))
         , server(work / "feed")
         , key(work / "private.key")
     {
@@ -42,19 +50,10 @@ protected:
         setInfoString(bundle.infoPlistPath(), "SUPublicEDKey", key.publicKey());
     }
 
-    ~SelfUpdateTest() override
+    static fs::path withFeedFolder(const fs::path& work)
     {
-        std::error_code ignored;
-        fs::remove_all(work, ignored);
-    }
-
-    static fs::path makeWorkFolder()
-    {
-        char pattern[] = "/tmp/ferrowind-update-test-XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error("mkdtemp failed");
-        fs::create_directory(fs::path(pattern) / "feed");
-        return pattern;
+        fs::create_directory(work / "feed");
+        return work;
     }
 
     // A copy of the helper bundle as a later release, in a folder of its own.
@@ -99,6 +98,7 @@ protected:
     }
 
     HelperBundleCopy bundle;
+    testing_support::TemporaryDirectory m_workFolder { "ferrowind-update-test" };
     fs::path work;
     FeedServer server;
     SigningKey key;
@@ -114,11 +114,7 @@ TEST_F(SelfUpdateTest, ANewerSignedUpdateIsInstalledAndTheHelperRelaunched)
     announce({ older, newest });
     HelperProcess helper(bundle);
 
-    std::optional<std::string> version;
-    const auto deadline = Clock::now() + 60s;
-    while ((version = askVersion()) != "\"2.0.0\"" && Clock::now() < deadline)
-        std::this_thread::sleep_for(200ms);
-    ASSERT_EQ(version, "\"2.0.0\"") << "the helper does not serve the update";
+    ASSERT_EQ(versionOnceItIs("\"2.0.0\""), "\"2.0.0\"") << "the helper does not serve the update";
     EXPECT_EQ(helper.waitForExit(10s), 0) << "the old helper did not end";
     auto running = bundle.runningHelpers();
     ASSERT_EQ(running.size(), 1u);
@@ -136,11 +132,7 @@ TEST_F(SelfUpdateTest, AWindowsItemBesideALinuxOneInstallsTheLinuxOne)
     announce({ windows, linuxItem });
     HelperProcess helper(bundle);
 
-    std::optional<std::string> version;
-    const auto deadline = Clock::now() + 60s;
-    while ((version = askVersion()) != "\"2.0.0\"" && Clock::now() < deadline)
-        std::this_thread::sleep_for(200ms);
-    ASSERT_EQ(version, "\"2.0.0\"");
+    ASSERT_EQ(versionOnceItIs("\"2.0.0\""), "\"2.0.0\"");
     EXPECT_FALSE(server.waitForRequest("setup.exe", 0s)) << "the Windows item was fetched";
 }
 
@@ -166,8 +158,8 @@ TEST_F(SelfUpdateTest, CheckUpdateAnswersAtOnceWhileACheckHangs)
     PortBlocker silentServer(silentPort); // takes connections, never answers
     setInfoString(bundle.infoPlistPath(), "SUFeedURL", "http://127.0.0.1:" + std::to_string(silentPort) + "/appcast.xml");
     HelperProcess helper(bundle);
-    auto client = Client::connectTo(kHelperPort);
-    ASSERT_TRUE(client && client->readLine());
+    auto client = greetedClient();
+    ASSERT_TRUE(client);
     for (int i = 0; i < 3; ++i) {
         const auto sent = Clock::now();
         client->send("checkUpdate\n");
@@ -328,9 +320,7 @@ TEST_P(UpdateRefusalTest, NothingIsReplacedAndTheOldVersionKeepsServing)
         std::this_thread::sleep_for(2s);
     else
         ASSERT_TRUE(server.waitForRequest(awaited, 30s)) << "the helper never asked for " << awaited;
-    const auto deadline = Clock::now() + 30s;
-    while (entriesBesideTheBundle() != untouchedEntries() && Clock::now() < deadline)
-        std::this_thread::sleep_for(50ms);
+    testing_support::eventually([&] { return entriesBesideTheBundle() == untouchedEntries(); }, 30s, 50ms);
     std::this_thread::sleep_for(500ms);
 
     EXPECT_EQ(askVersion(), "\"" FERROWIND_VERSION "\"");

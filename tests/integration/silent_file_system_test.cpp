@@ -17,15 +17,13 @@ using namespace harness;
 namespace fs = std::filesystem;
 using platform::testing::eventually;
 
-constexpr int kPort = 9483;
-
 std::size_t entriesIn(const fs::path& folder)
 {
     std::error_code error;
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder, error), fs::directory_iterator()));
 }
 
-class SilentFileSystem : public testing::Test {
+class SilentFileSystem : public testing::Test, protected HelperSession {
 protected:
     void SetUp() override
     {
@@ -37,8 +35,7 @@ protected:
         m_daemon.emplace("/usr/bin/bindfs", std::vector<std::string> { "-f", m_served, m_mountPoint });
         ASSERT_TRUE(eventually([&] { return fs::exists(m_mountPoint / "seen.mkv"); }, 5000ms))
             << "bindfs did not mount (FUSE unavailable?)";
-        m_helper.emplace(m_bundle);
-        m_client = connected();
+        start();
     }
     void TearDown() override
     {
@@ -49,13 +46,6 @@ protected:
         platform::testing::unmountFuse(m_mountPoint);
     }
 
-    static Client connected()
-    {
-        auto client = Client::connectTo(kPort);
-        if (!client || !client->readLine())
-            throw std::runtime_error("the helper does not greet");
-        return std::move(*client);
-    }
     // The reply and how long it took.
     std::pair<std::optional<std::string>, Clock::duration> timedAsk(Client& client, const std::string& line)
     {
@@ -69,13 +59,10 @@ protected:
     void wake() { kill(m_daemon->pid(), SIGCONT); }
     fs::path helperProc() const { return "/proc/" + std::to_string(m_helper->pid()); }
 
-    HelperBundleCopy m_bundle;
     fs::path m_home { m_bundle.home() };
     fs::path m_served { m_home / "served" };
     fs::path m_mountPoint { m_home / "nas" };
     std::optional<platform::testing::ChildProcess> m_daemon;
-    std::optional<HelperProcess> m_helper;
-    Client m_client;
 };
 
 TEST_F(SilentFileSystem, AnswersWithinTheBoundAndKeepsServing)
@@ -100,7 +87,7 @@ TEST_F(SilentFileSystem, AnswersWithinTheBoundAndKeepsServing)
 
     {
         // Everyone else is served meanwhile, local files as ever.
-        auto other = connected();
+        auto other = greeted();
         auto [local, localTime] = timedAsk(other, "fileBusy " + quoted(m_home / "local.txt") + "\n");
         EXPECT_EQ(local, "0");
         EXPECT_LE(localTime, 500ms);
@@ -120,8 +107,7 @@ TEST_F(SilentFileSystem, AStuckWalkDoesNotHoldUpQuit)
     // thread waiting in the kernel never does: without it the helper ends as
     // it would in use.
     m_helper.reset();
-    m_helper.emplace(m_bundle, std::nullopt, std::vector<std::pair<std::string, std::string>> { { "ASAN_OPTIONS", "detect_leaks=0" } });
-    m_client = connected();
+    start(std::nullopt, { { "ASAN_OPTIONS", "detect_leaks=0" } });
     silence();
     EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_mountPoint / "a.part") + "\n").first, "1");
     EXPECT_EQ(timedAsk(m_client, "quit\n").first, "1");

@@ -1,17 +1,13 @@
 #include "integration/update_fixture.h"
 
 #include <arpa/inet.h>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <fstream>
 #include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -75,41 +71,20 @@ FeedServer::FeedServer(fs::path folder)
     : m_folder(std::move(folder))
     , m_log(m_folder.parent_path() / "server.log")
     , m_port(freeLoopbackPort())
+    , m_process("/usr/bin/python3",
+          { "-u", "-m", "http.server", std::to_string(m_port), "--bind", "127.0.0.1", "--directory", m_folder.string() },
+          { .outputs = { { STDOUT_FILENO, m_log.string() }, { STDERR_FILENO, m_log.string() } } })
 {
-    const std::string port = std::to_string(m_port);
-    const std::string directory = m_folder.string();
-    const std::string log = m_log.string();
-    m_pid = fork();
-    if (m_pid == 0) {
-        int output = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(output, STDERR_FILENO);
-        dup2(output, STDOUT_FILENO);
-        execl("/usr/bin/python3", "python3", "-u", "-m", "http.server", port.c_str(), "--bind", "127.0.0.1", "--directory",
-            directory.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    if (m_pid < 0 || !Client::connectTo(m_port, 10s))
+    if (!Client::connectTo(m_port, 10s))
         throw std::runtime_error("the feed server did not start");
-}
-
-FeedServer::~FeedServer()
-{
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
 }
 
 std::string FeedServer::url(const std::string& file) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + file; }
 
 bool FeedServer::waitForRequest(const std::string& file, Clock::duration limit) const
 {
-    const auto deadline = Clock::now() + limit;
     const std::string request = "\"GET /" + file + " ";
-    do {
-        if (readFile(m_log).find(request) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(20ms);
-    } while (Clock::now() < deadline);
-    return false;
+    return testing_support::eventually([&] { return readFile(m_log).find(request) != std::string::npos; }, limit, 20ms);
 }
 
 SigningKey::SigningKey(const fs::path& privateKeyFile)

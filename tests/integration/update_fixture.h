@@ -17,9 +17,6 @@ int freeLoopbackPort();
 class FeedServer {
 public:
     explicit FeedServer(std::filesystem::path folder);
-    ~FeedServer();
-    FeedServer(const FeedServer&) = delete;
-    FeedServer& operator=(const FeedServer&) = delete;
 
     std::string url(const std::string& file) const;
     // True once a GET of `file` has been answered (its headers sent).
@@ -29,7 +26,7 @@ private:
     std::filesystem::path m_folder;
     std::filesystem::path m_log;
     int m_port { 0 };
-    pid_t m_pid { -1 };
+    testing_support::ChildProcess m_process;
 };
 
 struct SignedArchive {

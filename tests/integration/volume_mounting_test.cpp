@@ -22,7 +22,6 @@ namespace {
 using namespace harness;
 namespace fs = std::filesystem;
 
-constexpr int kPort = 9483;
 constexpr const char* kSftpServer = "/usr/lib/openssh/sftp-server";
 
 // A real sshfs mount without sshd: in passive mode sshfs speaks SFTP on its
@@ -68,30 +67,6 @@ private:
     pid_t m_group { -1 };
 };
 
-// A helper of its own, started in the mount namespace of the caller, and a
-// connection to it past the welcome line.
-class HelperSession {
-public:
-    void start()
-    {
-        m_helper.emplace(m_bundle);
-        auto client = Client::connectTo(kPort);
-        ASSERT_TRUE(client) << "the helper did not start listening";
-        client->readLine();
-        m_client = std::move(*client);
-    }
-
-    std::optional<std::string> ask(const std::string& line, Clock::duration limit = 5s)
-    {
-        m_client.send(line);
-        return m_client.readLine(limit);
-    }
-
-    HelperBundleCopy m_bundle;
-    std::optional<HelperProcess> m_helper;
-    Client m_client;
-};
-
 class VolumeRowsOverTheWire : public testing::Test, protected HelperSession {
 protected:
     void SetUp() override { start(); }
@@ -125,21 +100,13 @@ class RealLocalMounts : public testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/ferrowind-mounts-XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        m_root = fs::canonical(pattern);
         // A mount namespace of our own, so the mounts below never show
         // outside this process, however the test was started.
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
             || !mountTmpfs(m_root, "ferrowind-test"))
             GTEST_SKIP() << "cannot mount here";
     }
-    void TearDown() override
-    {
-        umount2(m_root.c_str(), MNT_DETACH);
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
+    void TearDown() override { umount2(m_root.c_str(), MNT_DETACH); }
 
     static bool mountTmpfs(const fs::path& at, const char* source)
     {
@@ -149,7 +116,8 @@ protected:
 
     std::optional<std::string> urlOf(const fs::path& path) const { return m_volumes->urlOfVolumeHolding(path.string()); }
 
-    fs::path m_root;
+    testing_support::TemporaryDirectory m_scratch { "ferrowind-mounts" };
+    fs::path m_root { m_scratch.path() };
     std::unique_ptr<platform::VolumeURLs> m_volumes = platform::makeVolumeURLs();
 };
 

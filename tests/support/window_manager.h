@@ -4,24 +4,18 @@
 // what an EWMH pager sees of it and asks of it: desktops, the active window,
 // the clients and their stacking.
 
+#include "support/child_process.h"
+
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace testing_support {
 
@@ -146,35 +140,16 @@ private:
 class WindowManager {
 public:
     WindowManager(const std::string& program, const std::string& display)
+        : m_process(ChildProcess::tryStart(program, {},
+              { .environment = { { "DISPLAY", display } }, .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM }))
+        , m_ready(m_process && Pager(display).managerTakesOnWindows())
     {
-        const std::string variable = "DISPLAY=" + display;
-        std::vector<char*> environment { const_cast<char*>(variable.c_str()) };
-        for (char** entry = environ; *entry; ++entry)
-            environment.push_back(*entry);
-        environment.push_back(nullptr);
-        const char* argv[] = { program.c_str(), nullptr };
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&m_pid, program.c_str(), &actions, nullptr, const_cast<char**>(argv), environment.data()) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        m_ready = m_pid > 0 && Pager(display).managerTakesOnWindows();
     }
-    ~WindowManager()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    WindowManager(const WindowManager&) = delete;
-    WindowManager& operator=(const WindowManager&) = delete;
 
     bool ready() const { return m_ready; }
 
 private:
-    pid_t m_pid { -1 };
+    std::optional<ChildProcess> m_process;
     bool m_ready { false };
 };
 

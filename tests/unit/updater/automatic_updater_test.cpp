@@ -2,6 +2,7 @@
 // fake clock: time passes only when the test fires the timer.
 #include "fakes/fake_platform.h"
 #include "helper/network_listener.h"
+#include "support/temporary_directory.h"
 #include "updater/automatic_update_driver.h"
 #include "updater/automatic_updater.h"
 #include "updater/retry_schedule.h"
@@ -184,14 +185,6 @@ TEST(AutomaticUpdater, AResultArrivingAfterTheUpdaterHasGoneIsDropped)
 
 class DriverTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/ferrowind-driver-test-XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        root = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(root); }
-
     static void makeBundle(const std::filesystem::path& bundle, const std::string& marker)
     {
         std::filesystem::create_directories(bundle / "Contents");
@@ -213,7 +206,8 @@ protected:
         return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(root), std::filesystem::directory_iterator()));
     }
 
-    std::filesystem::path root;
+    testing_support::TemporaryDirectory m_scratch { "ferrowind-driver-test" };
+    std::filesystem::path root { m_scratch.path() };
     FakeSystemLog log;
     FakeProcessLauncher launcher;
     QueueingRunLoop loop;

@@ -1,5 +1,6 @@
 // The updater's file work: signatures, unpacking hostile archives, choosing
 // the unpacked bundle, and swapping it in.
+#include "support/temporary_directory.h"
 #include "updater/archive_unpacking.h"
 #include "updater/bundle_candidate.h"
 #include "updater/bundle_swap.h"
@@ -46,14 +47,7 @@ std::string infoPlist(const std::string& identifier, const std::string& version,
 
 class UpdateFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/ferrowind-updater-test-XXXXXX";
-        ASSERT_TRUE(mkdtemp(pattern));
-        root = pattern;
-        fs::create_directories(root / "work");
-    }
-    void TearDown() override { fs::remove_all(root); }
+    void SetUp() override { fs::create_directories(root / "work"); }
 
     // A helper bundle "Ferrowind Helper.app" inside `folder`.
     fs::path makeBundle(const fs::path& folder, const std::string& identifier = "com.Ferrowind.Ferrowind-Helper",
@@ -76,7 +70,8 @@ protected:
         return archive;
     }
 
-    fs::path root;
+    testing_support::TemporaryDirectory m_scratch { "ferrowind-updater-test" };
+    fs::path root { m_scratch.path() };
 };
 
 TEST_F(UpdateFilesTest, SignaturesHoldForTheSignedBytesAndTheMatchingKeyOnly)
