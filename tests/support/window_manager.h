@@ -4,6 +4,7 @@
 // what an EWMH pager sees of it and asks of it: desktops, the active window,
 // the clients and their stacking.
 
+#include "platform/linux/ewmh_display.h"
 #include "support/child_process.h"
 
 #include <xcb/xcb.h>
@@ -22,19 +23,11 @@ namespace testing_support {
 class Pager {
 public:
     explicit Pager(const std::string& display)
-        : m_connection(xcb_connect(display.c_str(), nullptr))
+        : m_display(display)
+        , m_connection(m_display.connection())
+        , m_ewmh(*m_display.ewmh())
     {
-        if (!xcb_connection_has_error(m_connection))
-            m_ready = xcb_ewmh_init_atoms_replies(&m_ewmh, xcb_ewmh_init_atoms(m_connection, &m_ewmh), nullptr);
     }
-    ~Pager()
-    {
-        if (m_ready)
-            xcb_ewmh_connection_wipe(&m_ewmh);
-        xcb_disconnect(m_connection);
-    }
-    Pager(const Pager&) = delete;
-    Pager& operator=(const Pager&) = delete;
 
     // A manager is there once it takes on new windows. Openbox names its
     // check window before it does, and a window mapped in between stays
@@ -100,7 +93,7 @@ public:
     }
 
 private:
-    xcb_window_t root() const { return m_ewmh.screens[0]->root; }
+    xcb_window_t root() const { return m_display.root(); }
 
     bool probeIsManaged()
     {
@@ -122,17 +115,12 @@ private:
 
     std::vector<xcb_window_t> windowsIn(xcb_get_property_cookie_t cookie)
     {
-        xcb_ewmh_get_windows_reply_t list;
-        if (!xcb_ewmh_get_windows_reply(&m_ewmh, cookie, &list, nullptr))
-            return {};
-        std::vector<xcb_window_t> windows(list.windows, list.windows + list.windows_len);
-        xcb_ewmh_get_windows_reply_wipe(&list);
-        return windows;
+        return m_display.windowsIn(cookie).value_or(std::vector<xcb_window_t> {});
     }
 
+    platform::x11::EwmhDisplay m_display;
     xcb_connection_t* m_connection;
-    xcb_ewmh_connection_t m_ewmh {};
-    bool m_ready { false };
+    xcb_ewmh_connection_t& m_ewmh;
 };
 
 // `program` (found on PATH) managing `display`; ready() once it has taken

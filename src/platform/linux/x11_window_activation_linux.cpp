@@ -1,4 +1,5 @@
 #include "platform/linux/x11_window_activation.h"
+#include "platform/linux/ewmh_display.h"
 #include "platform/linux/window_watcher_slots.h"
 
 #include <xcb/xcb.h>
@@ -31,39 +32,7 @@ ReplyPointer<Reply> owned(Reply* reply)
 
 // One connection per request: the helper outlives desktop sessions, and a
 // display that went away must not leave a dead connection behind.
-class Display {
-public:
-    Display()
-        : m_connection(xcb_connect(nullptr, &m_screen))
-    {
-        if (xcb_connection_has_error(m_connection))
-            return;
-        xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(m_connection, &m_ewmh);
-        m_ready = cookies && xcb_ewmh_init_atoms_replies(&m_ewmh, cookies, nullptr);
-    }
-
-    ~Display()
-    {
-        if (m_ready)
-            xcb_ewmh_connection_wipe(&m_ewmh);
-        xcb_disconnect(m_connection);
-    }
-
-    Display(const Display&) = delete;
-    Display& operator=(const Display&) = delete;
-
-    bool ready() const { return m_ready && m_screen >= 0 && m_screen < m_ewmh.nb_screens; }
-    xcb_connection_t* connection() const { return m_connection; }
-    xcb_ewmh_connection_t* ewmh() { return &m_ewmh; }
-    int screen() const { return m_screen; }
-    xcb_window_t root() const { return m_ewmh.screens[m_screen]->root; }
-
-private:
-    int m_screen { 0 };
-    xcb_connection_t* m_connection;
-    xcb_ewmh_connection_t m_ewmh {};
-    bool m_ready { false };
-};
+using Display = EwmhDisplay;
 
 // A window manager that honours EWMH names a check window on the root, and
 // the check window names itself; a manager that died leaves the root's
@@ -80,16 +49,6 @@ bool windowManagerRuns(Display& display)
         && self == check;
 }
 
-std::optional<std::vector<xcb_window_t>> windowsIn(xcb_ewmh_connection_t* ewmh, xcb_get_property_cookie_t cookie)
-{
-    xcb_ewmh_get_windows_reply_t list;
-    if (!xcb_ewmh_get_windows_reply(ewmh, cookie, &list, nullptr))
-        return std::nullopt;
-    std::vector<xcb_window_t> windows(list.windows, list.windows + list.windows_len);
-    xcb_ewmh_get_windows_reply_wipe(&list);
-    return windows;
-}
-
 // Under a window manager the windows it manages are the top-level ones (the
 // root's children are its frames); without one they are the root's children.
 // Managed windows come bottom to top where the manager tells their stacking:
@@ -99,9 +58,9 @@ std::vector<xcb_window_t> topLevelWindows(Display& display, bool managed)
 {
     if (managed) {
         auto* ewmh = display.ewmh();
-        if (auto stacked = windowsIn(ewmh, xcb_ewmh_get_client_list_stacking(ewmh, display.screen())))
+        if (auto stacked = display.windowsIn(xcb_ewmh_get_client_list_stacking(ewmh, display.screen())))
             return *stacked;
-        return windowsIn(ewmh, xcb_ewmh_get_client_list(ewmh, display.screen())).value_or(std::vector<xcb_window_t> {});
+        return display.windowsIn(xcb_ewmh_get_client_list(ewmh, display.screen())).value_or(std::vector<xcb_window_t> {});
     }
     std::vector<xcb_window_t> windows;
     auto tree = owned(xcb_query_tree_reply(display.connection(), xcb_query_tree(display.connection(), display.root()), nullptr));
