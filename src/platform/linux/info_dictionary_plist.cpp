@@ -1,4 +1,5 @@
 #include "platform/bundle.h"
+#include "support/owned_by.h"
 
 #include <plist/plist.h>
 
@@ -47,15 +48,8 @@ namespace {
 // its size in memory.
 constexpr std::streamsize kMaximumPlistSize = 16 * 1024 * 1024;
 
-struct PlistDeleter {
-    void operator()(plist_t node) const { plist_free(node); }
-};
-using PlistPointer = std::unique_ptr<void, PlistDeleter>;
-
-struct MallocDeleter {
-    void operator()(void* memory) const { std::free(memory); }
-};
-using MallocText = std::unique_ptr<char, MallocDeleter>;
+using PlistPointer = support::OwnedBy<void, plist_free>;
+using MallocText = support::OwnedBy<char, std::free>;
 
 std::optional<std::string> readSmallFile(const std::string& path)
 {
@@ -122,7 +116,7 @@ InfoDictionary scalarEntries(plist_t dictionary)
     std::map<std::string, InfoValue, std::less<>> entries;
     plist_dict_iter rawIterator = nullptr;
     plist_dict_new_iter(dictionary, &rawIterator);
-    const std::unique_ptr<void, MallocDeleter> iterator(rawIterator);
+    const support::OwnedBy<void, std::free> iterator(rawIterator);
     for (;;) {
         char* rawKey = nullptr;
         plist_t node = nullptr;

@@ -1,4 +1,5 @@
 #include "platform/linux/x11_window_activation.h"
+#include "support/owned_by.h"
 #include "platform/linux/ewmh_display.h"
 #include "platform/linux/window_watcher_slots.h"
 
@@ -22,12 +23,9 @@ namespace platform::x11 {
 namespace {
 
 template<typename Reply>
-using ReplyPointer = std::unique_ptr<Reply, decltype(&std::free)>;
-
-template<typename Reply>
-ReplyPointer<Reply> owned(Reply* reply)
+support::OwnedBy<Reply, std::free> owned(Reply* reply)
 {
-    return ReplyPointer<Reply>(reply, &std::free);
+    return support::OwnedBy<Reply, std::free>(reply);
 }
 
 // One connection per request: the helper outlives desktop sessions, and a

@@ -1,4 +1,5 @@
 #include "updater/adapters/archive_extraction.h"
+#include "support/owned_by.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -7,8 +8,8 @@ namespace updater {
 
 namespace {
 
-using Reader = std::unique_ptr<archive, decltype(&archive_read_free)>;
-using Writer = std::unique_ptr<archive, decltype(&archive_write_free)>;
+using Reader = support::OwnedBy<archive, archive_read_free>;
+using Writer = support::OwnedBy<archive, archive_write_free>;
 
 constexpr std::size_t kReadBlockSize = 64 * 1024;
 
@@ -36,19 +37,19 @@ ArchiveEntry::Kind kindOf(archive_entry* entry)
 
 Reader openReader(const std::string& archivePath)
 {
-    Reader reader(archive_read_new(), &archive_read_free);
+    Reader reader(archive_read_new());
     archive_read_support_filter_gzip(reader.get());
     archive_read_support_filter_xz(reader.get());
     archive_read_support_format_tar(reader.get());
     archive_read_support_format_zip(reader.get());
     if (archive_read_open_filename(reader.get(), archivePath.c_str(), kReadBlockSize) != ARCHIVE_OK)
-        return Reader(nullptr, &archive_read_free);
+        return Reader();
     return reader;
 }
 
 Writer openWriter()
 {
-    Writer writer(archive_write_disk_new(), &archive_write_free);
+    Writer writer(archive_write_disk_new());
     // Entries come with absolute paths under the destination, so
     // libarchive's own refusal of absolute paths cannot be used; the
     // caller refuses them before that.

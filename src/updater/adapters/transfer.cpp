@@ -1,4 +1,5 @@
 #include "updater/adapters/transfer.h"
+#include "support/owned_by.h"
 
 #include <curl/curl.h>
 
@@ -72,7 +73,7 @@ support::Outcome<std::string> transfer(const std::string& url, std::uint64_t max
     const std::function<bool(std::string_view)>& sink)
 {
     initialiseCurlOnce();
-    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), &curl_easy_cleanup);
+    support::OwnedBy<CURL, curl_easy_cleanup> handle(curl_easy_init());
     if (!handle)
         return support::failure("cannot set up a transfer");
     Receiver receiver { sink, maxBytes };

@@ -1,4 +1,5 @@
 #include "updater/adapters/url_parsing.h"
+#include "support/owned_by.h"
 
 #include <curl/curl.h>
 #include <memory>
@@ -7,10 +8,7 @@ namespace updater {
 
 namespace {
 
-struct UrlHandleDeleter {
-    void operator()(CURLU* handle) const { curl_url_cleanup(handle); }
-};
-using UrlHandle = std::unique_ptr<CURLU, UrlHandleDeleter>;
+using UrlHandle = support::OwnedBy<CURLU, curl_url_cleanup>;
 
 constexpr unsigned kAnyScheme = CURLU_NON_SUPPORT_SCHEME;
 
