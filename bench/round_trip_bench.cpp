@@ -10,8 +10,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>

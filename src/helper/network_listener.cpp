@@ -184,8 +184,7 @@ std::optional<std::string> NetworkListener::readNetworkCommand(int descriptor)
 void NetworkListener::writeWelcome(int descriptor)
 {
     auto const& bundle = m_platform.mainBundle;
-    writeLine(descriptor, infoText(bundle, "CFBundleName") + "/" + infoText(bundle, "CFBundleShortVersionString")
-            + " - " + m_platform.user.loginName() + "\n");
+    writeLine(descriptor, infoText(bundle, "CFBundleName") + "/" + infoText(bundle, "CFBundleShortVersionString") + " - " + m_platform.user.loginName() + "\n");
 }
 
 bool NetworkListener::writeLine(int descriptor, const std::string& line)

@@ -44,15 +44,15 @@ void setIcon(QMessageBox* box, const ResultAlert& alert, const QPixmap& applicat
         box->setIconPixmap(iconAtAlertSize(applicationIcon));
     if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
         label->setAccessibleName(alert.isFailure
-                                     ? QCoreApplication::translate("installer::AlertSheet", "Warning")
-                                     : QCoreApplication::translate("installer::AlertSheet", "Ferrowind Helper"));
+                ? QCoreApplication::translate("installer::AlertSheet", "Warning")
+                : QCoreApplication::translate("installer::AlertSheet", "Ferrowind Helper"));
     }
 }
 
 } // namespace
 
 QMessageBox* beginAlertSheet(const ResultAlert& alert, QWidget* window, const QPixmap& icon, QObject* receiver,
-                             AlertDidEnd didEnd)
+    AlertDidEnd didEnd)
 {
     auto* box = new QMessageBox(window);
     box->setWindowModality(Qt::WindowModal);

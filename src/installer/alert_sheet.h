@@ -25,6 +25,6 @@ using AlertDidEnd = std::function<void(QMessageBox* alert, qint64 returnCode)>;
 // `icon` (the application's) marks success alerts; failures carry the
 // desktop's warning sign instead.
 QMessageBox* beginAlertSheet(const ResultAlert& alert, QWidget* window, const QPixmap& icon, QObject* receiver,
-                             AlertDidEnd didEnd);
+    AlertDidEnd didEnd);
 
 } // namespace installer

@@ -88,13 +88,13 @@ std::string localPath(const QUrl& url)
 } // namespace
 
 AppDelegate::AppDelegate(InstallerServices services, std::string helperPayloadPath, std::string applicationsFolder,
-                         QObject* parent)
+    QObject* parent)
     : QObject(parent)
     , m_services(std::move(services))
     , m_locator(m_services.workspace, std::move(applicationsFolder), m_services.applicationSupportDirectories)
-    , m_installation({m_services.runningApplications, m_services.launcher, m_services.termination,
-                      m_services.openLoginItems, placeFreshCopy},
-                     std::move(helperPayloadPath))
+    , m_installation({ m_services.runningApplications, m_services.launcher, m_services.termination,
+                         m_services.openLoginItems, placeFreshCopy },
+          std::move(helperPayloadPath))
 {
 }
 
@@ -122,7 +122,7 @@ void AppDelegate::hideAdvanced(bool animate)
     finishFrameAnimation();
     const QRect frame = window->geometry();
     const QRect hidden(frame.x(), frame.y() + kAdvancedTopEdgeShift, frame.width(),
-                       frame.height() - kAdvancedHeightChange);
+        frame.height() - kAdvancedHeightChange);
     setAdvancedControlsOpacity(0.0, false);
     setAdvancedControlsReachable(false);
     setWindowFrame(hidden, animate);
@@ -133,7 +133,7 @@ void AppDelegate::showAdvanced()
     finishFrameAnimation();
     const QRect frame = window->geometry();
     const QRect shown(frame.x(), frame.y() - kAdvancedTopEdgeShift, frame.width(),
-                      frame.height() + kAdvancedHeightChange);
+        frame.height() + kAdvancedHeightChange);
     setAdvancedControlsReachable(true);
     setAdvancedControlsOpacity(1.0, true);
     setWindowFrame(shown, true);
@@ -247,8 +247,8 @@ QRect AppDelegate::targetFrame() const
 
 void AppDelegate::setAdvancedControlsOpacity(double opacity, bool animate)
 {
-    for (QWidget* control : {static_cast<QWidget*>(browseButton), static_cast<QWidget*>(applicationPath),
-                             static_cast<QWidget*>(selectFolderLabel)}) {
+    for (QWidget* control : { static_cast<QWidget*>(browseButton), static_cast<QWidget*>(applicationPath),
+             static_cast<QWidget*>(selectFolderLabel) }) {
         if (animate)
             fadeTo(control, opacity);
         else
@@ -260,8 +260,8 @@ void AppDelegate::setAdvancedControlsOpacity(double opacity, bool animate)
 // the keyboard, the mouse and assistive tools.
 void AppDelegate::setAdvancedControlsReachable(bool reachable)
 {
-    for (QWidget* control : {static_cast<QWidget*>(browseButton), static_cast<QWidget*>(applicationPath),
-                             static_cast<QWidget*>(selectFolderLabel)})
+    for (QWidget* control : { static_cast<QWidget*>(browseButton), static_cast<QWidget*>(applicationPath),
+             static_cast<QWidget*>(selectFolderLabel) })
         control->setVisible(reachable);
 }
 
@@ -322,7 +322,7 @@ std::optional<HelperPlaces> AppDelegate::helperPlaces() const
     const auto installed = m_locator.installedHelperPath();
     if (!folder || !installed)
         return std::nullopt;
-    return HelperPlaces {*folder, *installed};
+    return HelperPlaces { *folder, *installed };
 }
 
 bool AppDelegate::stopHelperProcess()

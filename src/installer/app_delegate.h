@@ -49,7 +49,7 @@ class AppDelegate : public QObject, public ApplicationPanelDelegate {
 public:
     // `helperPayloadPath` is the helper bundle that Install puts in place.
     AppDelegate(InstallerServices services, std::string helperPayloadPath,
-                std::string applicationsFolder = std::string(kDefaultApplicationsFolder), QObject* parent = nullptr);
+        std::string applicationsFolder = std::string(kDefaultApplicationsFolder), QObject* parent = nullptr);
     ~AppDelegate() override;
 
     // Outlets, set when the window is built.

@@ -25,7 +25,7 @@ public:
         return state;
     }
 
-    QStringList actionNames() const override { return {pressAction()}; }
+    QStringList actionNames() const override { return { pressAction() }; }
 
     void doAction(const QString& action) override
     {

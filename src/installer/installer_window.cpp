@@ -192,7 +192,7 @@ QWidget* makeContent(AppDelegate& controller, const QString& logoPath, qreal dev
     QObject::connect(install, &QPushButton::clicked, &controller, &AppDelegate::installButtonClicked);
     QObject::connect(uninstall, &QPushButton::clicked, &controller, &AppDelegate::uninstallButtonClicked);
     QObject::connect(disclose, &DisclosureButton::clicked, &controller,
-                     [&controller, disclose] { controller.advancedDiscloseButtonClicked(disclose); });
+        [&controller, disclose] { controller.advancedDiscloseButtonClicked(disclose); });
     return content;
 }
 
@@ -212,7 +212,7 @@ std::unique_ptr<QWidget> loadInstallerWindow(AppDelegate& controller, const QStr
     // Its size is fixed in each state of the advanced section; maximizing
     // would only add empty space.
     window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                           | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     const qreal devicePixelRatio = qGuiApp->primaryScreen() ? qGuiApp->primaryScreen()->devicePixelRatio() : 1.0;
 
     // The content keeps its laid-out height and is pinned to the window's
@@ -221,8 +221,7 @@ std::unique_ptr<QWidget> loadInstallerWindow(AppDelegate& controller, const QStr
     QWidget* content = makeContent(controller, logoPath, devicePixelRatio);
     content->setParent(window.get());
     const int width = windowWidth(*controller.selectFolderLabel);
-    const QSize laidOut(width, content->heightForWidth(width) > 0 ? content->heightForWidth(width)
-                                                                  : content->sizeHint().height());
+    const QSize laidOut(width, content->heightForWidth(width) > 0 ? content->heightForWidth(width) : content->sizeHint().height());
     content->setFixedSize(laidOut);
     content->move(0, 0);
     window->setFixedSize(laidOut);

@@ -36,11 +36,11 @@ void loadTranslations(QApplication& application, const platform::Bundle& bundle)
 {
     auto* own = new QTranslator(&application);
     if (own->load(QLocale(), QStringLiteral("ferrowind-installer"), QStringLiteral("_"),
-                  QString::fromStdString(bundle.path + "/Contents/Resources/translations")))
+            QString::fromStdString(bundle.path + "/Contents/Resources/translations")))
         QApplication::installTranslator(own);
     auto* qt = new QTranslator(&application);
     if (qt->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(qt);
 }
 
@@ -58,8 +58,8 @@ int main(int argc, char* argv[])
     const auto launcher = platform::makeProcessLauncher();
     const auto termination = platform::makeProcessTermination();
     installer::AppDelegate controller(
-        {*runningApplications, *workspace, *launcher, *termination, platform::openLoginItems,
-         platform::userApplicationSupportDirectories},
+        { *runningApplications, *workspace, *launcher, *termination, platform::openLoginItems,
+            platform::userApplicationSupportDirectories },
         installer::helperPayloadPath(bundle.path));
     const auto window = installer::loadInstallerWindow(
         controller, QString::fromStdString(bundle.path + "/Contents/Resources/FerrowindLogo.svg"));

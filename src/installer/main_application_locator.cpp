@@ -29,7 +29,7 @@ std::string withHelperPath(const std::string& mainApplicationPath)
 } // namespace
 
 MainApplicationLocator::MainApplicationLocator(const platform::Workspace& workspace, std::string applicationsFolder,
-                                               DirectoryList applicationSupportDirectories)
+    DirectoryList applicationSupportDirectories)
     : m_workspace(workspace)
     , m_applicationsFolder(std::move(applicationsFolder))
     , m_applicationSupportDirectories(applicationSupportDirectories ? std::move(applicationSupportDirectories)

@@ -29,8 +29,8 @@ public:
     // and where the user starts looking for it; `applicationSupportDirectories`
     // lists the user's Application Support directories, most preferred first.
     explicit MainApplicationLocator(const platform::Workspace& workspace,
-                                    std::string applicationsFolder = std::string(kDefaultApplicationsFolder),
-                                    DirectoryList applicationSupportDirectories = {});
+        std::string applicationsFolder = std::string(kDefaultApplicationsFolder),
+        DirectoryList applicationSupportDirectories = {});
 
     // The helper install folder; it may not exist yet.
     std::optional<std::string> helperApplicationLocation() const;

@@ -21,23 +21,23 @@ QString contactSupport(const QString& whatFailed)
 ResultAlert installAlert(bool succeeded)
 {
     if (succeeded)
-        return {tr("Installation succeeded"), tr("Exit installer"), tr("Close"),
-                tr("Ferrowind Helper Application is installed correctly, now your Ferrowind is fully functional!")};
-    return {tr("Installation failed"), tr("Close"), std::nullopt,
-            contactSupport(tr("Installation of the helper application failed, please contact us at %1 for "
-                              "additional support!")),
-            true};
+        return { tr("Installation succeeded"), tr("Exit installer"), tr("Close"),
+            tr("Ferrowind Helper Application is installed correctly, now your Ferrowind is fully functional!") };
+    return { tr("Installation failed"), tr("Close"), std::nullopt,
+        contactSupport(tr("Installation of the helper application failed, please contact us at %1 for "
+                          "additional support!")),
+        true };
 }
 
 ResultAlert uninstallAlert(bool succeeded)
 {
     if (succeeded)
-        return {tr("Uninstallation succeeded"), tr("Exit installer"), tr("Close"),
-                tr("Ferrowind Helper Application is uninstalled.")};
-    return {tr("Uninstallation failed"), tr("Close"), std::nullopt,
-            contactSupport(tr("Uninstallation of the Helper Application failed, please contact us at %1 for "
-                              "additional support!")),
-            true};
+        return { tr("Uninstallation succeeded"), tr("Exit installer"), tr("Close"),
+            tr("Ferrowind Helper Application is uninstalled.") };
+    return { tr("Uninstallation failed"), tr("Close"), std::nullopt,
+        contactSupport(tr("Uninstallation of the Helper Application failed, please contact us at %1 for "
+                          "additional support!")),
+        true };
 }
 
 } // namespace installer

@@ -22,7 +22,8 @@ std::vector<std::string_view> versionComponents(std::string_view version)
 
 std::int32_t ordering(std::size_t first, std::size_t second)
 {
-    return first < second ? -1 : first > second ? 1 : 0;
+    return first < second ? -1 : first > second ? 1
+                                                : 0;
 }
 
 } // namespace

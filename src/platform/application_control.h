@@ -20,7 +20,8 @@ public:
     // there is no desktop to show windows on.
     virtual void activateWithAllWindows(ProcessID process) = 0;
 
-    enum class CoreEvent { Sent, CannotBeBuilt };
+    enum class CoreEvent { Sent,
+        CannotBeBuilt };
 
     // Sends the core event `eventID` (a four-character code) without waiting
     // for a reply. Only the events this desktop has a counterpart for can be

@@ -13,7 +13,7 @@ std::optional<std::pair<std::string_view, std::string_view>> splitLast(std::stri
     const auto separator = path.rfind('/');
     if (separator == std::string_view::npos)
         return std::nullopt;
-    return std::pair {path.substr(0, separator), path.substr(separator + 1)};
+    return std::pair { path.substr(0, separator), path.substr(separator + 1) };
 }
 
 std::string_view withoutTrailingSlashes(std::string_view path)

@@ -6,7 +6,10 @@ namespace platform {
 
 // What the file system says about a path, following symbolic links.
 // Unreachable: its file system did not answer in time.
-enum class PathKind { Missing, Directory, NotDirectory, Unreachable };
+enum class PathKind { Missing,
+    Directory,
+    NotDirectory,
+    Unreachable };
 
 class FileManager {
 public:

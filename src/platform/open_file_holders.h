@@ -13,7 +13,8 @@ class OpenFileHolders {
 public:
     virtual ~OpenFileHolders() = default;
 
-    enum class Scan { Continue, Stop };
+    enum class Scan { Continue,
+        Stop };
     enum class Query {
         answered,
         // The path cannot be examined, or the process table cannot be read.

@@ -11,7 +11,7 @@ using ProcessID = std::int32_t;
 
 struct RunningApplication {
     std::string displayName;
-    ProcessID processIdentifier {0};
+    ProcessID processIdentifier { 0 };
     std::optional<std::string> bundleIdentifier;
 };
 

@@ -37,6 +37,6 @@ std::vector<std::string> defaultApplicationFolders();
 // A package is a directory whose name ends in ".app".
 // `runningApplications` must outlive the workspace.
 std::unique_ptr<Workspace> makeWorkspace(const RunningApplications& runningApplications,
-                                         std::vector<std::string> applicationFolders = defaultApplicationFolders());
+    std::vector<std::string> applicationFolders = defaultApplicationFolders());
 
 } // namespace platform

@@ -8,7 +8,10 @@ namespace support {
 template<auto Release>
 struct ReleaseWith {
     template<typename T>
-    void operator()(T* owned) const { Release(owned); }
+    void operator()(T* owned) const
+    {
+        Release(owned);
+    }
 };
 
 // Owns what `Release` frees: OwnedBy<GError, g_error_free>, OwnedBy<char, std::free>.

@@ -95,7 +95,8 @@ std::optional<std::string> textOf(const Children& children, const std::string& n
     return trimmed(found->second.element.text);
 }
 
-template <typename Number> std::optional<Number> numberFrom(const std::optional<std::string>& text)
+template<typename Number>
+std::optional<Number> numberFrom(const std::optional<std::string>& text)
 {
     Number value {};
     if (!text || text->empty())

@@ -10,23 +10,23 @@ namespace updater {
 
 // One <item> of a Sparkle appcast, as far as a silent updater needs it.
 struct AppcastItem {
-    std::string version {};      // sparkle:version (enclosure attribute, else element)
+    std::string version {}; // sparkle:version (enclosure attribute, else element)
     std::string shortVersion {}; // sparkle:shortVersionString, for the log only
     // The enclosure's URL resolved against the feed's; empty when the item
     // has no enclosure or the URL cannot be read.
     std::string url {};
-    std::optional<std::uint64_t> length {};      // enclosure length
-    std::optional<std::string> edSignature {};   // enclosure sparkle:edSignature
-    std::optional<std::string> os {};            // enclosure sparkle:os
-    std::optional<std::string> channel {};       // sparkle:channel; none: the default channel
-    bool isDelta { false };                   // the enclosure has sparkle:deltaFrom
+    std::optional<std::uint64_t> length {}; // enclosure length
+    std::optional<std::string> edSignature {}; // enclosure sparkle:edSignature
+    std::optional<std::string> os {}; // enclosure sparkle:os
+    std::optional<std::string> channel {}; // sparkle:channel; none: the default channel
+    bool isDelta { false }; // the enclosure has sparkle:deltaFrom
     // sparkle:informationalUpdate: nullopt when absent; an empty list means
     // informational for every running version, else exact versions and
     // "<VERSION" for every version below it. No enclosure counts as empty.
     std::optional<std::vector<std::string>> informationalFor {};
     std::optional<std::string> minimumAutoupdateVersion {};
     std::optional<std::int64_t> phasedRolloutInterval {}; // seconds
-    std::optional<std::int64_t> publishedAt {};           // pubDate, seconds since the epoch
+    std::optional<std::int64_t> publishedAt {}; // pubDate, seconds since the epoch
     // sparkle:criticalUpdate (or the older tag form): critical for running
     // versions below `criticalBelow`, or for all when that is empty.
     bool hasCriticalMark { false };
@@ -35,7 +35,7 @@ struct AppcastItem {
 
 struct AppcastReading {
     std::optional<std::vector<AppcastItem>> items; // nullopt: refused
-    std::string failure;                           // why, when refused
+    std::string failure; // why, when refused
 };
 
 // The items of an RSS appcast that name a version. Sparkle's elements and

@@ -8,8 +8,8 @@ namespace updater {
 
 struct CandidateExpectations {
     std::string bundleIdentifier; // the running helper's
-    std::string itemVersion;      // the appcast item's sparkle:version
-    std::string runningVersion;   // the running helper's CFBundleVersion
+    std::string itemVersion; // the appcast item's sparkle:version
+    std::string runningVersion; // the running helper's CFBundleVersion
 };
 
 // The one bundle ("*.app" folder) at the top of an unpacked update, when it

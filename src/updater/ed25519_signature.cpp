@@ -9,7 +9,7 @@ namespace updater {
 
 namespace {
 
-template <std::size_t Size>
+template<std::size_t Size>
 std::optional<std::array<unsigned char, Size>> decodeExactly(std::string_view text)
 {
     auto decoded = bytesFromBase64(text, Size);

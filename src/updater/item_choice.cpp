@@ -64,7 +64,7 @@ bool isInformational(const AppcastItem& item, std::string_view running)
     });
 }
 
-template <typename Keep>
+template<typename Keep>
 const AppcastItem* newest(const std::vector<AppcastItem>& items, Keep keep)
 {
     const AppcastItem* found = nullptr;

@@ -15,12 +15,12 @@ struct InstallationContext {
     // sparkle:os values that name this system, lower case.
     std::vector<std::string> operatingSystems;
     unsigned phasedRolloutGroup { 0 }; // 0 .. kPhasedRolloutGroups - 1
-    std::int64_t now { 0 };            // seconds since the epoch
+    std::int64_t now { 0 }; // seconds since the epoch
 };
 
 struct ItemChoice {
     std::optional<AppcastItem> item; // the update to install
-    std::string reason;              // when there is none: why, for the log
+    std::string reason; // when there is none: why, for the log
 };
 
 // The item Sparkle's appcast driver would take for a program that installs

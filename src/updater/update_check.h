@@ -26,7 +26,10 @@ struct PreparedUpdate {
 };
 
 struct CheckOutcome {
-    enum class Kind { NoUpdate, Found, Prepared, Failed };
+    enum class Kind { NoUpdate,
+        Found,
+        Prepared,
+        Failed };
     Kind kind { Kind::Failed };
     // For the log: what was found or why it failed.
     std::string message;

@@ -16,11 +16,11 @@ struct UpdaterSettings {
     // timers (a huge interval could wrap around to a few seconds).
     static constexpr std::chrono::seconds kLongestCheckInterval { 366 * 86'400 };
 
-    std::optional<std::string> feedURL;          // SUFeedURL
-    std::optional<std::string> publicEDKey;      // SUPublicEDKey, base64
+    std::optional<std::string> feedURL; // SUFeedURL
+    std::optional<std::string> publicEDKey; // SUPublicEDKey, base64
     std::chrono::seconds checkInterval { kDefaultCheckInterval }; // SUScheduledCheckInterval
-    std::string bundleIdentifier;                // CFBundleIdentifier
-    std::string bundleVersion;                   // CFBundleVersion
+    std::string bundleIdentifier; // CFBundleIdentifier
+    std::string bundleVersion; // CFBundleVersion
 };
 
 UpdaterSettings readUpdaterSettings(const platform::InfoDictionary& info);

@@ -9,7 +9,10 @@ namespace updater {
 
 namespace {
 
-enum class PartKind { Number, Letters, Period, OtherSeparator };
+enum class PartKind { Number,
+    Letters,
+    Period,
+    OtherSeparator };
 
 struct Part {
     PartKind kind;

@@ -11,7 +11,9 @@
 // the ones it can build, as on the desktop.
 class FakeApplicationControl final : public platform::ApplicationControl {
 public:
-    enum class Request { Terminate, Activate, CoreEvent };
+    enum class Request { Terminate,
+        Activate,
+        CoreEvent };
     struct Record {
         Request request;
         platform::ProcessID process;

@@ -44,7 +44,7 @@ protected:
     {
         QWidget* start = installer.child("advancedDiscloseButton");
         start->setFocus(Qt::OtherFocusReason);
-        QList<QWidget*> reached {start};
+        QList<QWidget*> reached { start };
         for (int presses = 0; presses < 20; ++presses) {
             QTest::keyClick(installer.window->focusWidget(), Qt::Key_Tab);
             if (installer.window->focusWidget() == start)
@@ -58,9 +58,9 @@ protected:
     {
         const QList<QWidget*> reachedByTab = tabChain();
         const QWidget* section = installer.child("advancedSection");
-        for (QWidget* control : {static_cast<QWidget*>(installer.controller.browseButton),
-                                 static_cast<QWidget*>(installer.controller.applicationPath),
-                                 static_cast<QWidget*>(installer.controller.selectFolderLabel)}) {
+        for (QWidget* control : { static_cast<QWidget*>(installer.controller.browseButton),
+                 static_cast<QWidget*>(installer.controller.applicationPath),
+                 static_cast<QWidget*>(installer.controller.selectFolderLabel) }) {
             SCOPED_TRACE(control->objectName().toStdString());
             EXPECT_EQ(control->isVisible(), reachable);
             EXPECT_EQ(QAccessible::queryAccessibleInterface(control)->state().invisible, !reachable);
@@ -84,7 +84,7 @@ protected:
     }
 
     testing::FakeRunningApplications running;
-    InstallerUnderTest installer {running};
+    InstallerUnderTest installer { running };
 };
 
 // The window is laid out with the section shown; at start it is cut off
@@ -189,11 +189,11 @@ TEST_F(AdvancedSection, EachStateHasAFixedSizeAndHiddenControlsAreOutOfReach)
 // cut off, and all of it stays within the 70 points hiding takes away.
 TEST(AdvancedLabel, FitsTheSectionAtCommonFontSizes)
 {
-    for (const qreal points : {11.0, 12.0, 15.0}) {
+    for (const qreal points : { 11.0, 12.0, 15.0 }) {
         SCOPED_TRACE(points);
         testing::ScopedFontSize fontSize(points);
         testing::FakeRunningApplications running;
-        InstallerUnderTest installer {running};
+        InstallerUnderTest installer { running };
         installer.window->show();
         installer.controller.showAdvanced();
         installer.settle();
@@ -202,8 +202,8 @@ TEST(AdvancedLabel, FitsTheSectionAtCommonFontSizes)
         EXPECT_GE(label->height(), label->heightForWidth(label->width()));
         const QWidget* section = installer.child("advancedSection");
         EXPECT_EQ(section->height(), 70);
-        for (const QWidget* control : {static_cast<QWidget*>(installer.controller.browseButton),
-                                       static_cast<QWidget*>(installer.controller.applicationPath)}) {
+        for (const QWidget* control : { static_cast<QWidget*>(installer.controller.browseButton),
+                 static_cast<QWidget*>(installer.controller.applicationPath) }) {
             EXPECT_GE(control->height(), control->sizeHint().height());
             EXPECT_GT(control->geometry().top(), label->geometry().bottom());
             EXPECT_LE(control->geometry().bottom(), section->height());

@@ -14,15 +14,15 @@ namespace {
 TEST(AlertSheet, FailuresCarryAWarningSuccessesTheLogoAtItsSizeInPoints)
 {
     testing::FakeRunningApplications running;
-    testing::InstallerUnderTest installer {running};
+    testing::InstallerUnderTest installer { running };
     installer.window->show();
-    for (const bool succeeded : {true, false}) {
-        for (const auto& [flow, alert] : {std::pair {"install", installAlert(succeeded)},
-                                          std::pair {"uninstall", uninstallAlert(succeeded)}}) {
+    for (const bool succeeded : { true, false }) {
+        for (const auto& [flow, alert] : { std::pair { "install", installAlert(succeeded) },
+                 std::pair { "uninstall", uninstallAlert(succeeded) } }) {
             SCOPED_TRACE(alert.messageText.toStdString());
             QMessageBox* box = beginAlertSheet(alert, installer.window.get(),
-                                               installer.controller.logoImageView->pixmap(), installer.window.get(),
-                                               [](QMessageBox*, qint64) {});
+                installer.controller.logoImageView->pixmap(), installer.window.get(),
+                [](QMessageBox*, qint64) {});
             EXPECT_EQ(box->icon() == QMessageBox::Warning, !succeeded);
             if (succeeded) {
                 EXPECT_EQ(box->iconPixmap().deviceIndependentSize(), QSizeF(64, 64));

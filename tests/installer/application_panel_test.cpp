@@ -58,7 +58,7 @@ protected:
     }
 
     testing::FakeRunningApplications running;
-    InstallerUnderTest installer {running};
+    InstallerUnderTest installer { running };
     fs::path folder = installer.applicationsFolder;
 };
 
@@ -70,7 +70,7 @@ TEST_F(ApplicationChoice, DelegateEnablesFoldersAndTakesOnlyTheMainApplicationWi
     EXPECT_TRUE(delegate.panelShouldEnableURL(urlOf(ordinaryFolder())));
     EXPECT_FALSE(delegate.panelValidateURL(urlOf(ordinaryFolder())));
 
-    for (const auto& refused : {withoutHelper(), otherApplication(), plainFile(), folder / "missing"}) {
+    for (const auto& refused : { withoutHelper(), otherApplication(), plainFile(), folder / "missing" }) {
         EXPECT_FALSE(delegate.panelShouldEnableURL(urlOf(refused))) << refused;
         EXPECT_FALSE(delegate.panelValidateURL(urlOf(refused))) << refused;
     }
@@ -146,7 +146,7 @@ TEST_F(ApplicationChoice, BrowseShowsAWindowModalPanelInTheApplicationsFolder)
     fs::remove_all(folder);
     installer.controller.btnBrowseClicked();
     EXPECT_EQ(installer.controller.openPanel()->directory().absolutePath(),
-              QString::fromStdString(installer.home.path().string()));
+        QString::fromStdString(installer.home.path().string()));
     installer.controller.openPanel()->reject();
 }
 
@@ -154,7 +154,7 @@ TEST_F(ApplicationChoice, ChoiceFillsThePathFieldAndRefreshesTheState)
 {
     // An installed, running helper: updateUI has the last word on Install.
     testing::makeHelperBundle(installer.dataHome / "Ferrowind Helper");
-    running.applications = {{"Ferrowind Helper", 42, "com.Ferrowind.Ferrowind-Helper"}};
+    running.applications = { { "Ferrowind Helper", 42, "com.Ferrowind.Ferrowind-Helper" } };
     installer.window->show();
 
     installer.controller.btnBrowseClicked();
@@ -166,7 +166,7 @@ TEST_F(ApplicationChoice, ChoiceFillsThePathFieldAndRefreshesTheState)
     installer.controller.openPanel()->selectFile(QString::fromStdString(mainApplication().string()));
     installer.controller.openPanel()->accept();
     EXPECT_EQ(installer.controller.applicationPath->text(),
-              QString::fromStdString((folder / "Ferrowind 3").string()));
+        QString::fromStdString((folder / "Ferrowind 3").string()));
     EXPECT_EQ(installer.controller.getApplicationPathFromUI(), QString::fromStdString(mainApplication().string()));
     EXPECT_FALSE(installer.controller.installButton->isEnabled());
     EXPECT_TRUE(installer.controller.uninstallButton->isEnabled());

@@ -168,7 +168,7 @@ protected:
     }
 
     std::unique_ptr<platform::RunningApplications> running = platform::makeRunningApplications();
-    InstallerUnderTest installer {*running, INSTALLER_HELPER_PAYLOAD};
+    InstallerUnderTest installer { *running, INSTALLER_HELPER_PAYLOAD };
 };
 
 } // namespace installer::testing

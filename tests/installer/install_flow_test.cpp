@@ -35,10 +35,10 @@ protected:
     {
         EXPECT_EQ(alert()->text(), QStringLiteral("Installation failed"));
         EXPECT_EQ(alert()->informativeText(), kFailureText);
-        EXPECT_EQ(buttonTexts(), QStringList {QStringLiteral("Close")});
+        EXPECT_EQ(buttonTexts(), QStringList { QStringLiteral("Close") });
         EXPECT_TRUE(fs::exists(installedHelper() / "first-copy"));
         EXPECT_EQ(fs::file_size(installedHelper() / "Contents/MacOS/Ferrowind Helper"),
-                  fs::file_size(fs::path(INSTALLER_HELPER_PAYLOAD) / "Contents/MacOS/Ferrowind Helper"));
+            fs::file_size(fs::path(INSTALLER_HELPER_PAYLOAD) / "Contents/MacOS/Ferrowind Helper"));
         EXPECT_EQ(autostartEntryCount(), 0);
         QTest::qWait(300);
         EXPECT_TRUE(helperProcesses().empty());
@@ -53,7 +53,7 @@ TEST_F(InstallFlow, RegistersStartsAndReportsTheInstalledHelper)
     EXPECT_EQ(alert()->text(), QStringLiteral("Installation succeeded"));
     EXPECT_EQ(alert()->informativeText(), QStringLiteral("Ferrowind Helper Application is installed correctly, now "
                                                          "your Ferrowind is fully functional!"));
-    EXPECT_EQ(buttonTexts(), (QStringList {QStringLiteral("Exit installer"), QStringLiteral("Close")}));
+    EXPECT_EQ(buttonTexts(), (QStringList { QStringLiteral("Exit installer"), QStringLiteral("Close") }));
     EXPECT_EQ(alert()->defaultButton(), button(QStringLiteral("Exit installer")));
 
     EXPECT_TRUE(installedHelperRegistered());
@@ -70,7 +70,7 @@ TEST_F(InstallFlow, AgainReplacesEveryRunningHelper)
     ASSERT_TRUE(first);
     // Matched by identifier: a helper run from another copy goes as well.
     const auto otherCopy = testing::makeHelperBundle(installer.home.path() / "elsewhere");
-    testing::ChildProcess other(otherCopy + "/Contents/MacOS/sleeper", {"60"});
+    testing::ChildProcess other(otherCopy + "/Contents/MacOS/sleeper", { "60" });
     ASSERT_TRUE(platform::testing::eventually([&] { return helperProcesses().size() == 2; }));
 
     install();

@@ -90,17 +90,17 @@ inline std::string makeHelperBundle(const std::filesystem::path& folder)
 {
     std::filesystem::create_directories(folder);
     const auto bundle = makeBundle(folder, "Ferrowind Helper",
-                                   {{"CFBundleIdentifier", kHelperIdentifier}, {"CFBundleExecutable", "sleeper"}});
+        { { "CFBundleIdentifier", kHelperIdentifier }, { "CFBundleExecutable", "sleeper" } });
     std::filesystem::copy_file("/bin/sleep", bundle + "/Contents/MacOS/sleeper");
     return bundle;
 }
 
 // A main application bundle, with or without the helper inside.
 inline std::string makeMainApplication(const std::filesystem::path& folder, const std::string& name,
-                                       bool withHelper, const std::string& identifier = "com.Calderine.Ferrowind3")
+    bool withHelper, const std::string& identifier = "com.Calderine.Ferrowind3")
 {
     std::filesystem::create_directories(folder);
-    const auto bundle = makeBundle(folder, name, {{"CFBundleIdentifier", identifier}});
+    const auto bundle = makeBundle(folder, name, { { "CFBundleIdentifier", identifier } });
     if (withHelper)
         makeHelperBundle(std::filesystem::path(bundle) / "Contents/Library/LoginItems");
     return bundle;
@@ -112,13 +112,13 @@ inline std::string makeMainApplication(const std::filesystem::path& folder, cons
 class InstallerUnderTest {
 public:
     explicit InstallerUnderTest(const platform::RunningApplications& running, std::string helperPayload = {},
-                                MainApplicationLocator::DirectoryList applicationSupportDirectories = {})
+        MainApplicationLocator::DirectoryList applicationSupportDirectories = {})
         : dataHome(home.path() / ".local/share")
         , applicationsFolder(home.path() / "Applications")
-        , workspace(platform::makeWorkspace(running, {applicationsFolder.string()}))
-        , controller({running, *workspace, *launcher, *termination, platform::openLoginItems,
-                      std::move(applicationSupportDirectories)},
-                     std::move(helperPayload), applicationsFolder.string())
+        , workspace(platform::makeWorkspace(running, { applicationsFolder.string() }))
+        , controller({ running, *workspace, *launcher, *termination, platform::openLoginItems,
+                         std::move(applicationSupportDirectories) },
+              std::move(helperPayload), applicationsFolder.string())
         , window(loadInstallerWindow(controller, QStringLiteral(INSTALLER_LOGO)))
     {
         std::filesystem::create_directories(applicationsFolder);
@@ -132,7 +132,7 @@ public:
     {
         const auto running = [](const QList<QAbstractAnimation*>& animations) {
             return std::any_of(animations.begin(), animations.end(),
-                               [](auto* animation) { return animation->state() == QAbstractAnimation::Running; });
+                [](auto* animation) { return animation->state() == QAbstractAnimation::Running; });
         };
         EXPECT_TRUE(QTest::qWaitFor([&] {
             return !running(controller.findChildren<QAbstractAnimation*>())
@@ -141,10 +141,10 @@ public:
     }
 
     TemporaryDirectory home;
-    ScopedEnvironment homeVariable {"HOME", home.path().string()};
+    ScopedEnvironment homeVariable { "HOME", home.path().string() };
     std::filesystem::path dataHome;
-    ScopedEnvironment dataHomeVariable {"XDG_DATA_HOME", dataHome.string()};
-    ScopedEnvironment configHomeVariable {"XDG_CONFIG_HOME", std::nullopt};
+    ScopedEnvironment dataHomeVariable { "XDG_DATA_HOME", dataHome.string() };
+    ScopedEnvironment configHomeVariable { "XDG_CONFIG_HOME", std::nullopt };
     std::filesystem::path applicationsFolder;
     std::unique_ptr<platform::Workspace> workspace;
     std::unique_ptr<platform::ProcessLauncher> launcher = platform::makeProcessLauncher();

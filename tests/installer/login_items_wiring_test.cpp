@@ -16,8 +16,8 @@ using testing::ScopedEnvironment;
 TEST(ControllerLoginItems, RegisterQueryAndRemoveTheInstalledHelper)
 {
     testing::FakeRunningApplications running;
-    InstallerUnderTest installer {running};
-    ScopedEnvironment configHome {"XDG_CONFIG_HOME", (installer.home.path() / "config").string()};
+    InstallerUnderTest installer { running };
+    ScopedEnvironment configHome { "XDG_CONFIG_HOME", (installer.home.path() / "config").string() };
     const auto bundle = testing::makeHelperBundle(installer.dataHome / "Ferrowind Helper");
     const auto url = platform::fileURLForPath(bundle);
     auto& controller = installer.controller;

@@ -19,7 +19,7 @@ class MainApplicationSearch : public ::testing::Test {
 protected:
     std::optional<std::string> search() const
     {
-        const auto workspace = platform::makeWorkspace(running, {installed.string(), moreInstalled.string()});
+        const auto workspace = platform::makeWorkspace(running, { installed.string(), moreInstalled.string() });
         return MainApplicationLocator(*workspace, applications.string()).autoDetectBundleURL();
     }
 
@@ -70,12 +70,12 @@ TEST(HelperInsideMainApplication, IsFoundOnlyWhereItLies)
     const auto workspace = platform::makeWorkspace(running, {});
     const auto launcher = platform::makeProcessLauncher();
     const auto termination = platform::makeProcessTermination();
-    const AppDelegate controller({running, *workspace, *launcher, *termination, platform::openLoginItems, {}}, {});
+    const AppDelegate controller({ running, *workspace, *launcher, *termination, platform::openLoginItems, {} }, {});
     const auto with = makeMainApplication(folder.path(), "Ferrowind 3", true);
     const auto without = makeMainApplication(folder.path() / "other", "Ferrowind 3", false);
 
     EXPECT_EQ(controller.getHelperAppBundle(QString::fromStdString(with)),
-              QUrl::fromLocalFile(QString::fromStdString(with + "/" + testing::kHelperPathInside)));
+        QUrl::fromLocalFile(QString::fromStdString(with + "/" + testing::kHelperPathInside)));
     EXPECT_EQ(controller.getHelperAppBundle(QString::fromStdString(without)), std::nullopt);
 }
 
@@ -90,13 +90,13 @@ protected:
 TEST_F(LinuxWorkspace, KnowsRunningBundlesFirst)
 {
     const std::string identifier = "com.example.workspace-test-" + std::to_string(getpid());
-    const auto installedBundle = testing::makeBundle(folder.path() / "installed", "Installed", {{"CFBundleIdentifier", identifier}});
-    const auto workspace = platform::makeWorkspace(*running, {(folder.path() / "installed").string()});
+    const auto installedBundle = testing::makeBundle(folder.path() / "installed", "Installed", { { "CFBundleIdentifier", identifier } });
+    const auto workspace = platform::makeWorkspace(*running, { (folder.path() / "installed").string() });
     EXPECT_EQ(workspace->absolutePathForAppBundleWithIdentifier(identifier), installedBundle);
 
-    const auto runningBundle = testing::makeBundle(folder.path() / "elsewhere", "Running", {{"CFBundleIdentifier", identifier}});
+    const auto runningBundle = testing::makeBundle(folder.path() / "elsewhere", "Running", { { "CFBundleIdentifier", identifier } });
     std::filesystem::copy_file("/bin/sleep", runningBundle + "/Contents/MacOS/sleeper");
-    testing::ChildProcess child(runningBundle + "/Contents/MacOS/sleeper", {"30"});
+    testing::ChildProcess child(runningBundle + "/Contents/MacOS/sleeper", { "30" });
     EXPECT_TRUE(platform::testing::eventually(
         [&] { return workspace->absolutePathForAppBundleWithIdentifier(identifier) == runningBundle; }));
     EXPECT_EQ(workspace->absolutePathForAppBundleWithIdentifier(identifier + ".unknown"), std::nullopt);

@@ -26,7 +26,7 @@ protected:
     std::unique_ptr<ChildProcess> startHelperElsewhere()
     {
         const auto bundle = testing::makeHelperBundle(elsewhere.path());
-        auto helper = std::make_unique<ChildProcess>(bundle + "/Contents/MacOS/sleeper", std::vector<std::string> {"30"});
+        auto helper = std::make_unique<ChildProcess>(bundle + "/Contents/MacOS/sleeper", std::vector<std::string> { "30" });
         // The listing reads /proc; wait until the child runs the copy rather
         // than the test's own image it was forked from.
         const bool listed = platform::testing::eventually([&] {
@@ -45,11 +45,11 @@ protected:
         EXPECT_EQ(installer.controller.installButton->isEnabled(), install);
         EXPECT_EQ(installer.controller.uninstallButton->isEnabled(), !install);
         EXPECT_EQ(installer.controller.statusLabel->text().toStdString(),
-                  install ? "Not running" : "Installed and running");
+            install ? "Not running" : "Installed and running");
     }
 
     std::unique_ptr<platform::RunningApplications> running = platform::makeRunningApplications();
-    InstallerUnderTest installer {*running};
+    InstallerUnderTest installer { *running };
     TemporaryDirectory elsewhere;
 };
 
@@ -88,9 +88,9 @@ TEST_F(StateDisplay, AnyFileAtTheInstalledPathCounts)
 TEST(StateDisplayWithoutHelper, InstalledButNotRunningOffersInstall)
 {
     testing::FakeRunningApplications running;
-    running.applications = {{"Ferrowind Helper Installer", 10, "com.Ferrowind.Ferrowind-Helper-Installer"},
-                            {"Ferrowind Helper", 11, std::nullopt},
-                            {"Other", 12, "com.ferrowind.ferrowind-helper"}};
+    running.applications = { { "Ferrowind Helper Installer", 10, "com.Ferrowind.Ferrowind-Helper-Installer" },
+        { "Ferrowind Helper", 11, std::nullopt },
+        { "Other", 12, "com.ferrowind.ferrowind-helper" } };
     InstallerUnderTest installer(running);
     testing::makeHelperBundle(installer.dataHome / "Ferrowind Helper");
 
@@ -98,7 +98,7 @@ TEST(StateDisplayWithoutHelper, InstalledButNotRunningOffersInstall)
     EXPECT_TRUE(installer.controller.installButton->isEnabled());
     EXPECT_FALSE(installer.controller.uninstallButton->isEnabled());
 
-    running.applications.push_back({"Renamed", 13, "com.Ferrowind.Ferrowind-Helper"});
+    running.applications.push_back({ "Renamed", 13, "com.Ferrowind.Ferrowind-Helper" });
     installer.controller.updateUI();
     EXPECT_FALSE(installer.controller.installButton->isEnabled());
     EXPECT_TRUE(installer.controller.uninstallButton->isEnabled());
@@ -110,7 +110,7 @@ TEST(HelperInstallFolder, FollowsTheUsersDataDirectory)
     const auto workspace = platform::makeWorkspace(running, {});
     const auto launcher = platform::makeProcessLauncher();
     const auto termination = platform::makeProcessTermination();
-    const AppDelegate controller({running, *workspace, *launcher, *termination, platform::openLoginItems, {}}, {});
+    const AppDelegate controller({ running, *workspace, *launcher, *termination, platform::openLoginItems, {} }, {});
 
     {
         ScopedEnvironment dataHome("XDG_DATA_HOME", "/data/home");
@@ -121,13 +121,13 @@ TEST(HelperInstallFolder, FollowsTheUsersDataDirectory)
         ScopedEnvironment dataHome("XDG_DATA_HOME", std::nullopt);
         ScopedEnvironment home("HOME", "/home/someone");
         EXPECT_EQ(controller.helperApplicationLocation(),
-                  QStringLiteral("/home/someone/.local/share/Ferrowind Helper"));
+            QStringLiteral("/home/someone/.local/share/Ferrowind Helper"));
     }
     {
         ScopedEnvironment dataHome("XDG_DATA_HOME", "relative/data");
         ScopedEnvironment home("HOME", "/home/someone");
         EXPECT_EQ(controller.helperApplicationLocation(),
-                  QStringLiteral("/home/someone/.local/share/Ferrowind Helper"));
+            QStringLiteral("/home/someone/.local/share/Ferrowind Helper"));
     }
 }
 

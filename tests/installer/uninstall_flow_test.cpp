@@ -28,7 +28,7 @@ TEST_F(UninstallFlow, RemovesEntryHelperAndFolder)
     uninstall();
     EXPECT_EQ(alert()->text(), QStringLiteral("Uninstallation succeeded"));
     EXPECT_EQ(alert()->informativeText(), QStringLiteral("Ferrowind Helper Application is uninstalled."));
-    EXPECT_EQ(buttonTexts(), (QStringList {QStringLiteral("Exit installer"), QStringLiteral("Close")}));
+    EXPECT_EQ(buttonTexts(), (QStringList { QStringLiteral("Exit installer"), QStringLiteral("Close") }));
     // Refreshed while the sheet is still up.
     EXPECT_TRUE(installer.controller.installButton->isEnabled());
     EXPECT_FALSE(installer.controller.uninstallButton->isEnabled());
@@ -43,15 +43,15 @@ TEST_F(UninstallFlow, RemovesEntryHelperAndFolder)
 TEST_F(UninstallFlow, CleanHomeFailsWithOneCloseButtonAndEndsNoHelper)
 {
     const auto otherCopy = testing::makeHelperBundle(installer.home.path() / "elsewhere");
-    testing::ChildProcess other(otherCopy + "/Contents/MacOS/sleeper", {"60"});
+    testing::ChildProcess other(otherCopy + "/Contents/MacOS/sleeper", { "60" });
     ASSERT_TRUE(platform::testing::eventually([&] { return helperProcesses().size() == 1; }));
 
     uninstall();
     EXPECT_EQ(alert()->text(), QStringLiteral("Uninstallation failed"));
     EXPECT_EQ(alert()->informativeText(),
-              QStringLiteral("Uninstallation of the Helper Application failed, please contact us at "
-                             "support@ferrowind.example for additional support!"));
-    EXPECT_EQ(buttonTexts(), QStringList {QStringLiteral("Close")});
+        QStringLiteral("Uninstallation of the Helper Application failed, please contact us at "
+                       "support@ferrowind.example for additional support!"));
+    EXPECT_EQ(buttonTexts(), QStringList { QStringLiteral("Close") });
     saveScreenshot(QStringLiteral("alert-uninstallation-failed"));
     // The default button, return code 1, yet the outcome is a failure.
     EXPECT_FALSE(pressEndsInstaller(QStringLiteral("Close")));

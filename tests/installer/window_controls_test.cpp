@@ -27,13 +27,13 @@ protected:
     }
 
     testing::FakeRunningApplications running;
-    InstallerUnderTest installer {running};
+    InstallerUnderTest installer { running };
 };
 
 TEST_F(WindowControls, EveryControlIsNamedForAssistiveTools)
 {
-    for (const char* name : {"logoImageView", "installButton", "uninstallButton", "advancedDiscloseButton",
-                             "exitButton", "applicationPath", "browseButton"}) {
+    for (const char* name : { "logoImageView", "installButton", "uninstallButton", "advancedDiscloseButton",
+             "exitButton", "applicationPath", "browseButton" }) {
         SCOPED_TRACE(name);
         const QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(installer.child(name));
         ASSERT_NE(accessible, nullptr);

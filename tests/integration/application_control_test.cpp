@@ -17,8 +17,8 @@ namespace {
 
 using namespace harness;
 using platform::testing::ChildProcess;
-using platform::testing::TemporaryDirectory;
 using platform::testing::eventually;
+using platform::testing::TemporaryDirectory;
 
 bool endedBySignal(std::optional<int> status, int signal)
 {
@@ -208,7 +208,9 @@ TEST_P(ApplicationRowsUnderWindowManager, MakeFrontLeavesTheLastUsedWindowOnTop)
     EXPECT_EQ(ask(client, "makeFrontProcessNamed \"Two Windows\""), "1");
     EXPECT_TRUE(eventually([&] {
         return m_pager.activeWindow() == windows[0] && stackingIndex(otherWindows[0]) < stackingIndex(windows[1]);
-    }, 3s)) << "active " << m_pager.activeWindow() << " of " << windows[0] << ", " << windows[1];
+    },
+        3s))
+        << "active " << m_pager.activeWindow() << " of " << windows[0] << ", " << windows[1];
     EXPECT_LT(stackingIndex(windows[1]), stackingIndex(windows[0]));
 }
 

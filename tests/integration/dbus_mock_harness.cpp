@@ -47,7 +47,8 @@ GDBusConnection* connectWithRetries(const std::string& address)
                 | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
             nullptr, nullptr, nullptr);
         return connection != nullptr;
-    }, 10s, 20ms);
+    },
+        10s, 20ms);
     if (!connection)
         throw std::runtime_error("the private bus did not start");
     return connection;
@@ -89,7 +90,8 @@ bool PrivateBus::waitForOwner(const std::string& name, std::chrono::milliseconds
         gboolean owned = FALSE;
         g_variant_get(reply.get(), "(b)", &owned);
         return owned != FALSE;
-    }, limit, 20ms);
+    },
+        limit, 20ms);
 }
 
 namespace {

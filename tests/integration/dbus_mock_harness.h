@@ -47,7 +47,8 @@ private:
 // go to "python3 -m dbusmock" after the bus choice.
 class DBusMock {
 public:
-    enum class Bus { System, Session };
+    enum class Bus { System,
+        Session };
     DBusMock(const PrivateBus& bus, Bus kind, const std::string& name, const std::vector<std::string>& arguments);
 
 private:

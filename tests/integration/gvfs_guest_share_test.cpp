@@ -36,7 +36,8 @@ protected:
         std::ofstream configuration(state / "smb.conf");
         configuration << "[global]\nsmb ports = 4450\ninterfaces = 127.0.0.1\nbind interfaces only = yes\n"
                          "map to guest = Bad User\nguest account = nobody\ndisable netbios = yes\nload printers = no\n"
-                         "log file = " << (state / "log").string() << "\n";
+                         "log file = "
+                      << (state / "log").string() << "\n";
         // All that smbd keeps stays in the test's folder.
         for (auto folder : { "private dir", "lock directory", "state directory", "cache directory", "pid directory",
                  "ncalrpc dir" })

@@ -96,7 +96,8 @@ void HelperBundleCopy::killRunningHelpers() const
     testing_support::eventually([&] {
         reapExitedChildren();
         return runningHelpers().empty();
-    }, 5s, 10ms);
+    },
+        5s, 10ms);
     reapExitedChildren();
 }
 

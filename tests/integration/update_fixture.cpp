@@ -124,8 +124,10 @@ void packArchive(const fs::path& out, const std::string& format, const fs::path&
 void writeAppcast(const fs::path& file, const std::vector<FeedItem>& items)
 {
     std::ofstream out(file, std::ios::trunc);
-    out << R"(<?xml version="1.0" encoding="utf-8"?>)" "\n"
-        << R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)" "\n";
+    out << R"(<?xml version="1.0" encoding="utf-8"?>)"
+           "\n"
+        << R"(<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)"
+           "\n";
     for (auto const& item : items) {
         out << "<item><title>" << item.version << "</title><sparkle:version>" << item.version << "</sparkle:version>"
             << "<sparkle:shortVersionString>" << item.version << "</sparkle:shortVersionString><enclosure url=\"" << item.url << "\"";

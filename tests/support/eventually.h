@@ -8,8 +8,8 @@ namespace testing_support {
 
 // Polls until `condition` holds; false if it still does not after `bound`.
 inline bool eventually(const std::function<bool()>& condition,
-                       std::chrono::steady_clock::duration bound = std::chrono::seconds(10),
-                       std::chrono::steady_clock::duration interval = std::chrono::milliseconds(5))
+    std::chrono::steady_clock::duration bound = std::chrono::seconds(10),
+    std::chrono::steady_clock::duration interval = std::chrono::milliseconds(5))
 {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     while (!condition()) {

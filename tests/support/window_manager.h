@@ -129,7 +129,7 @@ class WindowManager {
 public:
     WindowManager(const std::string& program, const std::string& display)
         : m_process(ChildProcess::tryStart(program, {},
-              { .environment = { { "DISPLAY", display } }, .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM }))
+            { .environment = { { "DISPLAY", display } }, .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM }))
         , m_ready(m_process && Pager(display).managerTakesOnWindows())
     {
     }

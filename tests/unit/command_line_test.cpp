@@ -69,7 +69,9 @@ INSTANTIATE_TEST_SUITE_P(EdgeCases, CommandLineParsing,
         LineCase { "x  \" , \"a\"\n", "x", { 0, std::string("a") } },
         // Tabs and Unicode space separators (no-break, ideographic) are
         // trimmed; a line break inside a piece is not.
-        LineCase { "x \t\"a\"\xC2\xA0,\xE3\x80\x80" "5\n", "x", { std::string("a"), 5 } },
+        LineCase { "x \t\"a\"\xC2\xA0,\xE3\x80\x80"
+                   "5\n",
+            "x", { std::string("a"), 5 } },
         LineCase { "x \r5\n", "x", { 0 } },
         LineCase { "x \xC3\xA9t\xC3\xA9\n", "x", { 0 } },
         LineCase { "x \"\xC3\xA9t\xC3\xA9\"\n", "x", { std::string("\xC3\xA9t\xC3\xA9") } }));

@@ -49,8 +49,8 @@ protected:
 
     platform::testing::TemporaryDirectory folder;
     std::string configHome = folder / "config";
-    ScopedVariable xdgConfigHome {"XDG_CONFIG_HOME", configHome.c_str()};
-    std::string helper = makeBundle(folder.path(), "Ferrowind Helper", {{"CFBundleExecutable", "Ferrowind Helper"}});
+    ScopedVariable xdgConfigHome { "XDG_CONFIG_HOME", configHome.c_str() };
+    std::string helper = makeBundle(folder.path(), "Ferrowind Helper", { { "CFBundleExecutable", "Ferrowind Helper" } });
     std::string helperURL = platform::fileURLForPath(helper);
 };
 
@@ -64,7 +64,7 @@ TEST_F(LoginItemsOnAutostart, EmptyListOrOtherProgramsEntriesMatchNothing)
     platform::testing::writeTextFile(autostart() + "/broken.desktop", "not a key file");
     EXPECT_FALSE(registered(helperURL));
     EXPECT_FALSE(disable(helperURL));
-    EXPECT_EQ(entryNames(), (std::set<std::string> {"broken.desktop", "other.desktop"}));
+    EXPECT_EQ(entryNames(), (std::set<std::string> { "broken.desktop", "other.desktop" }));
 }
 
 TEST_F(LoginItemsOnAutostart, AddingTwiceGivesTwoEntriesAndRemovalTakesBoth)
@@ -79,7 +79,7 @@ TEST_F(LoginItemsOnAutostart, AddingTwiceGivesTwoEntriesAndRemovalTakesBoth)
     EXPECT_TRUE(registered(helperURL));
     EXPECT_TRUE(disable(helperURL));
     EXPECT_FALSE(registered(helperURL));
-    EXPECT_EQ(entryNames(), std::set<std::string> {"other-1.desktop"});
+    EXPECT_EQ(entryNames(), std::set<std::string> { "other-1.desktop" });
 }
 
 TEST_F(LoginItemsOnAutostart, EntryOfADeletedBundleIsNeitherReportedNorRemoved)
@@ -99,8 +99,8 @@ TEST_F(LoginItemsOnAutostart, OnlyTheExactUrlTextMatches)
     ASSERT_TRUE(enable(helperURL));
     ASSERT_TRUE(enable(platform::fileURLForPath(link)));
 
-    for (const auto& url : {platform::fileURLForPath(folder / "ferrowind helper.app"), helperURL + "/",
-                            "file://" + folder.path().string() + "/Ferrowind Helper.app"}) {
+    for (const auto& url : { platform::fileURLForPath(folder / "ferrowind helper.app"), helperURL + "/",
+             "file://" + folder.path().string() + "/Ferrowind Helper.app" }) {
         EXPECT_FALSE(registered(url)) << url;
         EXPECT_FALSE(disable(url)) << url;
     }
@@ -111,7 +111,7 @@ TEST_F(LoginItemsOnAutostart, OnlyTheExactUrlTextMatches)
     const auto spelt = "file://localhost" + helperURL.substr(7);
     writeEntry("by-hand.desktop", "X-Ferrowind-Bundle-URL=" + spelt);
     EXPECT_TRUE(disable(spelt));
-    EXPECT_EQ(entryNames(), std::set<std::string> {"ferrowind-helper-1.desktop"});
+    EXPECT_EQ(entryNames(), std::set<std::string> { "ferrowind-helper-1.desktop" });
 }
 
 TEST_F(LoginItemsOnAutostart, EntryIsAValidDesktopEntryStartingTheBundleExecutable)
@@ -120,9 +120,9 @@ TEST_F(LoginItemsOnAutostart, EntryIsAValidDesktopEntryStartingTheBundleExecutab
     const std::string oddEscaped = "Odd \\$\\`\\\"\\\\%% 100%%";
     const auto helperExecutable = helper + "/Contents/MacOS/Ferrowind Helper";
     for (const auto& [bundle, executable, quoted] :
-         {std::tuple {helper, helperExecutable, helperExecutable},
-          {plain, plain + "/Contents/MacOS/Odd $`\"\\% 100%",
-           folder / (oddEscaped + ".app/Contents/MacOS/" + oddEscaped)}}) {
+        { std::tuple { helper, helperExecutable, helperExecutable },
+            { plain, plain + "/Contents/MacOS/Odd $`\"\\% 100%",
+                folder / (oddEscaped + ".app/Contents/MacOS/" + oddEscaped) } }) {
         SCOPED_TRACE(bundle);
         auto list = platform::openLoginItems();
         const auto item = list->insertLast(platform::fileURLForPath(bundle));
@@ -144,19 +144,19 @@ TEST_F(LoginItemsOnAutostart, EntryIsAValidDesktopEntryStartingTheBundleExecutab
             unfielded.erase(at, 1);
         g_auto(GStrv) argv = nullptr;
         ASSERT_TRUE(g_shell_parse_argv(unfielded.c_str(), nullptr, &argv, nullptr)) << exec;
-        EXPECT_EQ(std::vector<std::string>(argv, argv + g_strv_length(argv)), std::vector<std::string> {executable});
+        EXPECT_EQ(std::vector<std::string>(argv, argv + g_strv_length(argv)), std::vector<std::string> { executable });
     }
 
     g_autofree char* validator = g_find_program_in_path("desktop-file-validate");
     if (!validator)
         GTEST_SKIP() << "desktop-file-validate is not installed";
     for (const auto& name : entryNames()) {
-        const char* argv[] = {validator, name.c_str(), nullptr};
+        const char* argv[] = { validator, name.c_str(), nullptr };
         g_autofree char* output = nullptr;
         g_autofree char* errors = nullptr;
         int status = -1;
         ASSERT_TRUE(g_spawn_sync(autostart().c_str(), const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr,
-                                 nullptr, &output, &errors, &status, nullptr));
+            nullptr, &output, &errors, &status, nullptr));
         EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr) && !*output && !*errors) << output << errors;
     }
 }
@@ -171,7 +171,7 @@ TEST_F(LoginItemsOnAutostart, FolderComesFromTheBaseDirectoryRules)
     EXPECT_EQ(fs::directory_iterator(deeper + "/autostart")->path().filename(), "ferrowind-helper-1.desktop");
 
     ScopedVariable home("HOME", (folder / "home").c_str());
-    for (const char* ignored : {static_cast<const char*>(nullptr), "", "relative/config"}) {
+    for (const char* ignored : { static_cast<const char*>(nullptr), "", "relative/config" }) {
         ScopedVariable nested("XDG_CONFIG_HOME", ignored);
         EXPECT_TRUE(enable(helperURL));
     }
@@ -197,7 +197,7 @@ public:
         ++snapshots;
         std::vector<platform::LoginItem> items;
         for (const auto& [reference, location] : locations)
-            items.push_back({reference});
+            items.push_back({ reference });
         return items;
     }
     std::optional<std::string> resolve(const platform::LoginItem& item) const override
@@ -212,7 +212,7 @@ public:
         inserted.push_back(url);
         if (insertionFails)
             return std::nullopt;
-        return platform::LoginItem {url};
+        return platform::LoginItem { url };
     }
     bool remove(const platform::LoginItem& item) override
     {
@@ -221,8 +221,8 @@ public:
     }
 
     std::vector<std::pair<std::string, std::optional<std::string>>> locations;
-    bool insertionFails {false};
-    mutable int snapshots {0};
+    bool insertionFails { false };
+    mutable int snapshots { 0 };
     std::vector<std::string> inserted, removed;
 };
 
@@ -236,16 +236,16 @@ TEST(LoginItemRegistration, NoListMeansFalseForEveryOperation)
 TEST(LoginItemRegistration, RemovalCountsEveryMatchEvenWhenRemovingFails)
 {
     FakeLoginItems list;
-    list.locations = {{"a", "file:///a.app"}, {"gone", std::nullopt}, {"b", "file:///b.app"}, {"a2", "file:///a.app"}};
+    list.locations = { { "a", "file:///a.app" }, { "gone", std::nullopt }, { "b", "file:///b.app" }, { "a2", "file:///a.app" } };
 
     EXPECT_TRUE(disableLoginItemWithURL(&list, "file:///a.app"));
-    EXPECT_EQ(list.removed, (std::vector<std::string> {"a", "a2"}));
+    EXPECT_EQ(list.removed, (std::vector<std::string> { "a", "a2" }));
 }
 
 TEST(LoginItemRegistration, AddingInsertsWithoutLookingAndReportsTheInsertion)
 {
     FakeLoginItems list;
-    list.locations = {{"a", "file:///a.app"}};
+    list.locations = { { "a", "file:///a.app" } };
     EXPECT_TRUE(enableLoginItemWithURL(&list, "file:///a.app"));
     list.insertionFails = true;
     EXPECT_FALSE(enableLoginItemWithURL(&list, "file:///a.app"));

@@ -21,7 +21,7 @@ TEST(PeerAdmission, ServesOnlyTheOwnUserAndUnknownOwnersOnlyWhereNoneCanBeKnown)
              Row { Outcome::found, 0, false },
              Row { Outcome::notFound, kHelperUser, false },
              Row { Outcome::unavailable, 0, false }, // a shortage of the moment
-             Row { Outcome::unsupported, 0, true },  // decided once at start
+             Row { Outcome::unsupported, 0, true }, // decided once at start
          }) {
         platform::PeerSocketLookup peer { row.outcome, row.owner, 1 };
         EXPECT_EQ(admitsPeer(peer, kHelperUser), row.admitted)

@@ -18,7 +18,10 @@ using ConnectionPointer = linux_gio::GObjectPtr<GDBusConnection>;
 using FDListPointer = linux_gio::GObjectPtr<GUnixFDList>;
 using VariantPointer = linux_gio::GVariantPtr;
 
-enum class CallOutcome { Replied, Unreachable, TimedOut, Refused };
+enum class CallOutcome { Replied,
+    Unreachable,
+    TimedOut,
+    Refused };
 
 struct Reply {
     CallOutcome outcome { CallOutcome::Unreachable };

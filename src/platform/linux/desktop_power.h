@@ -17,7 +17,9 @@ namespace platform::linux_power {
 // order they are asked: GNOME's automatic suspend obeys the session manager,
 // KDE's obeys the PowerManagement inhibition service, and logind's own idle
 // action obeys an "idle" inhibitor.
-enum class Holder { SessionManager, PowerManagement, Logind };
+enum class Holder { SessionManager,
+    PowerManagement,
+    Logind };
 
 // What one service granted: a cookie to hand back, or for logind a
 // descriptor whose closing ends the inhibitor.

@@ -29,7 +29,9 @@ std::optional<FileIdentity> identityOfDescriptor(int descriptor);
 // A path as a client sent it, walked within the bound of the bounded walk:
 // its identity, or why there is none.
 struct ClientPathIdentity {
-    enum class Status { found, missing, unreachable };
+    enum class Status { found,
+        missing,
+        unreachable };
     Status status { Status::missing };
     FileIdentity identity;
 };

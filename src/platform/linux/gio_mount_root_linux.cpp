@@ -1,5 +1,5 @@
-#include "platform/linux/gio_mount_root.h"
 #include "platform/linux/bounded_path_walk.h"
+#include "platform/linux/gio_mount_root.h"
 
 #include <cerrno>
 #include <chrono>

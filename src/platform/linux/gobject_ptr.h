@@ -4,7 +4,6 @@
 
 #include <glib-object.h>
 
-
 namespace platform::linux_gio {
 
 // Owns one reference to a GObject.

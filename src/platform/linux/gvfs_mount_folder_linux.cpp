@@ -1,5 +1,5 @@
-#include "platform/linux/gvfs_mount_folder.h"
 #include "platform/linux/gobject_ptr.h"
+#include "platform/linux/gvfs_mount_folder.h"
 #include "platform/linux/server_url.h"
 
 #include <glib.h>

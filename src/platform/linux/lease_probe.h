@@ -7,7 +7,9 @@
 
 namespace platform::linux_files {
 
-enum class OtherOpens { none, some, cannotTell };
+enum class OtherOpens { none,
+    some,
+    cannotTell };
 
 // `pathReference` is an O_PATH descriptor of a regular file on a file
 // system that opens files without asking a server.

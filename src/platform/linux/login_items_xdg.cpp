@@ -112,7 +112,7 @@ std::string desktopEntryText(const std::string& bundleFileURL, const std::string
 // our look and our write: O_EXCL decides, and it does not follow a symbolic
 // link either.
 std::optional<std::string> createEntryFile(const std::string& folder, const std::string& stem,
-                                           std::string_view contents)
+    std::string_view contents)
 {
     for (int number = 1; number <= kMostEntryNameAttempts; ++number) {
         const std::string path = folder + "/" + stem + "-" + std::to_string(number) + ".desktop";
@@ -147,12 +147,12 @@ public:
         for (std::filesystem::directory_iterator entry(m_folder, error), end; !error && entry != end;
              entry.increment(error)) {
             if (entry->path().filename().string().ends_with(".desktop"))
-                items.push_back({entry->path().string()});
+                items.push_back({ entry->path().string() });
         }
         // Directory order is whatever the file system keeps and may change
         // as entries come and go; by name it is the same on every read.
         std::sort(items.begin(), items.end(),
-                  [](const LoginItem& left, const LoginItem& right) { return left.reference < right.reference; });
+            [](const LoginItem& left, const LoginItem& right) { return left.reference < right.reference; });
         return items;
     }
 
@@ -168,7 +168,7 @@ public:
         const auto bundlePath = localPathOfFileURL(bundleFileURL.get());
         // lstat: the registered path itself must still be there; where it
         // leads is not ours to judge.
-        struct stat status {};
+        struct stat status { };
         if (!bundlePath || lstat(bundlePath->c_str(), &status) != 0)
             return std::nullopt;
         return std::string(bundleFileURL.get());
@@ -183,10 +183,10 @@ public:
         if (!bundlePath)
             return std::nullopt;
         const auto path = createEntryFile(m_folder, entryFileStem(bundleName(*bundlePath)),
-                                          desktopEntryText(bundleFileURL, *bundlePath));
+            desktopEntryText(bundleFileURL, *bundlePath));
         if (!path)
             return std::nullopt;
-        return LoginItem {*path};
+        return LoginItem { *path };
     }
 
     bool remove(const LoginItem& item) override { return unlink(item.reference.c_str()) == 0; }

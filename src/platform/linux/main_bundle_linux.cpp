@@ -9,13 +9,13 @@ Bundle loadMainBundle()
 {
     const auto executable = procfs::executablePath("self");
     if (!executable)
-        return Bundle {".", {}};
+        return Bundle { ".", {} };
     if (auto bundlePath = enclosingBundlePath(*executable)) {
-        Bundle bundle {std::move(*bundlePath), {}};
+        Bundle bundle { std::move(*bundlePath), {} };
         bundle.info = readInfoDictionary(bundle.infoPlistPath()).value_or(InfoDictionary {});
         return bundle;
     }
-    return Bundle {std::filesystem::path(*executable).parent_path().string(), {}};
+    return Bundle { std::filesystem::path(*executable).parent_path().string(), {} };
 }
 
 } // namespace platform

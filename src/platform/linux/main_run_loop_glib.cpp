@@ -84,7 +84,7 @@ private:
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_queue;
     // Attached and not yet run; the context holds the only reference.
-    GSource* m_drainSource {nullptr};
+    GSource* m_drainSource { nullptr };
 };
 
 } // namespace

@@ -16,7 +16,7 @@ namespace platform::linux_files {
 struct MountEntry {
     std::uint64_t mountID { 0 };
     dev_t device { 0 };
-    std::string root;        // the folder of the file system shown at the mount point
+    std::string root; // the folder of the file system shown at the mount point
     std::string mountPoint;
     std::string fileSystemType;
     std::string source;

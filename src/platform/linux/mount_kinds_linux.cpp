@@ -1,5 +1,5 @@
-#include "platform/linux/mount_kinds.h"
 #include "platform/linux/mount_info.h"
+#include "platform/linux/mount_kinds.h"
 #include "platform/linux/owned_descriptor.h"
 
 #include <fcntl.h>

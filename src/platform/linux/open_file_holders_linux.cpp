@@ -1,8 +1,8 @@
 #include "platform/linux/bounded_path_walk.h"
 #include "platform/linux/file_identity.h"
 #include "platform/linux/lease_probe.h"
-#include "platform/linux/mount_kinds.h"
 #include "platform/linux/memory_maps.h"
+#include "platform/linux/mount_kinds.h"
 #include "platform/linux/owned_descriptor.h"
 #include "platform/linux/proc_entries.h"
 #include "platform/linux_platform.h"
@@ -212,7 +212,7 @@ public:
             return Openers::unreachable;
         if (reference.status != linux_files::PathReference::Status::opened)
             return Openers::unknown;
-        struct statx status {};
+        struct statx status { };
         if (!linux_files::cachedAttributes(reference.descriptor.get(), STATX_TYPE | STATX_MNT_ID, status)
             || !S_ISREG(status.stx_mode) || !opensLocally(status))
             return Openers::unknown;

@@ -18,7 +18,7 @@ class PeerOwnerLookup {
 public:
     enum class Source {
         socketDiagnostics, // sock_diag: an exact lookup of the one socket
-        procNetTcp,        // /proc/net/tcp of our network namespace, read whole
+        procNetTcp, // /proc/net/tcp of our network namespace, read whole
         none,
     };
     // Keeps the first of `candidates` that finds `knownSocket`, a bound TCP

@@ -85,7 +85,7 @@ std::optional<char> processState(pid_t process)
     // The command name in parentheses may itself hold ") " or a line break,
     // so the whole entry is read and the state found after the last
     // parenthesis.
-    const std::string contents {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    const std::string contents { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
     const auto nameEnd = contents.rfind(')');
     if (nameEnd == std::string::npos || nameEnd + 2 >= contents.size())
         return std::nullopt;

@@ -13,7 +13,7 @@ namespace platform::linux_sockets {
 
 struct TcpEndpoint {
     std::uint32_t address { 0 }; // as in sin_addr.s_addr
-    std::uint16_t port { 0 };    // host byte order
+    std::uint16_t port { 0 }; // host byte order
 };
 
 struct TcpSocketOwner {

@@ -1,6 +1,6 @@
-#include "platform/linux/process_exit_wait.h"
 #include "platform/linux/owned_descriptor.h"
 #include "platform/linux/proc_entries.h"
+#include "platform/linux/process_exit_wait.h"
 #include "platform/linux/retrying_io.h"
 
 #include <poll.h>
@@ -51,7 +51,7 @@ std::optional<bool> waitOnProcessDescriptor(pid_t pid, Clock::time_point deadlin
     const linux_files::OwnedDescriptor descriptor(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
     if (!descriptor.isValid())
         return errno == ESRCH ? std::optional(true) : std::nullopt;
-    pollfd watched {descriptor.get(), POLLIN, 0};
+    pollfd watched { descriptor.get(), POLLIN, 0 };
     const int ready = linux_files::retryingInterrupts(
         [&] { return poll(&watched, 1, static_cast<int>(remainingUntil(deadline).count())); });
     if (ready < 0)

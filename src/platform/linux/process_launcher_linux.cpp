@@ -83,7 +83,7 @@ void reapWhenExited(pid_t child)
 
 bool spawnDetached(const std::string& program, const std::vector<std::string>& arguments, char* const* environment)
 {
-    std::vector<std::string> argumentStrings {program};
+    std::vector<std::string> argumentStrings { program };
     argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
     const auto argv = nullTerminated(argumentStrings);
     const SpawnSettings settings;

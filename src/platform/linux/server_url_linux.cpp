@@ -34,8 +34,8 @@ std::string serverURL(const ServerURLParts& parts)
     std::string path = parts.path.starts_with('/') ? parts.path : "/" + parts.path;
     std::string user = parts.user ? escaped(*parts.user, kSubDelimiters) : std::string();
     linux_gio::GTextPtr url(g_uri_join(G_URI_FLAGS_ENCODED, parts.scheme.c_str(), parts.user ? user.c_str() : nullptr,
-                    hostPart(parts.host).c_str(), parts.port.value_or(-1), escaped(path, kPathCharacters).c_str(), nullptr,
-                    nullptr));
+        hostPart(parts.host).c_str(), parts.port.value_or(-1), escaped(path, kPathCharacters).c_str(), nullptr,
+        nullptr));
     return url.get();
 }
 

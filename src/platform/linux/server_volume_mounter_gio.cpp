@@ -13,10 +13,10 @@ namespace platform {
 namespace {
 
 using namespace std::chrono_literals;
-using linux_gio::AttemptRef;
-using linux_gio::MountAttempt;
 using linux_gio::adopted;
+using linux_gio::AttemptRef;
 using linux_gio::findCheckedRoot;
+using linux_gio::MountAttempt;
 using linux_gio::retained;
 
 // How long one mount may hold up the helper, whose clients all wait for it:

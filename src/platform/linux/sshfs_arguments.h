@@ -11,7 +11,7 @@
 namespace platform::linux_files {
 
 struct SshfsArguments {
-    std::string source;     // [user@]host:[path], as the mount table shows it
+    std::string source; // [user@]host:[path], as the mount table shows it
     std::string mountPoint; // as given: relative to the folder sshfs started in, maybe
     std::optional<int> port;
 };

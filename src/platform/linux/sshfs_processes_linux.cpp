@@ -1,6 +1,6 @@
-#include "platform/linux/sshfs_processes.h"
 #include "platform/linux/proc_entries.h"
 #include "platform/linux/sshfs_arguments.h"
+#include "platform/linux/sshfs_processes.h"
 
 #include <algorithm>
 #include <charconv>

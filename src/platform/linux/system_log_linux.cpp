@@ -62,7 +62,7 @@ private:
     const bool m_echoToStderr;
     std::mutex m_mutex;
     std::chrono::steady_clock::time_point m_nextDaemonCheck {};
-    bool m_daemonSocketExists {false};
+    bool m_daemonSocketExists { false };
 };
 
 } // namespace

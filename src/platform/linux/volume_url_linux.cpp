@@ -1,7 +1,7 @@
-#include "platform/linux/volume_url.h"
-#include "platform/linux/gvfs_mount_folder.h"
 #include "platform/file_url.h"
+#include "platform/linux/gvfs_mount_folder.h"
 #include "platform/linux/server_url.h"
+#include "platform/linux/volume_url.h"
 
 #include <algorithm>
 #include <string_view>

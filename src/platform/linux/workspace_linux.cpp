@@ -68,7 +68,7 @@ private:
     {
         auto applications = m_runningApplications.list();
         std::sort(applications.begin(), applications.end(),
-                  [](const auto& a, const auto& b) { return a.processIdentifier < b.processIdentifier; });
+            [](const auto& a, const auto& b) { return a.processIdentifier < b.processIdentifier; });
         for (const auto& application : applications) {
             if (application.bundleIdentifier != identifier)
                 continue;
@@ -106,7 +106,7 @@ private:
 
 std::vector<std::string> defaultApplicationFolders()
 {
-    std::vector<std::string> folders {"/Applications"};
+    std::vector<std::string> folders { "/Applications" };
     if (auto home = linux_files::homeFolder())
         folders.push_back(*home + "/Applications");
     folders.push_back("/opt");
@@ -114,7 +114,7 @@ std::vector<std::string> defaultApplicationFolders()
 }
 
 std::unique_ptr<Workspace> makeWorkspace(const RunningApplications& runningApplications,
-                                         std::vector<std::string> applicationFolders)
+    std::vector<std::string> applicationFolders)
 {
     return std::make_unique<LinuxWorkspace>(runningApplications, std::move(applicationFolders));
 }

@@ -1,7 +1,7 @@
-#include "platform/linux/x11_window_activation.h"
-#include "support/owned_by.h"
 #include "platform/linux/ewmh_display.h"
 #include "platform/linux/window_watcher_slots.h"
+#include "platform/linux/x11_window_activation.h"
+#include "support/owned_by.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -12,10 +12,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <system_error>
-#include <thread>
 #include <memory>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace platform::x11 {

@@ -13,7 +13,10 @@ namespace updater {
 
 // One entry of an archive as it is written in it; nothing is checked.
 struct ArchiveEntry {
-    enum class Kind { File, Folder, SymbolicLink, Other };
+    enum class Kind { File,
+        Folder,
+        SymbolicLink,
+        Other };
     std::optional<std::string> path;
     std::optional<std::string> hardLinkTarget;
     std::optional<std::string> symbolicLinkTarget;

@@ -33,8 +33,8 @@ protected:
 
 TEST_F(ApplicationSignals, TerminateAndQuitEventAskTheProcessToEnd)
 {
-    ChildProcess terminated("/bin/sleep", {"30"});
-    ChildProcess quit("/bin/sleep", {"30"});
+    ChildProcess terminated("/bin/sleep", { "30" });
+    ChildProcess quit("/bin/sleep", { "30" });
 
     control->terminate(terminated.pid());
     EXPECT_EQ(control->sendCoreEvent(kQuit, quit.pid()), ApplicationControl::CoreEvent::Sent);
@@ -45,7 +45,7 @@ TEST_F(ApplicationSignals, TerminateAndQuitEventAskTheProcessToEnd)
 
 TEST_F(ApplicationSignals, OtherEventsLeaveTheProcessAlone)
 {
-    ChildProcess child("/bin/sleep", {"30"});
+    ChildProcess child("/bin/sleep", { "30" });
     EXPECT_EQ(control->sendCoreEvent(kSleep, child.pid()), ApplicationControl::CoreEvent::CannotBeBuilt);
     EXPECT_EQ(control->sendCoreEvent(0, child.pid()), ApplicationControl::CoreEvent::CannotBeBuilt);
     // Activation without windows to show changes nothing either.
@@ -115,7 +115,8 @@ public:
         testing::eventually([&] {
             event.reset(xcb_poll_for_event(m_connection));
             return event && (event->response_type & 0x7f) == type;
-        }, 5s);
+        },
+            5s);
         return event;
     }
 
@@ -146,12 +147,12 @@ protected:
 
     struct Shown {
         std::unique_ptr<ChildProcess> process;
-        xcb_window_t window {XCB_NONE};
+        xcb_window_t window { XCB_NONE };
     };
 
     Shown showWindow()
     {
-        Shown shown {std::make_unique<ChildProcess>(folder / "stand-in", std::vector<std::string> {}), XCB_NONE};
+        Shown shown { std::make_unique<ChildProcess>(folder / "stand-in", std::vector<std::string> {}), XCB_NONE };
         EXPECT_TRUE(testing::eventually([&] {
             shown.window = observer->viewableWindowOf(shown.process->pid()).value_or(XCB_NONE);
             return shown.window != XCB_NONE;
@@ -189,9 +190,9 @@ TEST_F(WindowActivation, UnderWindowManagerAsksItToActivateTheProcessWindows)
     const xcb_window_t check = xcb_generate_id(connection);
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, check, observer->root(), 0, 0, 1, 1, 0,
         XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-    observer->setWindowProperty(check, "_NET_SUPPORTING_WM_CHECK", {check});
-    observer->setWindowProperty(observer->root(), "_NET_SUPPORTING_WM_CHECK", {check});
-    observer->setWindowProperty(observer->root(), "_NET_CLIENT_LIST", {first.window, second.window});
+    observer->setWindowProperty(check, "_NET_SUPPORTING_WM_CHECK", { check });
+    observer->setWindowProperty(observer->root(), "_NET_SUPPORTING_WM_CHECK", { check });
+    observer->setWindowProperty(observer->root(), "_NET_CLIENT_LIST", { first.window, second.window });
     const std::uint32_t redirect = XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT;
     xcb_change_window_attributes(connection, observer->root(), XCB_CW_EVENT_MASK, &redirect);
     xcb_flush(connection);
@@ -215,7 +216,7 @@ TEST_F(WindowActivation, UnderWindowManagerAsksItToActivateTheProcessWindows)
 
 TEST_F(WindowActivation, ProgramStillStartingIsActivatedOnceItsWindowShows)
 {
-    ChildProcess starting(folder / "stand-in", {"--window-after=700"});
+    ChildProcess starting(folder / "stand-in", { "--window-after=700" });
     control->activateWithAllWindows(starting.pid());
     std::optional<xcb_window_t> window;
     EXPECT_TRUE(testing::eventually([&] { return (window = observer->viewableWindowOf(starting.pid())).has_value(); }, 3s));

@@ -27,7 +27,7 @@ plist_t mixedDictionary()
 TEST(ReadInfoDictionary, KeepsTheScalarValuesOfXmlAndBinaryPlists)
 {
     testing::TemporaryDirectory folder;
-    for (const bool binary : {false, true}) {
+    for (const bool binary : { false, true }) {
         SCOPED_TRACE(binary ? "binary" : "XML");
         testing::writePlist(folder / "Info.plist", mixedDictionary(), binary);
 
@@ -66,7 +66,7 @@ TEST(ReadInfoDictionary, AnswersNothingForWhatIsNotADictionaryPlist)
     testing::writeTextFile(folder / "truncated", "bplist00\xd1\x01\x02");
     std::filesystem::create_directory(folder / "folder");
 
-    for (const char* name : {"array", "garbage", "empty", "truncated", "folder", "missing"})
+    for (const char* name : { "array", "garbage", "empty", "truncated", "folder", "missing" })
         EXPECT_EQ(readInfoDictionary(folder / name), std::nullopt) << name;
 }
 

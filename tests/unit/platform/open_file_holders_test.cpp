@@ -72,7 +72,8 @@ TEST_F(OpenFileHoldersQuery, StopsWhenAsked)
     EXPECT_EQ(query->forEachHolder(file, [&](ProcessID) {
         ++calls;
         return OpenFileHolders::Scan::Stop;
-    }), OpenFileHolders::Query::answered);
+    }),
+        OpenFileHolders::Query::answered);
     EXPECT_EQ(calls, 1);
 }
 

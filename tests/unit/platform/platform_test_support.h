@@ -50,7 +50,7 @@ inline void writePlist(const std::string& path, plist_t root, bool binary = fals
 // Creates `<folder>/<name>.app/Contents/MacOS`, with an Info.plist of string
 // entries unless `info` is empty, and returns the bundle path.
 inline std::string makeBundle(const std::filesystem::path& folder, const std::string& name,
-                              const std::map<std::string, std::string>& info)
+    const std::map<std::string, std::string>& info)
 {
     const auto bundle = folder / (name + ".app");
     std::filesystem::create_directories(bundle / "Contents" / "MacOS");

@@ -23,7 +23,7 @@ protected:
 
 TEST_P(WaitForProcessExit, ReturnsOnceTheProcessExitsEvenUnreaped)
 {
-    ChildProcess child("/bin/sleep", {"30"});
+    ChildProcess child("/bin/sleep", { "30" });
     std::thread killer([&] {
         std::this_thread::sleep_for(200ms);
         kill(child.pid(), SIGTERM);
@@ -38,14 +38,14 @@ TEST_P(WaitForProcessExit, ReturnsOnceTheProcessExitsEvenUnreaped)
     EXPECT_GE(waited, 150ms) << "returned before the process ended";
     EXPECT_LT(waited, 5s);
 
-    ChildProcess zombie("/bin/sleep", {"30"});
+    ChildProcess zombie("/bin/sleep", { "30" });
     zombie.killLeavingZombie();
     EXPECT_TRUE(waitFor(zombie.pid(), 10ms));
 }
 
 TEST_P(WaitForProcessExit, GivesUpAfterTheBound)
 {
-    ChildProcess child("/bin/sleep", {"30"});
+    ChildProcess child("/bin/sleep", { "30" });
 
     const auto start = Clock::now();
     EXPECT_FALSE(waitFor(child.pid(), 100ms));
@@ -53,7 +53,7 @@ TEST_P(WaitForProcessExit, GivesUpAfterTheBound)
 }
 
 INSTANTIATE_TEST_SUITE_P(, WaitForProcessExit, ::testing::Values(false, true),
-                         [](const auto& polling) { return polling.param ? "Polling" : "ProcessDescriptor"; });
+    [](const auto& polling) { return polling.param ? "Polling" : "ProcessDescriptor"; });
 
 // waitUntilOpenerHasExited changes the environment and may block, so it runs
 // in a forked child, which tells through its exit status whether the opener
@@ -73,7 +73,7 @@ ChildProcess forkOpenerWaiter(const std::string& variableValue, pid_t opener)
 
 TEST(WaitUntilOpenerHasExited, WaitsForTheOpenerNamedInTheEnvironment)
 {
-    ChildProcess opener("/bin/sleep", {"30"});
+    ChildProcess opener("/bin/sleep", { "30" });
     auto waiter = forkOpenerWaiter(std::to_string(opener.pid()), opener.pid());
     ASSERT_EQ(waiter.reapWithin(300ms), std::nullopt) << "returned while the opener still ran";
 
@@ -90,7 +90,7 @@ TEST(WaitUntilOpenerHasExited, ReturnsAtOnceWhenThereIsNothingToWaitFor)
     const pid_t gonePID = gone.pid();
     ASSERT_TRUE(gone.reapWithin(10s));
 
-    for (const auto& value : {std::to_string(gonePID), std::string("not a number"), std::string("-1")}) {
+    for (const auto& value : { std::to_string(gonePID), std::string("not a number"), std::string("-1") }) {
         auto waiter = forkOpenerWaiter(value, gonePID);
         const auto status = waiter.reapWithin(2s);
         ASSERT_TRUE(status && WIFEXITED(*status)) << value;

@@ -25,14 +25,14 @@ protected:
 
     bool launchScript(const std::string& commands, const std::vector<std::string>& arguments = {})
     {
-        std::vector<std::string> shellArguments {"-c", writingToOutput(commands)};
+        std::vector<std::string> shellArguments { "-c", writingToOutput(commands) };
         shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
         return launcher->launchDetached("/bin/sh", shellArguments);
     }
 
     // A bundle whose executable records how it was started.
     std::string makeScriptBundle(const std::string& name, const std::string& executable,
-                                 const std::map<std::string, std::string>& info)
+        const std::map<std::string, std::string>& info)
     {
         const auto bundle = testing::makeBundle(folder.path(), name, info);
         const auto path = bundle + "/Contents/MacOS/" + executable;
@@ -48,7 +48,7 @@ protected:
 
 TEST_F(ProcessLauncherTest, ReportsAProgramThatCannotStart)
 {
-    const auto bundle = makeScriptBundle("Broken", "runner", {{"CFBundleExecutable", "elsewhere"}});
+    const auto bundle = makeScriptBundle("Broken", "runner", { { "CFBundleExecutable", "elsewhere" } });
 
     EXPECT_FALSE(launcher->launchDetached(folder / "missing", {}));
     EXPECT_FALSE(launcher->openBundle(bundle));
@@ -60,7 +60,7 @@ TEST_F(ProcessLauncherTest, StartsTheProgramWithItsArgumentsInASessionOfItsOwn)
 {
     // Fields 1 and 6 of /proc/PID/stat are the process and session ids.
     ASSERT_TRUE(launchScript("printf '%s|%s\\n' \"$0\" \"$1\"; set -- $(cat /proc/$$/stat); echo $1 $6",
-                             {"first", "second one"}));
+        { "first", "second one" }));
 
     std::istringstream written(awaitOutput());
     std::string arguments, pid, session;
@@ -97,7 +97,7 @@ TEST_F(ProcessLauncherTest, StartsTheProgramWithDefaultSignalHandling)
     const auto previousPipeHandler = signal(SIGPIPE, SIG_IGN);
 
     // cp, not a shell: shells clear their signal mask when they start.
-    const bool launched = launcher->launchDetached("/bin/cp", {"/proc/self/status", output});
+    const bool launched = launcher->launchDetached("/bin/cp", { "/proc/self/status", output });
 
     signal(SIGPIPE, previousPipeHandler);
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
@@ -127,7 +127,7 @@ TEST_F(ProcessLauncherTest, StartsTheProgramWithoutOurDescriptors)
 
 TEST_F(ProcessLauncherTest, StartsTheExecutableNamedInInfoPlistOrAfterTheBundle)
 {
-    const auto named = makeScriptBundle("Opened", "runner", {{"CFBundleExecutable", "runner"}});
+    const auto named = makeScriptBundle("Opened", "runner", { { "CFBundleExecutable", "runner" } });
     const auto unnamed = makeScriptBundle("Plain Name", "Plain Name", {});
 
     ASSERT_TRUE(launcher->openBundle(named));
@@ -139,7 +139,7 @@ TEST_F(ProcessLauncherTest, StartsTheExecutableNamedInInfoPlistOrAfterTheBundle)
 
 TEST_F(ProcessLauncherTest, AfterExitTellsTheNewProcessWhomToWaitFor)
 {
-    const auto bundle = makeScriptBundle("Relaunched", "runner", {{"CFBundleExecutable", "runner"}});
+    const auto bundle = makeScriptBundle("Relaunched", "runner", { { "CFBundleExecutable", "runner" } });
 
     ASSERT_TRUE(launcher->openBundleAfterExit(bundle));
 

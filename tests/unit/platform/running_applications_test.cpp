@@ -16,7 +16,7 @@ protected:
     {
         const auto listed = applications->list();
         const auto found = std::find_if(listed.begin(), listed.end(),
-                                        [pid](const auto& application) { return application.processIdentifier == pid; });
+            [pid](const auto& application) { return application.processIdentifier == pid; });
         return found == listed.end() ? std::nullopt : std::optional(*found);
     }
 
@@ -25,7 +25,7 @@ protected:
     {
         const auto executable = testing::makeBundle(folder.path(), name, info) + "/Contents/MacOS/sleeper";
         std::filesystem::copy_file("/bin/sleep", executable);
-        return std::make_unique<ChildProcess>(executable, std::vector<std::string> {"30"});
+        return std::make_unique<ChildProcess>(executable, std::vector<std::string> { "30" });
     }
 
     std::unique_ptr<RunningApplications> applications = makeRunningApplications();
@@ -34,11 +34,9 @@ protected:
 
 TEST_F(RunningApplicationsList, NamesBundledProcessesFromTheirInfoPlist)
 {
-    const auto displayed = startBundled("Some Thing", {{"CFBundleName", "Some Thing"},
-                                                       {"CFBundleDisplayName", "Some Thing Shown"},
-                                                       {"CFBundleIdentifier", "com.example.some-thing"}});
-    const auto named = startBundled("Named", {{"CFBundleName", "Named Bundle"}});
-    const auto unnamed = startBundled("Unnamed", {{"CFBundleIdentifier", "com.example.unnamed"}});
+    const auto displayed = startBundled("Some Thing", { { "CFBundleName", "Some Thing" }, { "CFBundleDisplayName", "Some Thing Shown" }, { "CFBundleIdentifier", "com.example.some-thing" } });
+    const auto named = startBundled("Named", { { "CFBundleName", "Named Bundle" } });
+    const auto unnamed = startBundled("Unnamed", { { "CFBundleIdentifier", "com.example.unnamed" } });
     const auto withoutInfo = startBundled("Without Info", {});
 
     const auto expect = [&](const ChildProcess& child, const char* name, std::optional<std::string> identifier) {
@@ -64,8 +62,8 @@ TEST_F(RunningApplicationsList, NamesOtherProcessesByTheirExecutableFileName)
 {
     std::filesystem::copy_file("/bin/sleep", folder / "plain-sleeper");
     std::filesystem::copy_file("/bin/sleep", folder / "replaced-sleeper");
-    ChildProcess plain(folder / "plain-sleeper", {"30"});
-    ChildProcess replaced(folder / "replaced-sleeper", {"30"});
+    ChildProcess plain(folder / "plain-sleeper", { "30" });
+    ChildProcess replaced(folder / "replaced-sleeper", { "30" });
     std::filesystem::remove(folder / "replaced-sleeper");
 
     const auto plainApplication = find(plain.pid());
@@ -79,7 +77,7 @@ TEST_F(RunningApplicationsList, NamesOtherProcessesByTheirExecutableFileName)
 
 TEST_F(RunningApplicationsList, IncludesThisProcessAndLeavesOutEndedOnes)
 {
-    ChildProcess child("/bin/sleep", {"30"});
+    ChildProcess child("/bin/sleep", { "30" });
     ASSERT_TRUE(find(child.pid()).has_value());
     EXPECT_TRUE(find(applications->currentProcessIdentifier()).has_value());
     EXPECT_EQ(applications->currentProcessIdentifier(), getpid());

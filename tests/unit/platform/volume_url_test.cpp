@@ -17,22 +17,21 @@ namespace {
 
 using namespace std::string_literals;
 
-constexpr const char* kMountInfo =
-    "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw,errors=remount-ro\n"
-    "25 22 0:23 / /tmp rw,nosuid,nodev shared:5 - tmpfs tmpfs rw,size=8126464k,inode64\n"
-    "30 22 0:45 / /var/lib/docker/overlay2/3f2a/merged rw,relatime - overlay overlay "
-    "rw,lowerdir=/var/lib/docker/overlay2/l/QX:/var/lib/docker/overlay2/l/TB,upperdir=/var/lib/docker/overlay2/3f2a/diff\n"
-    "40 22 0:50 / /mnt/nas rw,relatime shared:200 - cifs //nas.local/media rw,vers=3.1.1,username=alice,addr=192.168.1.10\n"
-    "41 22 0:51 / /mnt/nfs rw,relatime shared:201 master:7 - nfs4 fileserver:/export/home rw,vers=4.2,addr=10.0.0.5\n"
-    "42 22 0:52 / /home/alice/remote rw,nosuid,nodev,relatime shared:202 - fuse.sshfs alice@build.example.org:/srv/www "
-    "rw,user_id=1000,group_id=1000\n"
-    "43 22 0:53 / /mnt/dav rw,nosuid,nodev,relatime shared:203 - fuse https://cloud.example.com/remote.php/dav/files/alice/ "
-    "rw,user_id=0,group_id=0,allow_other,max_read=16384\n"
-    "44 22 0:54 / /run/user/1000/gvfs rw,nosuid,nodev,relatime shared:204 - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=1000,group_id=1000\n"
-    "45 22 8:17 / /media/alice/My\\040Disk rw,nosuid,nodev,relatime shared:205 - ext4 /dev/sdb1 rw\n"
-    "46 22 8:2 /srv/data /srv rw,relatime shared:1 - ext4 /dev/sda2 rw,errors=remount-ro\n"
-    "47 46 0:56 / /srv/share rw,relatime - smb3 //backup/share rw\n"
-    "48 22 0:57 / /mnt/old rw,relatime - davfs https://dav.example.net/files/ rw\n";
+constexpr const char* kMountInfo = "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw,errors=remount-ro\n"
+                                   "25 22 0:23 / /tmp rw,nosuid,nodev shared:5 - tmpfs tmpfs rw,size=8126464k,inode64\n"
+                                   "30 22 0:45 / /var/lib/docker/overlay2/3f2a/merged rw,relatime - overlay overlay "
+                                   "rw,lowerdir=/var/lib/docker/overlay2/l/QX:/var/lib/docker/overlay2/l/TB,upperdir=/var/lib/docker/overlay2/3f2a/diff\n"
+                                   "40 22 0:50 / /mnt/nas rw,relatime shared:200 - cifs //nas.local/media rw,vers=3.1.1,username=alice,addr=192.168.1.10\n"
+                                   "41 22 0:51 / /mnt/nfs rw,relatime shared:201 master:7 - nfs4 fileserver:/export/home rw,vers=4.2,addr=10.0.0.5\n"
+                                   "42 22 0:52 / /home/alice/remote rw,nosuid,nodev,relatime shared:202 - fuse.sshfs alice@build.example.org:/srv/www "
+                                   "rw,user_id=1000,group_id=1000\n"
+                                   "43 22 0:53 / /mnt/dav rw,nosuid,nodev,relatime shared:203 - fuse https://cloud.example.com/remote.php/dav/files/alice/ "
+                                   "rw,user_id=0,group_id=0,allow_other,max_read=16384\n"
+                                   "44 22 0:54 / /run/user/1000/gvfs rw,nosuid,nodev,relatime shared:204 - fuse.gvfsd-fuse gvfsd-fuse rw,user_id=1000,group_id=1000\n"
+                                   "45 22 8:17 / /media/alice/My\\040Disk rw,nosuid,nodev,relatime shared:205 - ext4 /dev/sdb1 rw\n"
+                                   "46 22 8:2 /srv/data /srv rw,relatime shared:1 - ext4 /dev/sda2 rw,errors=remount-ro\n"
+                                   "47 46 0:56 / /srv/share rw,relatime - smb3 //backup/share rw\n"
+                                   "48 22 0:57 / /mnt/old rw,relatime - davfs https://dav.example.net/files/ rw\n";
 
 std::vector<MountEntry> fixture()
 {

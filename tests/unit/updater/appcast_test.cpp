@@ -62,7 +62,7 @@ struct EnclosureCase {
     const char* feedURL;
     const char* rss;
     const char* version; // of the one item
-    const char* url;     // resolved
+    const char* url; // resolved
 };
 
 TEST(Appcast, ReadsSparklesNamesAndURLsAsSparkleDoes)

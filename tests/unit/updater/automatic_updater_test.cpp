@@ -257,7 +257,10 @@ private:
 
 class SharedUpdaterTest : public ::testing::Test {
 protected:
-    void SetUp() override { fakes.platform.sharedUpdater = [this]() -> Updater& { return recorder; }; }
+    void SetUp() override
+    {
+        fakes.platform.sharedUpdater = [this]() -> Updater& { return recorder; };
+    }
     std::vector<std::string> calls;
     RecordingUpdater recorder { calls };
     FakePlatform fakes;

@@ -39,10 +39,13 @@ std::string readFile(const fs::path& path)
 std::string infoPlist(const std::string& identifier, const std::string& version, const std::string& executable = "Ferrowind Helper")
 {
     return R"(<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict>)"
-           "<key>CFBundleIdentifier</key><string>" + identifier + "</string>"
-           "<key>CFBundleVersion</key><string>" + version + "</string>"
-           "<key>CFBundleExecutable</key><string>" + executable + "</string>"
-           "</dict></plist>";
+           "<key>CFBundleIdentifier</key><string>"
+        + identifier + "</string>"
+                       "<key>CFBundleVersion</key><string>"
+        + version + "</string>"
+                    "<key>CFBundleExecutable</key><string>"
+        + executable + "</string>"
+                       "</dict></plist>";
 }
 
 class UpdateFilesTest : public ::testing::Test {
