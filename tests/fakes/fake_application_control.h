@@ -1,9 +1,9 @@
 #pragma once
 
+#include "fakes/recorded.h"
 #include "platform/application_control.h"
 
 #include <cstdint>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -32,19 +32,10 @@ public:
         return CoreEvent::Sent;
     }
 
-    std::vector<Record> records() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_records;
-    }
+    std::vector<Record> records() const { return m_records.all(); }
 
 private:
-    void record(Record entry)
-    {
-        std::lock_guard lock(m_mutex);
-        m_records.push_back(entry);
-    }
+    void record(Record entry) { m_records.add(entry); }
 
-    mutable std::mutex m_mutex;
-    std::vector<Record> m_records;
+    Recorded<Record> m_records;
 };

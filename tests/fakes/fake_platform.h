@@ -3,6 +3,7 @@
 #include "fakes/fake_application_control.h"
 #include "fakes/fake_power.h"
 #include "fakes/fake_volumes.h"
+#include "fakes/recorded.h"
 #include "helper/helper_platform.h"
 #include "platform/linux_platform.h"
 
@@ -19,20 +20,11 @@
 
 class FakeSystemLog final : public platform::SystemLog {
 public:
-    void write(std::string_view line) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_lines.emplace_back(line);
-    }
-    std::vector<std::string> lines() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lines;
-    }
+    void write(std::string_view line) override { m_lines.add(std::string(line)); }
+    std::vector<std::string> lines() const { return m_lines.all(); }
 
 private:
-    mutable std::mutex m_mutex;
-    std::vector<std::string> m_lines;
+    Recorded<std::string> m_lines;
 };
 
 class FakeUserAccount final : public platform::UserAccount {
@@ -58,46 +50,23 @@ public:
 
 class FakeProcessLauncher final : public platform::ProcessLauncher {
 public:
+    using Launch = std::pair<std::string, std::vector<std::string>>;
     bool launchDetached(const std::string& program, const std::vector<std::string>& arguments) override
     {
-        std::lock_guard lock(m_mutex);
-        m_launched.push_back({ program, arguments });
+        m_launched.add({ program, arguments });
         return !launchFails;
     }
-    std::vector<std::pair<std::string, std::vector<std::string>>> launched() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_launched;
-    }
+    bool openBundle(const std::string& bundlePath) override { return m_opened.add(bundlePath), true; }
+    bool openBundleAfterExit(const std::string& bundlePath) override { return m_openedAfterExit.add(bundlePath), true; }
+    std::vector<Launch> launched() const { return m_launched.all(); }
+    std::vector<std::string> opened() const { return m_opened.all(); }
+    std::vector<std::string> openedAfterExit() const { return m_openedAfterExit.all(); }
     bool launchFails { false };
-    bool openBundle(const std::string& bundlePath) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_opened.push_back(bundlePath);
-        return true;
-    }
-    bool openBundleAfterExit(const std::string& bundlePath) override
-    {
-        std::lock_guard lock(m_mutex);
-        m_openedAfterExit.push_back(bundlePath);
-        return true;
-    }
-    std::vector<std::string> openedAfterExit() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_openedAfterExit;
-    }
-    std::vector<std::string> opened() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_opened;
-    }
 
 private:
-    mutable std::mutex m_mutex;
-    std::vector<std::pair<std::string, std::vector<std::string>>> m_launched;
-    std::vector<std::string> m_opened;
-    std::vector<std::string> m_openedAfterExit;
+    Recorded<Launch> m_launched;
+    Recorded<std::string> m_opened;
+    Recorded<std::string> m_openedAfterExit;
 };
 
 class FakeMainRunLoop final : public platform::MainRunLoop {
@@ -134,24 +103,16 @@ class FakeSleeper final : public platform::Sleeper {
 public:
     void sleepFor(std::chrono::milliseconds duration) override
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_sleeps.push_back(duration);
-        }
+        m_sleeps.add(duration);
         if (whileAsleep)
             whileAsleep();
     }
     // What the world does while the caller sleeps.
     std::function<void()> whileAsleep;
-    std::vector<std::chrono::milliseconds> sleeps() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_sleeps;
-    }
+    std::vector<std::chrono::milliseconds> sleeps() const { return m_sleeps.all(); }
 
 private:
-    mutable std::mutex m_mutex;
-    std::vector<std::chrono::milliseconds> m_sleeps;
+    Recorded<std::chrono::milliseconds> m_sleeps;
 };
 
 // Holders and the query's outcome are set by the test.

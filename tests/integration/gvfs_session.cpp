@@ -1,7 +1,6 @@
 #include "integration/gvfs_session.h"
+#include "support/loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,14 +10,10 @@ namespace fs = std::filesystem;
 
 bool acceptsConnections(int port)
 {
-    int descriptor = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool connected = connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(descriptor);
-    return connected;
+    int descriptor = testing_support::connectToLoopback(static_cast<std::uint16_t>(port));
+    if (descriptor >= 0)
+        close(descriptor);
+    return descriptor >= 0;
 }
 
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }

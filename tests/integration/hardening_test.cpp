@@ -3,12 +3,11 @@
 // helper still answers its own user.
 #include "integration/helper_harness.h"
 #include "unit/platform/platform_test_support.h"
+#include "support/loopback.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -73,12 +72,8 @@ int connectAsOtherUser()
 {
     if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
         return 3;
-    int descriptor = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(kPort);
-    if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    int descriptor = testing_support::connectToLoopback(kPort);
+    if (descriptor < 0)
         return 3;
     pollfd entry { descriptor, POLLIN, 0 };
     if (poll(&entry, 1, 5000) <= 0)

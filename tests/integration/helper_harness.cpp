@@ -1,16 +1,15 @@
 #include "integration/helper_harness.h"
 
 #include "platform/bundle.h"
+#include "support/loopback.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -169,14 +168,8 @@ std::optional<Client> Client::connectTo(int port, Clock::duration limit)
 {
     auto deadline = Clock::now() + limit;
     for (;;) {
-        int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        if (connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        if (int descriptor = testing_support::connectToLoopback(static_cast<std::uint16_t>(port)); descriptor >= 0)
             return Client(descriptor);
-        close(descriptor);
         if (Clock::now() >= deadline)
             return std::nullopt;
         std::this_thread::sleep_for(10ms);
@@ -228,10 +221,7 @@ bool Client::closedWithoutData(Clock::duration limit)
 
 void Client::reset()
 {
-    linger abortive { 1, 0 };
-    setsockopt(m_descriptor, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-    close(m_descriptor);
-    m_descriptor = -1;
+    testing_support::closeWithReset(std::exchange(m_descriptor, -1));
 }
 
 PortBlocker::PortBlocker(int port)
@@ -241,10 +231,7 @@ PortBlocker::PortBlocker(int port)
     // port in TIME-WAIT; the helper binds through them, and so must we.
     int reuse = 1;
     setsockopt(m_descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    auto address = testing_support::loopbackAddress(static_cast<std::uint16_t>(port));
     if (bind(m_descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(m_descriptor, 5) != 0)
         throw std::runtime_error("cannot hold port " + std::to_string(port) + ": " + std::strerror(errno));
 }

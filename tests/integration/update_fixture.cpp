@@ -1,13 +1,10 @@
 #include "integration/update_fixture.h"
 
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <netinet/in.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -53,19 +50,6 @@ std::string readFile(const fs::path& path)
     return text.str();
 }
 
-int freeLoopbackPort()
-{
-    int descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(descriptor, reinterpret_cast<sockaddr*>(&address), length) != 0
-        || getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("no free port");
-    close(descriptor);
-    return ntohs(address.sin_port);
-}
 
 FeedServer::FeedServer(fs::path folder)
     : m_folder(std::move(folder))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "integration/helper_harness.h"
+#include "support/loopback.h"
 
 #include <filesystem>
 #include <optional>
@@ -10,8 +11,7 @@
 
 namespace harness {
 
-// A free loopback port for a server of the test's own.
-int freeLoopbackPort();
+using testing_support::freeLoopbackPort;
 
 // Debian's python3 http.server over a folder of the test's, on loopback.
 class FeedServer {

@@ -1,11 +1,7 @@
 #include "platform/linux_platform.h"
+#include "support/loopback.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -14,31 +10,7 @@
 
 namespace {
 
-// A loopback port the kernel just handed out and took back: free, and out of
-// the helper's range, so a helper running here does not get in the way.
-std::uint16_t freeLoopbackPort()
-{
-    int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
-}
-
-int connectTo(std::uint16_t port)
-{
-    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    return client;
-}
+using testing_support::freeLoopbackPort;
 
 // One connection through the whole service: what the connection loop relies
 // on from each call, end to end on real sockets.
@@ -49,8 +21,8 @@ TEST(ConnectionSockets, AcceptsOurOwnPeerTellsReadinessExchangesLinesAndRefusesW
     auto port = freeLoopbackPort();
     ASSERT_EQ(sockets->listenOnFirstFreePort(port, port, 16), port);
 
-    int kept = connectTo(port);
-    int refused = connectTo(port);
+    int kept = testing_support::connectToLoopback(port);
+    int refused = testing_support::connectToLoopback(port);
     std::vector<platform::SocketReadiness> waitSet { { sockets->listeningSocket(), false } };
     ASSERT_TRUE(sockets->waitUntilReady(waitSet));
     EXPECT_TRUE(waitSet[0].ready);

@@ -1,6 +1,7 @@
 #include "platform/linux/peer_owner_lookup.h"
 #include "platform/linux/proc_net_tcp.h"
 #include "platform/linux/socket_peer_sources.h"
+#include "support/loopback.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -25,18 +27,10 @@ using Source = platform::PeerOwnerLookup::Source;
 class LoopbackPair {
 public:
     LoopbackPair()
+        : m_listener(testing_support::listeningOnLoopback())
+        , m_client(testing_support::connectToLoopback(testing_support::boundPort(m_listener)))
+        , m_accepted(accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC))
     {
-        m_listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(m_listener, 1);
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        connect(m_client, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        m_accepted = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
     }
     ~LoopbackPair()
     {
@@ -52,10 +46,7 @@ public:
     int accepted() const { return m_accepted; }
     void closeClient()
     {
-        linger abortive { 1, 0 };
-        setsockopt(m_client, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-        close(m_client);
-        m_client = -1;
+        testing_support::closeWithReset(std::exchange(m_client, -1));
     }
 
 private:
