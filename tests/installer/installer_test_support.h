@@ -8,6 +8,7 @@
 #include "platform/linux_platform.h"
 #include "platform/login_items.h"
 #include "platform/process_termination.h"
+#include "support/scoped_environment.h"
 #include "unit/platform/platform_test_support.h"
 
 #include <QAbstractAnimation>
@@ -30,24 +31,7 @@ using platform::testing::ChildProcess;
 using platform::testing::makeBundle;
 using platform::testing::TemporaryDirectory;
 
-// Sets an environment variable for the life of the object.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::optional<std::string>& value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-    }
-    ~ScopedEnvironment() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using testing_support::ScopedEnvironment;
 
 // Sets the application's font size for the life of the object; windows
 // built meanwhile are laid out for it.

@@ -2,8 +2,8 @@
 // other users, clients that never read. Each case ends by checking that the
 // helper still answers its own user.
 #include "integration/helper_harness.h"
-#include "unit/platform/platform_test_support.h"
 #include "support/loopback.h"
+#include "unit/platform/platform_test_support.h"
 
 #include <gtest/gtest.h>
 

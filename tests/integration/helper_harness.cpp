@@ -2,6 +2,7 @@
 
 #include "platform/bundle.h"
 #include "support/loopback.h"
+#include "support/text_files.h"
 
 #include <gtest/gtest.h>
 
@@ -33,14 +34,6 @@ int millisecondsLeft(Clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-std::string readWholeFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Relaunched helpers are orphaned by the helper that started them; make them
 // our children so tests can find, wait for and reap them.
 [[maybe_unused]] const bool becameSubreaper = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
@@ -63,7 +56,7 @@ std::string HelperBundleCopy::shortVersion() const
 
 void HelperBundleCopy::setShortVersion(const std::string& version)
 {
-    auto text = readWholeFile(infoPlistPath());
+    auto text = testing_support::readTextFile(infoPlistPath());
     auto key = text.find("<key>CFBundleShortVersionString</key>");
     auto valueStart = text.find("<string>", key) + std::strlen("<string>");
     auto valueEnd = text.find("</string>", valueStart);

@@ -312,7 +312,7 @@ const Refusal kRefusals[] = {
 TEST_P(UpdateRefusalTest, NothingIsReplacedAndTheOldVersionKeepsServing)
 {
     const std::string awaited = GetParam().setUp(*this);
-    const std::string infoBefore = readFile(bundle.infoPlistPath());
+    const std::string infoBefore = readTextFile(bundle.infoPlistPath());
     HelperProcess helper(bundle);
     ASSERT_EQ(askVersion(10s), "\"" FERROWIND_VERSION "\"");
 
@@ -325,7 +325,7 @@ TEST_P(UpdateRefusalTest, NothingIsReplacedAndTheOldVersionKeepsServing)
 
     EXPECT_EQ(askVersion(), "\"" FERROWIND_VERSION "\"");
     EXPECT_EQ(bundle.runningHelpers(), std::vector<pid_t> { helper.pid() });
-    EXPECT_EQ(readFile(bundle.infoPlistPath()), infoBefore);
+    EXPECT_EQ(readTextFile(bundle.infoPlistPath()), infoBefore);
     EXPECT_EQ(entriesBesideTheBundle(), untouchedEntries());
     EXPECT_FALSE(fs::exists(work / "escaped"));
     EXPECT_FALSE(fs::exists(bundle.bundlePath().parent_path().parent_path() / "escaped"));

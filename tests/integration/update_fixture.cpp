@@ -42,15 +42,6 @@ std::string attributeValue(const std::string& text, const std::string& name)
 
 } // namespace
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-
 FeedServer::FeedServer(fs::path folder)
     : m_folder(std::move(folder))
     , m_log(m_folder.parent_path() / "server.log")
@@ -68,7 +59,7 @@ std::string FeedServer::url(const std::string& file) const { return "http://127.
 bool FeedServer::waitForRequest(const std::string& file, Clock::duration limit) const
 {
     const std::string request = "\"GET /" + file + " ";
-    return testing_support::eventually([&] { return readFile(m_log).find(request) != std::string::npos; }, limit, 20ms);
+    return testing_support::eventually([&] { return readTextFile(m_log).find(request) != std::string::npos; }, limit, 20ms);
 }
 
 SigningKey::SigningKey(const fs::path& privateKeyFile)
@@ -85,7 +76,7 @@ SignedArchive SigningKey::sign(const fs::path& archive) const
 
 void setInfoString(const fs::path& infoPlist, const std::string& key, const std::string& value)
 {
-    auto text = readFile(infoPlist);
+    auto text = readTextFile(infoPlist);
     const std::string keyElement = "<key>" + key + "</key>";
     if (auto at = text.find(keyElement); at != std::string::npos) {
         auto valueStart = text.find("<string>", at) + std::string("<string>").size();

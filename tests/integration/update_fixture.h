@@ -2,6 +2,7 @@
 
 #include "integration/helper_harness.h"
 #include "support/loopback.h"
+#include "support/text_files.h"
 
 #include <filesystem>
 #include <optional>
@@ -62,6 +63,6 @@ struct FeedItem {
 };
 void writeAppcast(const std::filesystem::path& file, const std::vector<FeedItem>& items);
 
-std::string readFile(const std::filesystem::path& path);
+using testing_support::readTextFile;
 
 } // namespace harness

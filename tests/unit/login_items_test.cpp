@@ -1,4 +1,5 @@
 #include "installer/login_items/login_item_registration.h"
+#include "support/scoped_environment.h"
 #include "unit/platform/platform_test_support.h"
 
 #include <glib.h>
@@ -11,22 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::testing::makeBundle;
-
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value)
-        : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
+using testing_support::ScopedEnvironment;
 
 // The real autostart list in a scratch config home, with real bundles.
 class LoginItemsOnAutostart : public ::testing::Test {
@@ -49,7 +35,7 @@ protected:
 
     platform::testing::TemporaryDirectory folder;
     std::string configHome = folder / "config";
-    ScopedVariable xdgConfigHome { "XDG_CONFIG_HOME", configHome.c_str() };
+    ScopedEnvironment xdgConfigHome { "XDG_CONFIG_HOME", configHome.c_str() };
     std::string helper = makeBundle(folder.path(), "Ferrowind Helper", { { "CFBundleExecutable", "Ferrowind Helper" } });
     std::string helperURL = platform::fileURLForPath(helper);
 };
@@ -165,14 +151,14 @@ TEST_F(LoginItemsOnAutostart, FolderComesFromTheBaseDirectoryRules)
 {
     const auto deeper = folder / "missing/config";
     {
-        ScopedVariable nested("XDG_CONFIG_HOME", deeper.c_str());
+        ScopedEnvironment nested("XDG_CONFIG_HOME", deeper.c_str());
         EXPECT_TRUE(enable(helperURL));
     }
     EXPECT_EQ(fs::directory_iterator(deeper + "/autostart")->path().filename(), "ferrowind-helper-1.desktop");
 
-    ScopedVariable home("HOME", (folder / "home").c_str());
-    for (const char* ignored : { static_cast<const char*>(nullptr), "", "relative/config" }) {
-        ScopedVariable nested("XDG_CONFIG_HOME", ignored);
+    ScopedEnvironment home("HOME", (folder / "home").c_str());
+    for (const auto& ignored : std::vector<std::optional<std::string>> { std::nullopt, "", "relative/config" }) {
+        ScopedEnvironment nested("XDG_CONFIG_HOME", ignored);
         EXPECT_TRUE(enable(helperURL));
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(folder / "home/.config/autostart"), {}), 3);

@@ -6,6 +6,7 @@
 #include "support/child_process.h"
 #include "support/eventually.h"
 #include "support/temporary_directory.h"
+#include "support/text_files.h"
 
 #include <plist/plist.h>
 #include <unistd.h>
@@ -24,17 +25,8 @@ using testing_support::ChildProcess;
 using testing_support::eventually;
 using testing_support::TemporaryDirectory;
 
-inline void writeTextFile(const std::string& path, const std::string& contents)
-{
-    std::ofstream(path, std::ios::binary) << contents;
-}
-
-inline std::string readTextFile(const std::string& path)
-{
-    std::ostringstream contents;
-    contents << std::ifstream(path, std::ios::binary).rdbuf();
-    return contents.str();
-}
+using testing_support::readTextFile;
+using testing_support::writeTextFile;
 
 // Writes `root` as XML or binary and frees it.
 inline void writePlist(const std::string& path, plist_t root, bool binary = false)

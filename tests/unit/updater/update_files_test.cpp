@@ -1,6 +1,7 @@
 // The updater's file work: signatures, unpacking hostile archives, choosing
 // the unpacked bundle, and swapping it in.
 #include "support/temporary_directory.h"
+#include "support/text_files.h"
 #include "updater/archive_unpacking.h"
 #include "updater/bundle_candidate.h"
 #include "updater/bundle_swap.h"
@@ -28,13 +29,7 @@ void writeFile(const fs::path& path, const std::string& text, fs::perms perms = 
     fs::permissions(path, perms);
 }
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing_support::readTextFile;
 
 std::string infoPlist(const std::string& identifier, const std::string& version, const std::string& executable = "Ferrowind Helper")
 {
@@ -116,7 +111,7 @@ TEST_F(UpdateFilesTest, EachArchiveFormatUnpacksWithModesKept)
         auto outcome = unpackArchive(pack(root / "source", format).string(), into.string());
         ASSERT_TRUE(outcome.succeeded()) << format << ": " << outcome.failure();
         auto executable = into / "Ferrowind Helper.app/Contents/MacOS/Ferrowind Helper";
-        EXPECT_EQ(readFile(executable), "#!/bin/sh\n") << format;
+        EXPECT_EQ(readTextFile(executable), "#!/bin/sh\n") << format;
         EXPECT_NE(fs::status(executable).permissions() & fs::perms::owner_exec, fs::perms::none) << format;
     }
 }
@@ -212,8 +207,8 @@ TEST_F(UpdateFilesTest, SwapPutsTheNewBundleInPlaceAndTheOldOneAside)
 
     auto swap = exchangeBundles(replacement.string(), installed.string());
     ASSERT_TRUE(swap.succeeded()) << swap.failure();
-    EXPECT_NE(readFile(installed / "Contents/Info.plist").find("<string>2.0</string>"), std::string::npos);
-    EXPECT_NE(readFile(replacement / "Contents/Info.plist").find("<string>1.0</string>"), std::string::npos);
+    EXPECT_NE(readTextFile(installed / "Contents/Info.plist").find("<string>2.0</string>"), std::string::npos);
+    EXPECT_NE(readTextFile(replacement / "Contents/Info.plist").find("<string>1.0</string>"), std::string::npos);
 
     auto stagingPath = staging->path();
     staging.reset();
@@ -236,8 +231,8 @@ TEST_F(UpdateFilesTest, WithoutAnExchangeInOneStepNothingIsMoved)
     auto swap = exchangeBundles(replacement.string(), installed.string(), unsupported);
     EXPECT_FALSE(swap.succeeded());
     EXPECT_NE(swap.failure().find("one step"), std::string::npos) << swap.failure();
-    EXPECT_NE(readFile(installed / "Contents/Info.plist").find("<string>1.0</string>"), std::string::npos);
-    EXPECT_NE(readFile(replacement / "Contents/Info.plist").find("<string>2.0</string>"), std::string::npos);
+    EXPECT_NE(readTextFile(installed / "Contents/Info.plist").find("<string>1.0</string>"), std::string::npos);
+    EXPECT_NE(readTextFile(replacement / "Contents/Info.plist").find("<string>2.0</string>"), std::string::npos);
     EXPECT_EQ(std::distance(fs::directory_iterator(staging->path()), fs::directory_iterator()), 1) << "probe folders left";
 }
 
