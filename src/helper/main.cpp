@@ -1,6 +1,6 @@
 #include "helper/already_launched.h"
 #include "helper/network_listener.h"
-#include "platform/linux/x11_window_activation.h"
+#include "platform/linux/windows/x11_window_activation.h"
 #include "platform/linux_platform.h"
 #include "platform/machine_identity.h"
 #include "platform/main_thread_timer.h"

@@ -1,5 +1,5 @@
 // GVfs folder names as a FUSE directory listing shows them.
-#include "platform/linux/gvfs_mount_folder.h"
+#include "platform/linux/volumes/gvfs_mount_folder.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 // /proc/PID/maps text of another process, whose mapped file names are chosen
 // by that process.
-#include "platform/linux/memory_maps.h"
+#include "platform/linux/file_holders/memory_maps.h"
 
 #include <sys/sysmacros.h>
 

@@ -1,5 +1,5 @@
 // /proc/net/tcp text, the fallback source of socket owners.
-#include "platform/linux/proc_net_tcp.h"
+#include "platform/linux/connection/proc_net_tcp.h"
 
 #include <cstdint>
 #include <string_view>

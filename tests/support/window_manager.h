@@ -4,7 +4,7 @@
 // what an EWMH pager sees of it and asks of it: desktops, the active window,
 // the clients and their stacking.
 
-#include "platform/linux/ewmh_display.h"
+#include "platform/linux/windows/ewmh_display.h"
 #include "support/child_process.h"
 
 #include <xcb/xcb.h>

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_window_activation.h"
+#include "platform/linux/windows/x11_window_activation.h"
 #include "platform/linux_platform.h"
 #include "support/xvfb.h"
 #include "unit/platform/platform_test_support.h"

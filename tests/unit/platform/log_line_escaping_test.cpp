@@ -1,4 +1,4 @@
-#include "platform/linux/log_line_escaping.h"
+#include "platform/linux/log/log_line_escaping.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/memory_maps.h"
+#include "platform/linux/file_holders/memory_maps.h"
 #include "platform/linux_platform.h"
 #include "support/held_file.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/process_exit_wait.h"
+#include "platform/linux/processes/process_exit_wait.h"
 #include "platform/process_launcher.h"
 #include "unit/platform/platform_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/reply_writing.h"
+#include "platform/linux/connection/reply_writing.h"
 
 #include <gtest/gtest.h>
 

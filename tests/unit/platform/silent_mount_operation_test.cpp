@@ -1,6 +1,6 @@
 // What a mount that nobody attends answers GVfs's password requests. The
 // real guest share is in the integration tests; here, what they cannot see.
-#include "platform/linux/silent_mount_operation.h"
+#include "platform/linux/volume_mounting/silent_mount_operation.h"
 
 #include <gtest/gtest.h>
 

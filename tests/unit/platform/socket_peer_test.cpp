@@ -1,6 +1,6 @@
-#include "platform/linux/peer_owner_lookup.h"
-#include "platform/linux/proc_net_tcp.h"
-#include "platform/linux/socket_peer_sources.h"
+#include "platform/linux/connection/peer_owner_lookup.h"
+#include "platform/linux/connection/proc_net_tcp.h"
+#include "platform/linux/connection/socket_peer_sources.h"
 #include "support/loopback.h"
 
 #include <gtest/gtest.h>

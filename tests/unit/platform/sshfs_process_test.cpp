@@ -1,7 +1,7 @@
 // The port of an sshfs mount, read from the command line of the sshfs
 // process that serves it.
-#include "platform/linux/sshfs_arguments.h"
-#include "platform/linux/sshfs_processes.h"
+#include "platform/linux/volumes/sshfs_arguments.h"
+#include "platform/linux/volumes/sshfs_processes.h"
 #include "unit/platform/platform_test_support.h"
 
 #include <gtest/gtest.h>

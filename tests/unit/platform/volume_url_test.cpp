@@ -1,8 +1,8 @@
 // Which mount holds a file, and the URL of its volume, from mountinfo lines
 // as the kernel writes them.
-#include "platform/linux/gvfs_mount_folder.h"
-#include "platform/linux/mount_info.h"
-#include "platform/linux/volume_url.h"
+#include "platform/linux/volumes/gvfs_mount_folder.h"
+#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/volumes/volume_url.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,153 @@
+#include "platform/connection_sockets.h"
+
+#include "platform/linux/common/owned_descriptor.h"
+#include "platform/linux/common/retrying_io.h"
+#include "platform/linux/connection/peer_owner_lookup.h"
+#include "platform/linux/connection/reply_writing.h"
+#include "platform/linux_platform.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+using linux_files::OwnedDescriptor;
+
+class LinuxConnectionSockets final : public ConnectionSockets {
+public:
+    bool openListeningSocket() override
+    {
+        m_listening = OwnedDescriptor(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        if (!m_listening.isValid())
+            return false;
+        int reuse = 1;
+        setsockopt(m_listening.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+        return true;
+    }
+
+    std::optional<std::uint16_t> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) override
+    {
+        for (int port = firstPort; port <= lastPort; ++port) {
+            sockaddr_in address {};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = inet_addr("127.0.0.1");
+            address.sin_port = htons(static_cast<std::uint16_t>(port));
+            if (bind(m_listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) >= 0) {
+                listen(m_listening.get(), backlog);
+                m_listeningAddress = address;
+                m_spareDescriptor = openSpare();
+                // Opened now and kept, so that owners can still be told
+                // apart when the connections have used up our descriptors.
+                m_peerOwners = std::make_unique<PeerOwnerLookup>(m_listening.get());
+                return static_cast<std::uint16_t>(port);
+            }
+        }
+        return std::nullopt;
+    }
+
+    int listeningSocket() const override { return m_listening.get(); }
+
+    bool canTellPeerOwners() const override { return m_peerOwners && m_peerOwners->source() != PeerOwnerLookup::Source::none; }
+
+    void stopListening() override
+    {
+        m_peerOwners.reset();
+        m_spareDescriptor = OwnedDescriptor();
+        m_listening = OwnedDescriptor();
+    }
+
+    std::optional<AcceptedConnection> acceptPending() override
+    {
+        sockaddr_in peer {};
+        socklen_t length = sizeof peer;
+        OwnedDescriptor client(accept4(m_listening.get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
+        if (!client.isValid()) {
+            if (errno == EMFILE || errno == ENFILE)
+                shedPendingConnection();
+            return std::nullopt;
+        }
+        auto owner = m_peerOwners->find(peer, m_listeningAddress);
+        return AcceptedConnection { client.release(), owner };
+    }
+
+    void setReadTimeout(int connection, std::chrono::seconds timeout) override
+    {
+        timeval limit { static_cast<time_t>(timeout.count()), 0 };
+        setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    }
+
+    // Nothing is left behind to finish the close with the peer, which a
+    // storm of connections would otherwise pile up.
+    void refuse(int connection) override
+    {
+        OwnedDescriptor refused(connection);
+        linger abortive { 1, 0 };
+        setsockopt(refused.get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    }
+
+    void close(int connection) override { OwnedDescriptor closing(connection); }
+
+    // poll has no limit on descriptor numbers, unlike a select set.
+    bool waitUntilReady(std::vector<SocketReadiness>& sockets) override
+    {
+        m_pollSet.clear();
+        for (auto const& entry : sockets)
+            m_pollSet.push_back({ entry.descriptor, POLLIN, 0 });
+        if (poll(m_pollSet.data(), m_pollSet.size(), -1) < 0)
+            return false;
+        for (std::size_t i = 0; i < sockets.size(); ++i)
+            sockets[i].ready = m_pollSet[i].revents != 0;
+        return true;
+    }
+
+    // A signal landing on this thread is no fault of the client's.
+    std::size_t readSome(int connection, char* into, std::size_t length) override
+    {
+        auto count = linux_files::readRetryingInterrupts(connection, into, length);
+        return count > 0 ? static_cast<std::size_t>(count) : 0;
+    }
+
+    bool sendWithoutWaiting(int connection, std::string_view line) override
+    {
+        return linux_sockets::writeLineWithoutWaiting(connection, line);
+    }
+
+private:
+    static OwnedDescriptor openSpare() { return OwnedDescriptor(open("/dev/null", O_RDONLY | O_CLOEXEC)); }
+
+    // Spends the spare descriptor to take the pending connection off the
+    // queue and close it, then takes another spare.
+    void shedPendingConnection()
+    {
+        if (!m_spareDescriptor.isValid())
+            return;
+        m_spareDescriptor = OwnedDescriptor();
+        {
+            OwnedDescriptor pending(accept4(m_listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        }
+        m_spareDescriptor = openSpare();
+    }
+
+    OwnedDescriptor m_listening;
+    sockaddr_in m_listeningAddress {};
+    // Held in reserve so that a pending connection can still be taken off
+    // the queue and closed when we run out of descriptors.
+    OwnedDescriptor m_spareDescriptor;
+    std::unique_ptr<PeerOwnerLookup> m_peerOwners;
+    std::vector<pollfd> m_pollSet;
+};
+
+} // namespace
+
+std::unique_ptr<ConnectionSockets> makeConnectionSockets() { return std::make_unique<LinuxConnectionSockets>(); }
+
+} // namespace platform

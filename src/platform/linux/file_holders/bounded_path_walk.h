@@ -1,0 +1,44 @@
+#pragma once
+
+// Walking a path that a client sent us can wait on the server of a network
+// or FUSE file system: the kernel asks it about every component it has not
+// seen lately, and a server that went silent (asleep, gone from the
+// network, its daemon stopped) never answers. The helper serves every
+// client from one thread, so such a walk must never hold it for long.
+
+#include "platform/linux/common/owned_descriptor.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <string>
+
+namespace platform::linux_files {
+
+// How long the listener thread waits for one walk before it gives up on it.
+constexpr std::chrono::milliseconds kPathWalkBound { 2000 };
+
+struct PathReference {
+    enum class Status {
+        opened,
+        // The path names nothing we can reach: `error` says why.
+        failed,
+        // The file system did not answer within the bound, or a walk on it
+        // is already stuck.
+        timedOut,
+    };
+    Status status { Status::failed };
+    OwnedDescriptor descriptor; // an O_PATH descriptor when opened
+    int error { 0 };
+};
+
+// Opens a bare reference (O_PATH, close-on-exec) to `path`, symbolic links
+// followed, waiting at most kPathWalkBound for the file system to answer.
+PathReference openPathReference(const std::string& path);
+
+// The attributes `mask` asks for of an opened path, as the kernel holds them
+// already: fstat would ask the file system for fresh ones, and wait on a
+// silent server.
+bool cachedAttributes(int descriptor, unsigned int mask, struct statx& status);
+
+} // namespace platform::linux_files

@@ -1,0 +1,135 @@
+#include "platform/linux/file_holders/bounded_path_walk.h"
+#include "platform/linux/file_holders/stuck_walks.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <thread>
+
+namespace platform::linux_files {
+namespace {
+
+using Status = PathReference::Status;
+
+PathReference failedWith(int error) { return { Status::failed, OwnedDescriptor(), error }; }
+PathReference timedOut() { return { Status::timedOut, OwnedDescriptor(), 0 }; }
+
+// Resolves `path` from the kernel's caches alone, never asking a file
+// system: a component that would need a lookup or a revalidation makes it
+// fail with EAGAIN instead.
+OwnedDescriptor openFromCache(const std::string& path)
+{
+    open_how how {};
+    how.flags = O_PATH | O_CLOEXEC;
+    how.resolve = RESOLVE_CACHED;
+    return OwnedDescriptor(static_cast<int>(syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+}
+
+// What the cache answers for sure: the same as a real walk would.
+bool isFinalAnswer(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == EACCES || error == ENAMETOOLONG || error == ELOOP;
+}
+
+std::optional<dev_t> deviceOf(const OwnedDescriptor& descriptor)
+{
+    struct statx status { };
+    if (!cachedAttributes(descriptor.get(), 0, status))
+        return std::nullopt;
+    return makedev(status.stx_dev_major, status.stx_dev_minor);
+}
+
+// The file system that a walk of `path` would wait on: the one holding the
+// deepest folder on the way that the cache alone can reach. Found without
+// touching any file system, so a silent one cannot hold this up.
+dev_t fileSystemAhead(const std::string& path)
+{
+    std::string_view rest = path;
+    for (;;) {
+        auto slash = rest.find_last_of('/');
+        rest = slash == std::string_view::npos ? std::string_view(".") : rest.substr(0, std::max<std::size_t>(slash, 1));
+        auto folder = openFromCache(std::string(rest));
+        if (auto device = folder.isValid() ? deviceOf(folder) : std::nullopt)
+            return *device;
+        if (rest == "/" || rest == ".")
+            return 0;
+    }
+}
+
+// One walk on a thread of its own. Whoever is last to let go of it, the
+// walker or the waiter, frees it, so a walk that outlives its waiter still
+// finds it alive and its descriptor is closed when it ends.
+struct Walk {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done { false };
+    bool abandoned { false };
+    dev_t fileSystem { 0 };
+    PathReference result;
+};
+
+void walk(const std::shared_ptr<Walk>& state, const std::string& path)
+{
+    OwnedDescriptor descriptor(open(path.c_str(), O_PATH | O_CLOEXEC));
+    int error = errno;
+    std::lock_guard hold(state->lock);
+    state->done = true;
+    state->result = descriptor.isValid() ? PathReference { Status::opened, std::move(descriptor), 0 } : failedWith(error);
+    if (state->abandoned)
+        stuckWalks().release(state->fileSystem);
+    state->finished.notify_all();
+}
+
+PathReference walkWithinBound(const std::string& path)
+{
+    auto state = std::make_shared<Walk>();
+    state->fileSystem = fileSystemAhead(path);
+    if (!stuckWalks().admits(state->fileSystem))
+        return timedOut();
+    try {
+        std::thread([state, path] { walk(state, path); }).detach();
+    } catch (const std::system_error&) {
+        return timedOut(); // walking here instead could hold the caller for good
+    }
+    std::unique_lock hold(state->lock);
+    if (!state->finished.wait_for(hold, kPathWalkBound, [&] { return state->done; })) {
+        state->abandoned = true;
+        stuckWalks().hold(state->fileSystem);
+        return timedOut();
+    }
+    return std::move(state->result);
+}
+
+} // namespace
+
+PathReference openPathReference(const std::string& path)
+{
+    // A C string ends at the first NUL: such a name would stand for another.
+    if (path.find('\0') != std::string::npos)
+        return failedWith(EINVAL);
+    auto cached = openFromCache(path);
+    if (cached.isValid())
+        return { Status::opened, std::move(cached), 0 };
+    if (isFinalAnswer(errno))
+        return failedWith(errno);
+    return walkWithinBound(path);
+}
+
+bool cachedAttributes(int descriptor, unsigned int mask, struct statx& status)
+{
+    return statx(descriptor, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, mask, &status) == 0;
+}
+
+} // namespace platform::linux_files
