@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh test
 cmake --preset default >/dev/null
 cmake --build --preset default --target round_trip_bench file_busy_bench owner_under_storm_bench
 tests/integration/isolated.sh build/default/bench/round_trip_bench

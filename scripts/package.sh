@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh test
 cmake --preset default >/dev/null
 cmake --build --preset default --target ferrowind_installer package_files
 rm -rf build/default/package

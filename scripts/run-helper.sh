@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh run
 cmake --preset default >/dev/null
 cmake --build --preset default --target ferrowind_helper
 
@@ -18,9 +18,11 @@ if running=$(pgrep -u "$(id -u)" -f "$executable"); then
 fi
 
 # The port is known only once the helper has bound it. After the exec below
-# this shell's process id is the helper's.
+# this shell's process id is the helper's. The watcher is started through a
+# subshell that ends at once, so it is not the helper's child: the helper
+# never reaps children it did not start, and would keep it as a zombie.
 helper=$$
-(
+( (
   for _ in $(seq 100); do
     kill -0 "$helper" 2>/dev/null || exit 0
     port=$(ss -Hltnp 'sport >= :9483 and sport <= :9488' 2>/dev/null |
@@ -31,5 +33,5 @@ helper=$$
     fi
     sleep 0.1
   done
-) &
+) & )
 exec "build/default/$executable"

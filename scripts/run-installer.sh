@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh run
 cmake --preset default >/dev/null
 cmake --build --preset default --target ferrowind_installer
 

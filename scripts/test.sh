@@ -10,14 +10,14 @@ cd "$(dirname "$0")/.."
 presets=("$@")
 [[ ${#presets[@]} -gt 0 ]] || presets=(default asan tsan)
 
-scripts/install-deps.sh
+scripts/install-deps.sh test
 echo "== format"
 scripts/check-format.sh
 for preset in "${presets[@]}"; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
-  ctest --preset "$preset" -j "$(nproc)"
+  ctest --preset "$preset" -j "$(nproc)" --no-tests=error
 done
 
 if [[ " ${presets[*]} " == *" default "* ]]; then
