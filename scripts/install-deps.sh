@@ -15,7 +15,7 @@ purpose=${1:-test}
 
 run_packages=(
   g++ cmake ninja-build pkgconf
-  libglib2.0-dev libplist-dev libxcb1-dev libxcb-ewmh-dev
+  libglib2.0-dev libplist-dev libxcb1-dev libxcb-ewmh-dev libxcb-res0-dev
   libcurl4-openssl-dev libpugixml-dev libsodium-dev libarchive-dev
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core
   # run-helper.sh looks for a running helper and for the port it took; the

@@ -24,11 +24,11 @@ int main()
     auto fileManager = platform::makeFileManager();
     auto power = platform::makePowerServices("Ferrowind Helper");
     auto applicationControl = platform::makeApplicationControl(platform::x11::activateWindowsOfProcess);
-    const auto mediaPlayer = platform::defaultMediaPlayer();
+    const auto mediaPlayers = platform::mediaPlayerInstallations();
     auto volumeURLs = platform::makeVolumeURLs();
     auto volumeMounter = platform::makeServerVolumeMounter();
     OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *power.assertions, *power.systemEvents,
-        *applicationControl, *launcher, *sleeper, mediaPlayer, *volumeURLs, *volumeMounter };
+        *applicationControl, *launcher, *sleeper, mediaPlayers, *volumeURLs, *volumeMounter };
     auto sockets = platform::makeConnectionSockets();
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations,
         *sockets };

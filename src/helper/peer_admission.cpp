@@ -1,5 +1,7 @@
 #include "helper/peer_admission.h"
 
+#include <algorithm>
+
 bool admitsPeer(const platform::PeerSocketLookup& peer, platform::UserId helperUser)
 {
     using Outcome = platform::PeerSocketLookup::Outcome;
@@ -11,6 +13,22 @@ bool admitsPeer(const platform::PeerSocketLookup& peer, platform::UserId helperU
         return false;
     case Outcome::unsupported:
         return true;
+    }
+    return false;
+}
+
+bool admitsClient(const platform::ClientProcess& client, std::span<const std::string> servedApplications)
+{
+    using Sandbox = platform::ClientProcess::Sandbox;
+    const auto listed = std::ranges::find(servedApplications, client.applicationId) != servedApplications.end();
+    switch (client.sandbox) {
+    case Sandbox::none:
+    case Sandbox::container:
+        return true;
+    case Sandbox::flatpak:
+        return client.applicationId == kMainApplicationId || listed;
+    case Sandbox::snap:
+        return listed;
     }
     return false;
 }

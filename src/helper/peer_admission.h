@@ -1,6 +1,11 @@
 #pragma once
 
+#include "platform/client_process.h"
 #include "platform/socket_peer.h"
+
+#include <span>
+#include <string>
+#include <string_view>
 
 // Loopback is open to every user of the machine, but the helper acts for its
 // own user only. A connection is served when its peer's socket belongs to
@@ -12,3 +17,18 @@
 // service for the helper's own user on such a system while protecting
 // nothing that the port did not expose before.
 bool admitsPeer(const platform::PeerSocketLookup& peer, platform::UserId helperUser);
+
+// Every Flatpak or snap application of the user that may use the network
+// reaches the port, but only the main application is meant to command the
+// helper: ending processes, powering off and looking at paths its sandbox
+// hides are what other sandboxed applications must not get. A Flatpak
+// application is served when its id is the main application's or one of
+// `servedApplications` (a beta's id, say), a snap when its name is one of
+// them. Containers of the user (toolbox, podman) are the user at work and
+// are served.
+bool admitsClient(const platform::ClientProcess& client, std::span<const std::string> servedApplications);
+
+// The Info.plist key that lists further Flatpak application ids and snap
+// names to serve.
+inline constexpr std::string_view kServedSandboxedApplicationsKey = "FWServedSandboxedApplications";
+inline constexpr std::string_view kMainApplicationId = "com.Calderine.Ferrowind3";

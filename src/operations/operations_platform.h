@@ -12,6 +12,8 @@
 #include "platform/system_events.h"
 #include "platform/volume_urls.h"
 
+#include <vector>
+
 // The platform services the privileged operations reach. The operations keep
 // no state of their own beyond what their contract names; everything they
 // ask of the system goes through these, so tests can put fakes in their place.
@@ -24,7 +26,8 @@ struct OperationsPlatform {
     platform::ApplicationControl& applicationControl;
     platform::ProcessLauncher& launcher;
     platform::Sleeper& sleeper;
-    const platform::MediaPlayer& mediaPlayer;
+    // In the order they are preferred.
+    const std::vector<platform::MediaPlayer>& mediaPlayers;
     platform::VolumeURLs& volumeURLs;
     platform::ServerVolumeMounter& volumeMounter;
 };

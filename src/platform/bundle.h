@@ -6,12 +6,13 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace platform {
 
-// The scalar values an Info.plist may hold. Arrays and dictionaries are
-// left out: nothing we read from bundle information needs them.
-using InfoValue = std::variant<std::string, std::int64_t, double, bool>;
+// The values an Info.plist may hold that we read: scalars, and arrays of
+// texts (lists of identifiers). Other arrays and dictionaries are left out.
+using InfoValue = std::variant<std::string, std::int64_t, double, bool, std::vector<std::string>>;
 
 class InfoDictionary {
 public:
@@ -20,6 +21,9 @@ public:
 
     std::optional<std::string> string(std::string_view key) const;
     std::optional<std::int64_t> integer(std::string_view key) const;
+    // An array of texts; nothing when the key is missing or holds anything
+    // else, an array with other elements included.
+    std::optional<std::vector<std::string>> strings(std::string_view key) const;
     bool contains(std::string_view key) const;
 
 private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/application_control.h"
+#include "platform/client_process.h"
 #include "platform/connection_sockets.h"
 #include "platform/file_manager.h"
 #include "platform/main_run_loop.h"
@@ -35,6 +36,7 @@ std::unique_ptr<FileManager> makeFileManager();
 using WindowActivation = std::function<void(ProcessID)>;
 std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
 std::unique_ptr<ConnectionSockets> makeConnectionSockets();
+std::unique_ptr<ClientProcesses> makeClientProcesses();
 
 // Idle-sleep assertions and system events share what is held, so our own
 // assertion can be kept out of the way of a sleep request. applicationName:

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -148,9 +149,12 @@ public:
     platform::PathKind kindOfPath(const std::string& path) const override
     {
         askedPaths.push_back(path);
-        return kind;
+        auto found = kinds.find(path);
+        return found == kinds.end() ? kind : found->second;
     }
     platform::PathKind kind { platform::PathKind::Missing };
+    // Paths that answer otherwise than `kind`.
+    std::map<std::string, platform::PathKind> kinds;
     mutable std::vector<std::string> askedPaths;
 };
 
@@ -168,7 +172,7 @@ struct FakePlatform {
     FakePowerAssertions powerAssertions;
     FakeSystemEvents systemEvents;
     FakeApplicationControl applicationControl;
-    platform::MediaPlayer mediaPlayer { "/fake/bin/vlc", { "--avi-index=2" }, "vlc" };
+    std::vector<platform::MediaPlayer> mediaPlayers { { "/fake/bin/vlc", { "--avi-index=2" }, "vlc" } };
     FakeVolumeURLs volumeURLs;
     FakeServerVolumeMounter volumeMounter;
     // The real one: it opens nothing until asked to listen, and the tests
@@ -183,7 +187,7 @@ struct FakePlatform {
         platform::OpenFileHolders& holders, platform::FileManager& files)
     {
         return { runningApplications, holders, files, powerAssertions, systemEvents, applicationControl, launcher, sleeper,
-            mediaPlayer, volumeURLs, volumeMounter };
+            mediaPlayers, volumeURLs, volumeMounter };
     }
 
     static platform::Bundle fakeBundle(std::string path)

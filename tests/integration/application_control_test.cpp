@@ -215,6 +215,28 @@ TEST_P(ApplicationRowsUnderWindowManager, MakeFrontLeavesTheLastUsedWindowOnTop)
     EXPECT_LT(stackingIndex(windows[1]), stackingIndex(windows[0]));
 }
 
+// A sandboxed application runs in a PID namespace of its own (bubblewrap is
+// what Flatpak runs it in), so its window's _NET_WM_PID counts there: 2, the
+// first process after the sandbox's own init, names no process out here.
+TEST_P(ApplicationRowsUnderWindowManager, MakeFrontRaisesAnApplicationInAPidNamespace)
+{
+    const auto executable = m_folder.path() / "Sandboxed App";
+    std::filesystem::copy_file(STAND_IN_APPLICATION, executable);
+    ChildProcess sandbox("/usr/bin/bwrap", { "--dev-bind", "/", "/", "--unshare-pid", "--die-with-parent", executable.string() });
+    std::vector<xcb_window_t> windows;
+    if (!eventually([&] { return !(windows = m_pager.windowsOf(2)).empty(); }, 5s))
+        GTEST_SKIP() << "bubblewrap could not make a PID namespace here";
+    auto other = startApplication("Other App");
+    const auto otherWindows = managedWindows(*other, 1);
+    ASSERT_EQ(otherWindows.size(), 1u);
+    ASSERT_TRUE(eventually([&] { return m_pager.activate(otherWindows[0]), m_pager.activeWindow() == otherWindows[0]; }, 3s, 100ms));
+    auto client = connected();
+
+    EXPECT_EQ(ask(client, "makeFrontProcessNamed \"Sandboxed App\""), "1");
+    EXPECT_TRUE(eventually([&] { return m_pager.activeWindow() == windows[0]; }, 3s))
+        << "active " << m_pager.activeWindow() << ", sandboxed " << windows[0];
+}
+
 INSTANTIATE_TEST_SUITE_P(RealManagers, ApplicationRowsUnderWindowManager, testing::Values("openbox", "metacity"));
 
 // The player is looked for at its fixed place only. These tests put a

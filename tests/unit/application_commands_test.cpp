@@ -151,6 +151,23 @@ TEST_F(MediaPlayerCommands, PathStartingWithADashReachesThePlayerAsAFile)
     EXPECT_EQ(launched[2].second.back(), "a-b");
 }
 
+// Where the first installation is missing, the next one present is started,
+// through its sandbox's launcher, with the file between the forwarding marks.
+TEST_F(MediaPlayerCommands, TakesTheFirstInstallationPresentAndStartsItThroughItsLauncher)
+{
+    fake.mediaPlayers.push_back({ "/fake/flatpak/exports/bin/org.videolan.VLC", { "--avi-index=2" }, "vlc", "/fake/bin/flatpak",
+        { "run", "--user", "--file-forwarding", "org.videolan.VLC" }, "@@" });
+    fake.fileManager.kinds["/fake/flatpak/exports/bin/org.videolan.VLC"] = platform::PathKind::NotDirectory;
+    run("vlc", 31);
+
+    EXPECT_EQ(listener.processCommand("detectVLCAvailable\n"), "1");
+    EXPECT_EQ(listener.processCommand("launchVLCPreview \"-movie.avi\"\n"), "1");
+    using Launch = std::pair<std::string, std::vector<std::string>>;
+    EXPECT_EQ(fake.launcher.launched(), (std::vector<Launch> { { "/fake/bin/flatpak", { "run", "--user", "--file-forwarding", "org.videolan.VLC", "--avi-index=2", "@@", "./-movie.avi", "@@" } } }));
+    fake.fileManager.kinds.clear();
+    EXPECT_EQ(listener.processCommand("detectVLCAvailable\n"), "0");
+}
+
 TEST_F(MediaPlayerCommands, PlayerThatNeverAppearsStillCountsAsLaunched)
 {
     run("VLC", 31);

@@ -29,4 +29,30 @@ TEST(PeerAdmission, ServesOnlyTheOwnUserAndUnknownOwnersOnlyWhereNoneCanBeKnown)
     }
 }
 
+TEST(ClientAdmission, ServesSandboxesOnlyForTheMainApplicationAndTheListedOnes)
+{
+    using Sandbox = platform::ClientProcess::Sandbox;
+    const std::vector<std::string> listed { "com.Calderine.Ferrowind3.Beta", "ferrowind" };
+    struct Row {
+        Sandbox sandbox;
+        const char* id;
+        bool admitted;
+    };
+    for (auto row : {
+             Row { Sandbox::none, "", true },
+             Row { Sandbox::container, "", true },
+             Row { Sandbox::flatpak, "com.Calderine.Ferrowind3", true },
+             Row { Sandbox::flatpak, "com.Calderine.Ferrowind3.Beta", true },
+             Row { Sandbox::flatpak, "org.example.Game", false },
+             Row { Sandbox::flatpak, "", false },
+             Row { Sandbox::flatpak, "com.calderine.ferrowind3", false }, // ids are case-sensitive
+             Row { Sandbox::snap, "ferrowind", true },
+             Row { Sandbox::snap, "com.Calderine.Ferrowind3", false }, // a snap name is no Flatpak id
+             Row { Sandbox::snap, "game", false },
+         }) {
+        EXPECT_EQ(admitsClient({ row.sandbox, 42, row.id }, listed), row.admitted)
+            << static_cast<int>(row.sandbox) << " " << row.id;
+    }
+}
+
 } // namespace

@@ -18,13 +18,17 @@ plist_t mixedDictionary()
     plist_t array = plist_new_array();
     plist_array_append_item(array, plist_new_string("inside"));
     plist_dict_set_item(root, "List", array);
+    plist_t mixed = plist_new_array();
+    plist_array_append_item(mixed, plist_new_string("text"));
+    plist_array_append_item(mixed, plist_new_uint(7));
+    plist_dict_set_item(root, "MixedList", mixed);
     plist_t nested = plist_new_dict();
     plist_dict_set_item(nested, "Inner", plist_new_string("inside"));
     plist_dict_set_item(root, "Nested", nested);
     return root;
 }
 
-TEST(ReadInfoDictionary, KeepsTheScalarValuesOfXmlAndBinaryPlists)
+TEST(ReadInfoDictionary, KeepsScalarsAndListsOfTextsOfXmlAndBinaryPlists)
 {
     testing::TemporaryDirectory folder;
     for (const bool binary : { false, true }) {
@@ -37,10 +41,13 @@ TEST(ReadInfoDictionary, KeepsTheScalarValuesOfXmlAndBinaryPlists)
         EXPECT_EQ(info->string("CFBundleIdentifier"), "com.example.mixed");
         EXPECT_EQ(info->integer("Count"), 42);
         EXPECT_TRUE(info->contains("Ratio") && info->contains("Enabled"));
-        EXPECT_FALSE(info->contains("List") || info->contains("Nested") || info->contains("Inner"));
+        EXPECT_EQ(info->strings("List"), (std::vector<std::string> { "inside" }));
+        EXPECT_FALSE(info->contains("MixedList") || info->contains("Nested") || info->contains("Inner"));
         // The wrong type answers nothing rather than a conversion.
         EXPECT_EQ(info->integer("CFBundleIdentifier"), std::nullopt);
         EXPECT_EQ(info->string("Count"), std::nullopt);
+        EXPECT_EQ(info->strings("CFBundleIdentifier"), std::nullopt);
+        EXPECT_EQ(info->string("List"), std::nullopt);
     }
 }
 

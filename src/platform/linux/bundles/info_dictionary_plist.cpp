@@ -36,6 +36,16 @@ std::optional<std::int64_t> InfoDictionary::integer(std::string_view key) const
     return std::nullopt;
 }
 
+std::optional<std::vector<std::string>> InfoDictionary::strings(std::string_view key) const
+{
+    const auto found = m_entries.find(key);
+    if (found == m_entries.end())
+        return std::nullopt;
+    if (const auto* texts = std::get_if<std::vector<std::string>>(&found->second))
+        return *texts;
+    return std::nullopt;
+}
+
 bool InfoDictionary::contains(std::string_view key) const
 {
     return m_entries.find(key) != m_entries.end();
@@ -68,14 +78,22 @@ std::optional<std::string> readSmallFile(const std::string& path)
     return contents;
 }
 
+std::optional<std::string> textValue(plist_t node)
+{
+    if (plist_get_node_type(node) != PLIST_STRING)
+        return std::nullopt;
+    char* raw = nullptr;
+    plist_get_string_val(node, &raw);
+    const MallocText text(raw);
+    return text ? std::optional(std::string(text.get())) : std::nullopt;
+}
+
 std::optional<InfoValue> scalarValue(plist_t node)
 {
     switch (plist_get_node_type(node)) {
     case PLIST_STRING: {
-        char* raw = nullptr;
-        plist_get_string_val(node, &raw);
-        const MallocText text(raw);
-        return text ? std::optional<InfoValue>(std::string(text.get())) : std::nullopt;
+        auto text = textValue(node);
+        return text ? std::optional<InfoValue>(std::move(*text)) : std::nullopt;
     }
     case PLIST_UINT: {
         // libplist keeps negative integers as their two's complement.
@@ -98,6 +116,26 @@ std::optional<InfoValue> scalarValue(plist_t node)
     }
 }
 
+// An array is kept only when every element is a text: a list that mixes in
+// other values was not written for us.
+std::optional<InfoValue> textArrayValue(plist_t array)
+{
+    std::vector<std::string> texts;
+    const auto count = plist_array_get_size(array);
+    for (std::uint32_t index = 0; index < count; ++index) {
+        auto text = textValue(plist_array_get_item(array, index));
+        if (!text)
+            return std::nullopt;
+        texts.push_back(std::move(*text));
+    }
+    return InfoValue(std::move(texts));
+}
+
+std::optional<InfoValue> entryValue(plist_t node)
+{
+    return plist_get_node_type(node) == PLIST_ARRAY ? textArrayValue(node) : scalarValue(node);
+}
+
 // libplist keeps a text with a zero byte inside (a raw one in XML, U+0000 in
 // a binary plist's UTF-16) and then aborts the whole process when the text or
 // key is read. Its XML writer copies such texts whole, so the written form
@@ -111,7 +149,7 @@ bool holdsTextWithZeroByte(plist_t root)
     return !xml || std::string_view(xml.get(), length).find('\0') != std::string_view::npos;
 }
 
-InfoDictionary scalarEntries(plist_t dictionary)
+InfoDictionary readableEntries(plist_t dictionary)
 {
     std::map<std::string, InfoValue, std::less<>> entries;
     plist_dict_iter rawIterator = nullptr;
@@ -124,7 +162,7 @@ InfoDictionary scalarEntries(plist_t dictionary)
         const MallocText key(rawKey);
         if (!node)
             break;
-        if (auto value = scalarValue(node); key && value)
+        if (auto value = entryValue(node); key && value)
             entries.insert_or_assign(key.get(), std::move(*value));
     }
     return InfoDictionary(std::move(entries));
@@ -142,7 +180,7 @@ std::optional<InfoDictionary> readInfoDictionary(const std::string& plistPath)
     const PlistPointer root(rawRoot);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT || holdsTextWithZeroByte(root.get()))
         return std::nullopt;
-    return scalarEntries(root.get());
+    return readableEntries(root.get());
 }
 
 } // namespace platform

@@ -1,5 +1,6 @@
 #include "platform/bundle.h"
 #include "platform/linux/processes/proc_entries.h"
+#include "platform/linux/sandbox/sandbox_of_process.h"
 #include "platform/linux_platform.h"
 
 #include <unistd.h>
@@ -33,8 +34,13 @@ RunningApplication describe(pid_t pid, const std::string& executable, BundleInfo
     application.processIdentifier = pid;
     application.displayName = std::filesystem::path(executable).filename().string();
     const auto bundlePath = enclosingBundlePath(executable);
-    if (!bundlePath)
+    if (!bundlePath) {
+        // A Flatpak application is known by its application id wherever
+        // the system names applications, as a bundle is by its identifier.
+        if (sandbox::inOtherMountNamespace(pid))
+            application.bundleIdentifier = sandbox::flatpakApplicationId(pid);
         return application;
+    }
     const auto& info = bundles.info(*bundlePath);
     if (!info)
         return application;

@@ -1,4 +1,5 @@
 #include "platform/linux/windows/ewmh_display.h"
+#include "platform/linux/windows/window_owners.h"
 #include "platform/linux/windows/window_watcher_slots.h"
 #include "platform/linux/windows/x11_window_activation.h"
 #include "support/owned_by.h"
@@ -71,16 +72,10 @@ std::vector<xcb_window_t> topLevelWindows(Display& display, bool managed)
 
 std::vector<xcb_window_t> windowsOwnedBy(Display& display, const std::vector<xcb_window_t>& windows, ProcessID process)
 {
-    // All questions go out before the first answer is awaited: one round
-    // trip for the whole list rather than one per window.
-    std::vector<xcb_get_property_cookie_t> cookies;
-    cookies.reserve(windows.size());
-    for (const xcb_window_t window : windows)
-        cookies.push_back(xcb_ewmh_get_wm_pid(display.ewmh(), window));
+    const auto owners = processesOwning(display, windows);
     std::vector<xcb_window_t> owned;
     for (std::size_t i = 0; i < windows.size(); ++i) {
-        std::uint32_t pid = 0;
-        if (xcb_ewmh_get_wm_pid_reply(display.ewmh(), cookies[i], &pid, nullptr) && pid == static_cast<std::uint32_t>(process))
+        if (owners[i] == process)
             owned.push_back(windows[i]);
     }
     return owned;

@@ -1,0 +1,39 @@
+#include "platform/linux/sandbox/sandbox_of_process.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace platform::sandbox {
+namespace {
+
+TEST(SnapName, ComesFromTheSnapsControlGroupOnly)
+{
+    struct Row {
+        const char* controlGroups;
+        std::optional<std::string> name;
+    };
+    for (const auto& row : {
+             Row { "0::/user.slice/user-1000.slice/user@1000.service/app.slice/snap.vlc.vlc-4b1c.scope\n", "vlc" },
+             Row { "12:pids:/user.slice/snap.firefox.firefox.1234.scope\n0::/user.slice/x.scope\n", "firefox" },
+             Row { "0::/system.slice/snap.lxd.daemon.service\n", "lxd" },
+             Row { "0::/user.slice/user-1000.slice/session-2.scope\n", std::nullopt },
+             Row { "0::/user.slice/app-flatpak-org.videolan.VLC-1234.scope\n", std::nullopt },
+             Row { "0::/snap.vlc/other.scope\n", std::nullopt }, // the snap's group is the last element
+             Row { "0::/user.slice/snap.Not_A_Name.app.scope\n", std::nullopt },
+             Row { "0::/user.slice/snap.vlc\n", std::nullopt },
+             Row { "", std::nullopt },
+         }) {
+        EXPECT_EQ(snapNameInControlGroups(row.controlGroups), row.name) << row.controlGroups;
+    }
+}
+
+TEST(SandboxOfProcess, AnOrdinaryProcessIsInNoSandbox)
+{
+    EXPECT_FALSE(inOtherMountNamespace(getpid()));
+    EXPECT_EQ(flatpakApplicationId(getpid()), std::nullopt);
+    EXPECT_FALSE(inOtherMountNamespace(-1));
+}
+
+} // namespace
+} // namespace platform::sandbox
