@@ -30,8 +30,9 @@ int main()
     OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *power.assertions, *power.systemEvents,
         *applicationControl, *launcher, *sleeper, mediaPlayers, *volumeURLs, *volumeMounter };
     auto sockets = platform::makeConnectionSockets();
+    auto clients = platform::makeClientProcesses();
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations,
-        *sockets };
+        *sockets, *clients };
 
     if (alreadyLaunched(helperPlatform))
         return 0;

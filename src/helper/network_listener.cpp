@@ -112,7 +112,19 @@ bool NetworkListener::peerIsWelcome(const platform::PeerSocketLookup& peer)
         m_platform.log.write("Refused a connection from a process of user " + std::to_string(peer.owner));
     if (peer.outcome == Outcome::unavailable && m_unknownPeerWarning.allows(now))
         m_platform.log.write("Cannot tell who owns a connecting process at the moment; refused it");
-    return welcome;
+    // Only a peer of our own user can be a sandboxed application of ours;
+    // without an owner there is no socket to find it by.
+    return welcome && (peer.outcome != Outcome::found || clientIsWelcome(m_platform.clients.ofPeerSocket(peer.inode)));
+}
+
+bool NetworkListener::clientIsWelcome(const platform::ClientProcess& client)
+{
+    const auto served = m_platform.mainBundle.info.strings(kServedSandboxedApplicationsKey).value_or(std::vector<std::string> {});
+    if (admitsClient(client, served))
+        return true;
+    if (m_refusedSandboxWarning.allows(WarningThrottle::Clock::now()))
+        m_platform.log.write("Refused a connection from the sandboxed application " + client.applicationId);
+    return false;
 }
 
 void NetworkListener::serveReadyConnections()

@@ -49,6 +49,7 @@ private:
     void rebuildFDset();
     bool acceptConnections();
     bool peerIsWelcome(const platform::PeerSocketLookup& peer);
+    bool clientIsWelcome(const platform::ClientProcess& client);
     void serveReadyConnections();
     bool processFD(int descriptor);
     void dropConnection(int descriptor);
@@ -71,4 +72,5 @@ private:
     WarningThrottle m_crossProtocolWarning { std::chrono::minutes(1) };
     WarningThrottle m_refusedPeerWarning { std::chrono::minutes(1) };
     WarningThrottle m_unknownPeerWarning { std::chrono::minutes(1) };
+    WarningThrottle m_refusedSandboxWarning { std::chrono::minutes(1) };
 };

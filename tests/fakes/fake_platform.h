@@ -178,8 +178,10 @@ struct FakePlatform {
     // The real one: it opens nothing until asked to listen, and the tests
     // that run the connection loop want real sockets.
     std::unique_ptr<platform::ConnectionSockets> sockets { platform::makeConnectionSockets() };
+    // The real one too: a test's own clients are ordinary processes.
+    std::unique_ptr<platform::ClientProcesses> clients { platform::makeClientProcesses() };
     HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
-        withFileServices(applications, openFileHolders, fileManager), *sockets };
+        withFileServices(applications, openFileHolders, fileManager), *sockets, *clients };
 
     // The fakes, except for the services the file-busy check uses: tests that
     // run that check on the real system put the real ones in.

@@ -1,0 +1,103 @@
+#pragma once
+
+// Real Flatpak applications made offline: a runtime of busybox alone,
+// exported to a local repository and installed for a user installation of
+// the test's own, and applications on it that run a shell script. Flatpak
+// runs them in the sandbox it gives every application: bubblewrap, a mount
+// and PID namespace of their own, /.flatpak-info.
+
+#include "support/child_process.h"
+#include "support/temporary_directory.h"
+
+#include <sys/utsname.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+class FlatpakApps {
+public:
+    static constexpr const char* kRuntime = "org.ferrowind.TestPlatform";
+
+    FlatpakApps()
+    {
+        m_ready = std::filesystem::exists("/usr/bin/flatpak") && std::filesystem::exists("/bin/busybox") && makeRuntime();
+    }
+
+    bool ready() const { return m_ready; }
+
+    // What every flatpak command of the test runs with: the user
+    // installation, home and caches inside the test's folder.
+    Environment environment() const
+    {
+        const auto root = m_folder.path();
+        return { { "HOME", (root / "home").string() }, { "FLATPAK_USER_DIR", (root / "installation").string() },
+            { "XDG_DATA_HOME", (root / "home/.local/share").string() }, { "XDG_CACHE_HOME", (root / "home/.cache").string() },
+            { "XDG_CONFIG_HOME", (root / "home/.config").string() } };
+    }
+
+    // Installs an application `id` with network access whose command runs
+    // `script` with busybox's sh.
+    bool install(const std::string& id, const std::string& script)
+    {
+        const auto build = m_folder.path() / ("build-" + id);
+        if (!flatpak({ "build-init", build.string(), id, kRuntime, kRuntime, "1" }))
+            return false;
+        std::filesystem::create_directories(build / "files/bin");
+        std::ofstream(build / "files/bin/run") << "#!/bin/sh\n"
+                                               << script << "\n";
+        std::filesystem::permissions(build / "files/bin/run", std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
+        return flatpak({ "build-finish", build.string(), "--share=network", "--command=run" })
+            && flatpak({ "build-export", repository(), build.string() })
+            && flatpak({ "--user", "install", "-y", "--noninteractive", "local", id });
+    }
+
+    // Runs the installed application `id` and waits for it to end.
+    bool run(const std::string& id, std::chrono::seconds bound = std::chrono::seconds(20)) const
+    {
+        return flatpak({ "run", id }, bound);
+    }
+
+    // The application's own data folder as the host sees it ($XDG_DATA_HOME
+    // inside its sandbox).
+    std::filesystem::path dataFolder(const std::string& id) const { return m_folder.path() / "home/.var/app" / id / "data"; }
+
+private:
+    std::string repository() const { return (m_folder.path() / "repository").string(); }
+
+    bool flatpak(std::vector<std::string> arguments, std::chrono::seconds bound = std::chrono::seconds(60)) const
+    {
+        const auto log = (m_folder.path() / "flatpak.log").string();
+        ChildProcess command("/usr/bin/flatpak", std::move(arguments), { environment(), { { 1, log }, { 2, log } } });
+        const auto status = command.reapWithin(bound);
+        return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+    }
+
+    // A runtime is a /usr of its own: busybox and its applets are all the
+    // applications' scripts need.
+    bool makeRuntime()
+    {
+        const auto runtime = m_folder.path() / "runtime";
+        std::filesystem::create_directories(runtime / "usr/bin");
+        std::filesystem::create_directories(runtime / "files");
+        std::filesystem::copy_file("/bin/busybox", runtime / "usr/bin/busybox");
+        for (const char* applet : { "sh", "cat", "echo", "nc", "sleep", "printf", "ls" })
+            std::filesystem::create_symlink("busybox", runtime / "usr/bin" / applet);
+        utsname system {};
+        uname(&system);
+        const std::string reference = std::string(kRuntime) + "/" + system.machine + "/1";
+        std::ofstream(runtime / "metadata") << "[Runtime]\nname=" << kRuntime << "\nruntime=" << reference << "\nsdk=" << reference << "\n";
+        return flatpak({ "build-export", "--runtime", repository(), runtime.string(), "1" })
+            && flatpak({ "--user", "remote-add", "--no-gpg-verify", "local", "file://" + repository() })
+            && flatpak({ "--user", "install", "-y", "--noninteractive", "local", kRuntime });
+    }
+
+    TemporaryDirectory m_folder;
+    bool m_ready { false };
+};
+
+} // namespace testing_support
