@@ -27,6 +27,7 @@ test_packages=(
   util-linux psmisc lsof bindfs sshfs openssh-sftp-server
   desktop-file-utils x11-utils xvfb openbox metacity
   dbus-daemon python3-dbusmock
+  flatpak xdg-desktop-portal busybox-static bubblewrap
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib
   dpkg-dev file lintian appstream
   clang-14 libclang-rt-14-dev libmount-dev clang-format

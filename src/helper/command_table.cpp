@@ -15,16 +15,33 @@ struct CommandContext {
     bool& restartHelper;
     bool& quitHelper;
     std::string& commandWord;
+    const platform::ClientProcess& client;
 };
+
+using PathStatus = platform::ClientPath::Status;
+
+// A path as the client means it: a sandboxed client names files as its
+// sandbox shows them, and the document portal lends it host files.
+platform::ClientPath reach(CommandContext& context, const std::string& path)
+{
+    return context.platform.clientPaths.reach(context.client, path);
+}
 
 // A row that hands a path on needs a text; an integer in its place names no
 // file and answers false without touching the system.
 const std::string* textOf(const Parameter& parameter) { return std::get_if<std::string>(&parameter); }
 
+// A file the client cannot reach is held by nobody it could mean; one on a
+// server that does not answer cannot be shown to be free.
 CommandResult fileBusy(CommandContext& context, Parameter path)
 {
     auto const* text = textOf(path);
-    return truthValue(text && NonSandboxableFunctions::fileBusy(context.platform.operations, *text));
+    if (!text)
+        return truthValue(false);
+    const auto file = reach(context, *text);
+    if (file.status != PathStatus::reached)
+        return truthValue(file.status == PathStatus::unreachable);
+    return truthValue(NonSandboxableFunctions::fileBusy(context.platform.operations, file.path));
 }
 
 // Event identifiers travel as signed integers; the bits are the code.
@@ -74,7 +91,7 @@ CommandResult detectVLCAvailable(CommandContext& context)
 CommandResult launchVLCPreview(CommandContext& context, Parameter path)
 {
     auto const* text = textOf(path);
-    return truthValue(text && NonSandboxableFunctions::launchVLCPreview(context.platform.operations, *text));
+    return truthValue(text && NonSandboxableFunctions::launchVLCPreview(context.platform.operations, reach(context, *text).pathForPrograms));
 }
 
 CommandResult makeFrontProcessNamed(CommandContext& context, Parameter name)
@@ -95,7 +112,10 @@ CommandResult textOrNothing(std::optional<std::string> text)
 CommandResult getVolumeMountURL(CommandContext& context, Parameter path)
 {
     auto const* text = textOf(path);
-    return text ? textOrNothing(NonSandboxableFunctions::getVolumeMountURL(context.platform.operations, *text)) : std::monostate {};
+    const auto file = text ? reach(context, *text) : platform::ClientPath {};
+    if (file.status != PathStatus::reached)
+        return std::monostate {};
+    return textOrNothing(NonSandboxableFunctions::getVolumeMountURL(context.platform.operations, file.path));
 }
 
 CommandResult mountVolumeWithMountURL(CommandContext& context, Parameter mountURL)
@@ -179,7 +199,7 @@ std::span<const CommandRow<CommandContext>> commandTable()
 
 CommandResult NetworkListener::executeCommand(std::string commandWord, const ParameterList& parameters)
 {
-    CommandContext context { m_platform, restartHelper, quitHelper, commandWord };
+    CommandContext context { m_platform, restartHelper, quitHelper, commandWord, m_currentClient };
     CommandResult result;
     for (auto const& row : commandTable()) {
         if (row.word == commandWord)

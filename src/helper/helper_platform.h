@@ -2,6 +2,7 @@
 
 #include "operations/operations_platform.h"
 #include "platform/bundle.h"
+#include "platform/client_paths.h"
 #include "platform/client_process.h"
 #include "platform/connection_sockets.h"
 #include "platform/main_run_loop.h"
@@ -27,6 +28,7 @@ struct HelperPlatform {
     OperationsPlatform operations;
     platform::ConnectionSockets& sockets;
     platform::ClientProcesses& clients;
+    platform::ClientPaths& clientPaths;
     // Asked for at the moment of use, on the main thread: main puts the real
     // updater in place only once it knows no other helper runs.
     std::function<updater::Updater&()> sharedUpdater { &updater::Updater::sharedUpdater };

@@ -31,8 +31,9 @@ int main()
         *applicationControl, *launcher, *sleeper, mediaPlayers, *volumeURLs, *volumeMounter };
     auto sockets = platform::makeConnectionSockets();
     auto clients = platform::makeClientProcesses();
+    auto clientPaths = platform::makeClientPaths();
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations,
-        *sockets, *clients };
+        *sockets, *clients, *clientPaths };
 
     if (alreadyLaunched(helperPlatform))
         return 0;

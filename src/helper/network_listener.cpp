@@ -90,9 +90,10 @@ bool NetworkListener::acceptConnections()
         if (!client)
             return false;
         // Checked before the welcome line, which already tells the user's name.
-        if (peerIsWelcome(client->peer)) {
+        if (auto admitted = admittedClient(client->peer)) {
             m_platform.sockets.setReadTimeout(client->descriptor, kReadTimeout);
             connections.push_back(client->descriptor);
+            m_clients[client->descriptor] = std::move(*admitted);
             writeWelcome(client->descriptor);
             return true;
         }
@@ -101,6 +102,22 @@ bool NetworkListener::acceptConnections()
         m_platform.sockets.refuse(client->descriptor);
     }
     return false;
+}
+
+// Who the connection serves, or nothing when it is refused. The client is
+// looked up once, since clients keep their connection open.
+std::optional<platform::ClientProcess> NetworkListener::admittedClient(const platform::PeerSocketLookup& peer)
+{
+    if (!peerIsWelcome(peer))
+        return std::nullopt;
+    // Only a peer of our own user can be a sandboxed application of ours;
+    // without an owner there is no socket to find it by.
+    if (peer.outcome != platform::PeerSocketLookup::Outcome::found)
+        return platform::ClientProcess {};
+    auto client = m_platform.clients.ofPeerSocket(peer.inode);
+    if (!clientIsWelcome(client))
+        return std::nullopt;
+    return client;
 }
 
 bool NetworkListener::peerIsWelcome(const platform::PeerSocketLookup& peer)
@@ -112,9 +129,7 @@ bool NetworkListener::peerIsWelcome(const platform::PeerSocketLookup& peer)
         m_platform.log.write("Refused a connection from a process of user " + std::to_string(peer.owner));
     if (peer.outcome == Outcome::unavailable && m_unknownPeerWarning.allows(now))
         m_platform.log.write("Cannot tell who owns a connecting process at the moment; refused it");
-    // Only a peer of our own user can be a sandboxed application of ours;
-    // without an owner there is no socket to find it by.
-    return welcome && (peer.outcome != Outcome::found || clientIsWelcome(m_platform.clients.ofPeerSocket(peer.inode)));
+    return welcome;
 }
 
 bool NetworkListener::clientIsWelcome(const platform::ClientProcess& client)
@@ -155,6 +170,7 @@ bool NetworkListener::processFD(int descriptor)
         dropConnection(descriptor);
         return false;
     }
+    m_currentClient = m_clients[descriptor];
     if (!writeLine(descriptor, processCommand(*commandLine) + "\n")) {
         dropConnection(descriptor);
         return false;
@@ -169,6 +185,7 @@ void NetworkListener::dropConnection(int descriptor)
             entry.ready = false;
     }
     m_platform.sockets.close(descriptor);
+    m_clients.erase(descriptor);
 }
 
 // All bytes that arrived before the text ends in a line break form one

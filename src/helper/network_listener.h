@@ -7,6 +7,7 @@
 #include "helper/warning_throttle.h"
 #include "platform/connection_sockets.h"
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +49,7 @@ public:
 private:
     void rebuildFDset();
     bool acceptConnections();
+    std::optional<platform::ClientProcess> admittedClient(const platform::PeerSocketLookup& peer);
     bool peerIsWelcome(const platform::PeerSocketLookup& peer);
     bool clientIsWelcome(const platform::ClientProcess& client);
     void serveReadyConnections();
@@ -65,6 +67,10 @@ private:
     // What the loop waits on: the listening socket first, then every
     // connection in list order; after the wait it tells which are ready.
     std::vector<platform::SocketReadiness> fdSet;
+    // Where each connection's client runs, and the client of the command
+    // being run: paths mean what that client means by them.
+    std::map<int, platform::ClientProcess> m_clients;
+    platform::ClientProcess m_currentClient;
     bool restartHelper { false };
     bool quitHelper { false };
     // Hostile clients may retry in a loop; one warning a minute is enough to

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/application_control.h"
+#include "platform/client_paths.h"
 #include "platform/client_process.h"
 #include "platform/connection_sockets.h"
 #include "platform/file_manager.h"
@@ -37,6 +38,7 @@ using WindowActivation = std::function<void(ProcessID)>;
 std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
 std::unique_ptr<ConnectionSockets> makeConnectionSockets();
 std::unique_ptr<ClientProcesses> makeClientProcesses();
+std::unique_ptr<ClientPaths> makeClientPaths();
 
 // Idle-sleep assertions and system events share what is held, so our own
 // assertion can be kept out of the way of a sleep request. applicationName:

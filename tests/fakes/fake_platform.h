@@ -180,8 +180,9 @@ struct FakePlatform {
     std::unique_ptr<platform::ConnectionSockets> sockets { platform::makeConnectionSockets() };
     // The real one too: a test's own clients are ordinary processes.
     std::unique_ptr<platform::ClientProcesses> clients { platform::makeClientProcesses() };
+    std::unique_ptr<platform::ClientPaths> clientPaths { platform::makeClientPaths() };
     HelperPlatform platform { fakeBundle("/nonexistent/Ferrowind Helper.app"), log, user, applications, launcher, mainRunLoop, sleeper,
-        withFileServices(applications, openFileHolders, fileManager), *sockets, *clients };
+        withFileServices(applications, openFileHolders, fileManager), *sockets, *clients, *clientPaths };
 
     // The fakes, except for the services the file-busy check uses: tests that
     // run that check on the real system put the real ones in.

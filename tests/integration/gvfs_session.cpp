@@ -18,6 +18,19 @@ bool acceptsConnections(int port)
 
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 
+std::optional<Daemon> startSessionBus(const fs::path& runtime)
+{
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    auto bus = "unix:path=" + (runtime / "bus").string();
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
+    std::optional<Daemon> daemon(std::in_place, std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus });
+    if (!eventually([&] { return fs::exists(runtime / "bus"); }))
+        return std::nullopt;
+    return daemon;
+}
+
 void GVfsSession::startSession(const std::vector<fs::path>& programs)
 {
     // The daemons GVfs starts outlive any cleanup of ours; only a PID
@@ -33,15 +46,9 @@ void GVfsSession::startSession(const std::vector<fs::path>& programs)
             GTEST_SKIP() << program << " is not installed";
     }
 
-    auto runtime = m_bundle.home() / "runtime";
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all);
-    auto bus = "unix:path=" + (runtime / "bus").string();
-    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
-    m_gvfsFolder = runtime / "gvfs";
-    m_bus.emplace(std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus });
-    ASSERT_TRUE(eventually([&] { return fs::exists(runtime / "bus"); })) << "no session bus";
+    m_gvfsFolder = m_bundle.home() / "runtime/gvfs";
+    m_bus = startSessionBus(m_bundle.home() / "runtime");
+    ASSERT_TRUE(m_bus) << "no session bus";
     start();
 }
 

@@ -23,6 +23,12 @@ public:
 };
 
 bool acceptsConnections(int port);
+
+// A session bus in `runtime`, on which the desktop's own services (GVfs, the
+// document portal) start when first asked; made this process's session bus
+// and runtime folder, so that helpers started afterwards use them too.
+// Nothing when the bus does not come up.
+std::optional<Daemon> startSessionBus(const std::filesystem::path& runtime);
 std::string inQuotes(const std::string& text);
 
 class GVfsSession : public testing::Test, protected HelperSession {

@@ -1,14 +1,14 @@
 // Clients in real Flatpak sandboxes: every application with network access
 // reaches the port, and only the main application, or one the bundle lists,
 // is served.
+#include "integration/gvfs_session.h"
 #include "integration/helper_harness.h"
 #include "support/flatpak_apps.h"
+#include "support/held_file.h"
 #include "support/text_files.h"
 #include "unit/platform/platform_test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <plist/plist.h>
 
 namespace {
 
@@ -21,15 +21,12 @@ constexpr const char* kAskVersion = "printf 'version\\n' | nc -w 3 127.0.0.1 948
 
 void listServedApplications(const std::filesystem::path& infoPlist, const std::vector<std::string>& ids)
 {
-    const auto xml = platform::testing::readTextFile(infoPlist);
-    plist_t root = nullptr;
-    plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &root);
-    plist_t list = plist_new_array();
+    auto text = platform::testing::readTextFile(infoPlist);
+    std::string list = "<key>FWServedSandboxedApplications</key><array>";
     for (const auto& id : ids)
-        plist_array_append_item(list, plist_new_string(id.c_str()));
-    plist_dict_set_item(root, "FWServedSandboxedApplications", list);
-    platform::testing::writePlist(infoPlist.string(), root);
-    plist_free(root);
+        list += "<string>" + id + "</string>";
+    text.insert(text.rfind("</dict>"), list + "</array>\n");
+    platform::testing::writeTextFile(infoPlist, text);
 }
 
 class SandboxedClients : public testing::Test, protected HelperSession {
@@ -38,9 +35,13 @@ protected:
     {
         if (!m_apps.ready())
             GTEST_SKIP() << "flatpak cannot make an offline runtime here";
+        // Applications run in a desktop session, which has a bus.
+        m_bus = startSessionBus(m_bundle.home() / "runtime");
+        ASSERT_TRUE(m_bus) << "no session bus";
     }
 
     FlatpakApps m_apps;
+    std::optional<Daemon> m_bus;
 };
 
 TEST_F(SandboxedClients, OnlyTheMainApplicationAndTheListedOnesAreServed)
@@ -62,6 +63,36 @@ TEST_F(SandboxedClients, OnlyTheMainApplicationAndTheListedOnesAreServed)
             EXPECT_EQ(reply, "");
     }
     expectStillServing();
+}
+
+// The client names files as its sandbox shows them: a file the document
+// portal lends it, and one in its private /tmp that it holds itself.
+TEST_F(SandboxedClients, PathsAreAnsweredAsTheSandboxSeesThem)
+{
+    const char* id = "com.Calderine.Ferrowind3";
+    if (!std::filesystem::exists("/usr/libexec/xdg-document-portal") || !std::filesystem::exists("/dev/fuse"))
+        GTEST_SKIP() << "no document portal here";
+    platform::testing::TemporaryDirectory scratch;
+    const auto movie = scratch / "movie.mkv";
+    platform::testing::writeTextFile(movie, "partial");
+    support::FileHolderProcess player(scratch.path(), "player", "map", movie);
+    const auto lent = m_apps.exportDocument(id, movie);
+    ASSERT_TRUE(lent) << "the document portal did not lend the file";
+    start();
+    // What the host calls the lent file: the portal's own folder.
+    EXPECT_EQ(ask("fileBusy \"" + *lent + "\"\n"), "1");
+
+    // One line at a time: the helper reads all that has arrived as one line.
+    const auto inSandbox = "/run/flatpak/doc/" + std::filesystem::path(*lent).parent_path().filename().string() + "/movie.mkv";
+    const std::string script = "exec 3>/tmp/held; : >/tmp/free\n"
+                               "for line in 'fileBusy \""
+        + inSandbox + "\"' 'fileBusy \"/tmp/held\"' 'fileBusy \"/tmp/free\"'; do\n"
+                      "  printf '%s\\n' \"$line\"; sleep 1\n"
+                      "done | nc -w 3 127.0.0.1 9483 > \"$XDG_DATA_HOME/reply\"";
+    ASSERT_TRUE(m_apps.install(id, script));
+    ASSERT_TRUE(m_apps.run(id));
+    const auto reply = platform::testing::readTextFile(m_apps.dataFolder(id) / "reply");
+    EXPECT_TRUE(reply.ends_with("\n1\n1\n0\n")) << reply;
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,19 @@ public:
     bool run(const std::string& id, std::chrono::seconds bound = std::chrono::seconds(20)) const
     {
         return flatpak({ "run", id }, bound);
+    }
+
+    // Lends `file` to the application `id` through the document portal of
+    // the session bus; the path the portal gives it under on the host.
+    std::optional<std::string> exportDocument(const std::string& id, const std::filesystem::path& file) const
+    {
+        const auto printed = m_folder.path() / "exported";
+        ChildProcess command("/usr/bin/flatpak", { "document-export", "--app=" + id, file.string() }, { environment(), { { 1, printed.string() } } });
+        const auto status = command.reapWithin(std::chrono::seconds(20));
+        std::string path;
+        if (!status || *status != 0 || !std::getline(std::ifstream(printed) >> std::ws, path))
+            return std::nullopt;
+        return path;
     }
 
     // The application's own data folder as the host sees it ($XDG_DATA_HOME

@@ -277,7 +277,7 @@ TEST_F(SharedUpdaterTest, CheckUpdateAnswersOneAndLeavesTheCheckToTheMainThread)
 {
     QueueingRunLoop mainThread;
     HelperPlatform platform { fakes.platform.mainBundle, fakes.log, fakes.user, fakes.applications, fakes.launcher, mainThread,
-        fakes.sleeper, fakes.platform.operations, *fakes.sockets, *fakes.clients, fakes.platform.sharedUpdater };
+        fakes.sleeper, fakes.platform.operations, *fakes.sockets, *fakes.clients, *fakes.clientPaths, fakes.platform.sharedUpdater };
     NetworkListener listener(platform);
     EXPECT_EQ(listener.processCommand("checkUpdate\n"), "1");
     EXPECT_EQ(listener.processCommand("checkUpdate \"ignored\", 5\n"), "1");

@@ -18,6 +18,9 @@ namespace platform::linux_files {
 // How long the listener thread waits for one walk before it gives up on it.
 constexpr std::chrono::milliseconds kPathWalkBound { 2000 };
 
+// The root of this process, for openPathReference.
+constexpr int kHostRoot = -100; // AT_FDCWD
+
 struct PathReference {
     enum class Status {
         opened,
@@ -34,7 +37,9 @@ struct PathReference {
 
 // Opens a bare reference (O_PATH, close-on-exec) to `path`, symbolic links
 // followed, waiting at most kPathWalkBound for the file system to answer.
-PathReference openPathReference(const std::string& path);
+// With `root` (an open folder: a sandboxed client's own root) the path is
+// resolved as if that folder were "/": absolute links and ".." stay inside.
+PathReference openPathReference(const std::string& path, int root = kHostRoot);
 
 // The attributes `mask` asks for of an opened path, as the kernel holds them
 // already: fstat would ask the file system for fresh ones, and wait on a

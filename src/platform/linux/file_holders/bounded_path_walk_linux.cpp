@@ -29,13 +29,16 @@ PathReference timedOut() { return { Status::timedOut, OwnedDescriptor(), 0 }; }
 // Resolves `path` from the kernel's caches alone, never asking a file
 // system: a component that would need a lookup or a revalidation makes it
 // fail with EAGAIN instead.
-OwnedDescriptor openFromCache(const std::string& path)
+OwnedDescriptor openInRoot(int root, const std::string& path, std::uint64_t resolve)
 {
+    static_assert(kHostRoot == AT_FDCWD);
     open_how how {};
     how.flags = O_PATH | O_CLOEXEC;
-    how.resolve = RESOLVE_CACHED;
-    return OwnedDescriptor(static_cast<int>(syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how)));
+    how.resolve = resolve | (root == AT_FDCWD ? 0 : RESOLVE_IN_ROOT);
+    return OwnedDescriptor(static_cast<int>(syscall(SYS_openat2, root, path.c_str(), &how, sizeof how)));
 }
+
+OwnedDescriptor openFromCache(int root, const std::string& path) { return openInRoot(root, path, RESOLVE_CACHED); }
 
 // What the cache answers for sure: the same as a real walk would.
 bool isFinalAnswer(int error)
@@ -54,13 +57,13 @@ std::optional<dev_t> deviceOf(const OwnedDescriptor& descriptor)
 // The file system that a walk of `path` would wait on: the one holding the
 // deepest folder on the way that the cache alone can reach. Found without
 // touching any file system, so a silent one cannot hold this up.
-dev_t fileSystemAhead(const std::string& path)
+dev_t fileSystemAhead(int root, const std::string& path)
 {
     std::string_view rest = path;
     for (;;) {
         auto slash = rest.find_last_of('/');
         rest = slash == std::string_view::npos ? std::string_view(".") : rest.substr(0, std::max<std::size_t>(slash, 1));
-        auto folder = openFromCache(std::string(rest));
+        auto folder = openFromCache(root, std::string(rest));
         if (auto device = folder.isValid() ? deviceOf(folder) : std::nullopt)
             return *device;
         if (rest == "/" || rest == ".")
@@ -80,9 +83,9 @@ struct Walk {
     PathReference result;
 };
 
-void walk(const std::shared_ptr<Walk>& state, const std::string& path)
+void walk(const std::shared_ptr<Walk>& state, const OwnedDescriptor& root, const std::string& path)
 {
-    OwnedDescriptor descriptor(open(path.c_str(), O_PATH | O_CLOEXEC));
+    OwnedDescriptor descriptor = openInRoot(root.isValid() ? root.get() : AT_FDCWD, path, 0);
     int error = errno;
     std::lock_guard hold(state->lock);
     state->done = true;
@@ -92,14 +95,18 @@ void walk(const std::shared_ptr<Walk>& state, const std::string& path)
     state->finished.notify_all();
 }
 
-PathReference walkWithinBound(const std::string& path)
+PathReference walkWithinBound(int root, const std::string& path)
 {
     auto state = std::make_shared<Walk>();
-    state->fileSystem = fileSystemAhead(path);
+    state->fileSystem = fileSystemAhead(root, path);
     if (!stuckWalks().admits(state->fileSystem))
         return timedOut();
+    // The walk may outlive the caller's descriptor of the root.
+    auto ownRoot = std::make_shared<OwnedDescriptor>(root == AT_FDCWD ? -1 : fcntl(root, F_DUPFD_CLOEXEC, 0));
+    if (root != AT_FDCWD && !ownRoot->isValid())
+        return failedWith(errno);
     try {
-        std::thread([state, path] { walk(state, path); }).detach();
+        std::thread([state, ownRoot, path] { walk(state, *ownRoot, path); }).detach();
     } catch (const std::system_error&) {
         return timedOut(); // walking here instead could hold the caller for good
     }
@@ -114,17 +121,17 @@ PathReference walkWithinBound(const std::string& path)
 
 } // namespace
 
-PathReference openPathReference(const std::string& path)
+PathReference openPathReference(const std::string& path, int root)
 {
     // A C string ends at the first NUL: such a name would stand for another.
     if (path.find('\0') != std::string::npos)
         return failedWith(EINVAL);
-    auto cached = openFromCache(path);
+    auto cached = openFromCache(root, path);
     if (cached.isValid())
         return { Status::opened, std::move(cached), 0 };
     if (isFinalAnswer(errno))
         return failedWith(errno);
-    return walkWithinBound(path);
+    return walkWithinBound(root, path);
 }
 
 bool cachedAttributes(int descriptor, unsigned int mask, struct statx& status)

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "platform/client_process.h"
+
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// A path as a client sent it, turned into one the helper reaches the same
+// file by.
+struct ClientPath {
+    enum class Status {
+        reached,
+        // Names nothing the client could reach either.
+        missing,
+        // Its file system did not answer within the bound of every walk.
+        unreachable,
+    };
+    Status status { Status::missing };
+    // Names the file here for as long as this object lives.
+    std::string path;
+    // Names it for a program started for the client, which outlives us.
+    std::string pathForPrograms;
+    std::shared_ptr<const void> keptOpen;
+};
+
+// A sandboxed client names files as its sandbox shows them: its own /tmp,
+// document-portal folders. A file the document portal lends a client is
+// answered for as the host file behind it.
+class ClientPaths {
+public:
+    virtual ~ClientPaths() = default;
+    virtual ClientPath reach(const ClientProcess& client, const std::string& path) const = 0;
+};
+
+} // namespace platform
