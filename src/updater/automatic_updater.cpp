@@ -3,6 +3,7 @@
 #include "updater/automatic_update_driver.h"
 #include "updater/retry_schedule.h"
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -65,7 +66,9 @@ void AutomaticUpdater::setAutomaticallyChecksForUpdates(bool automatically)
         scheduleNextCheck();
 }
 
-void AutomaticUpdater::checkForUpdatesInBackground()
+void AutomaticUpdater::checkForUpdatesInBackground() { startCheck(Origin::Request); }
+
+void AutomaticUpdater::startCheck(Origin origin)
 {
     if (!m_settings.feedURL) {
         if (!m_saidNoFeed)
@@ -81,42 +84,52 @@ void AutomaticUpdater::checkForUpdatesInBackground()
     CheckRequest request { m_settings, m_bundlePath, m_downloadsAutomatically };
     // The worker touches this object only through work posted back to the
     // main thread, so nothing here needs a lock.
-    m_services.runInBackground([request, check = m_check, results = m_results, this] {
+    m_services.runInBackground([request, check = m_check, results = m_results, origin, this] {
         auto outcome = check->run(request);
-        results->post([this, outcome] { finishCheck(outcome); });
+        results->post([this, outcome, origin] { finishCheck(outcome, origin); });
     });
 }
 
-void AutomaticUpdater::finishCheck(const CheckOutcome& outcome)
+void AutomaticUpdater::finishCheck(const CheckOutcome& outcome, Origin origin)
 {
     m_checkRunning = false;
     m_services.log.write("Update check: " + outcome.message);
     if (outcome.kind == CheckOutcome::Kind::Failed)
-        ++m_failuresInARow;
+        countFailure(origin);
     else
         m_failuresInARow = 0;
-    if (outcome.kind == CheckOutcome::Kind::Prepared)
-        install(outcome.update);
+    if (outcome.kind == CheckOutcome::Kind::Prepared && !install(outcome.update))
+        countFailure(origin);
     if (m_checksAutomatically)
         scheduleNextCheck();
 }
 
-void AutomaticUpdater::install(std::shared_ptr<PreparedUpdate> update)
+// A requested check that fails is still retried soon (the first step of
+// the back-off), but does not take the schedule a step further.
+void AutomaticUpdater::countFailure(Origin origin)
+{
+    if (origin == Origin::Schedule)
+        ++m_failuresInARow;
+    else
+        m_failuresInARow = std::max(m_failuresInARow, 1u);
+}
+
+bool AutomaticUpdater::install(std::shared_ptr<PreparedUpdate> update)
 {
     const Unarchiver unarchiver { update->staging.path() };
     const std::string installedVersion = update->item.version;
     AutomaticUpdateDriver driver({ m_services.log, m_services.launcher, m_services.mainRunLoop }, m_bundlePath, std::move(update));
-    if (driver.unarchiverDidFinish(unarchiver))
-        // Should we go on running (no relaunch), the same update must not
-        // be fetched again.
-        m_settings.bundleVersion = installedVersion;
-    else
-        ++m_failuresInARow;
+    if (!driver.unarchiverDidFinish(unarchiver))
+        return false;
+    // Should we go on running (no relaunch), the same update must not be
+    // fetched again.
+    m_settings.bundleVersion = installedVersion;
+    return true;
 }
 
 void AutomaticUpdater::scheduleNextCheck()
 {
-    m_services.timer.runAfter(delayBeforeNextCheck(m_failuresInARow, m_settings.checkInterval), [this] { checkForUpdatesInBackground(); });
+    m_services.timer.runAfter(delayBeforeNextCheck(m_failuresInARow, m_settings.checkInterval), [this] { startCheck(Origin::Schedule); });
 }
 
 std::function<void(std::function<void()>)> detachedThreadRunner()

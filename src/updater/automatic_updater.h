@@ -38,8 +38,16 @@ public:
     void checkForUpdatesInBackground() override;
 
 private:
-    void finishCheck(const CheckOutcome& outcome);
-    void install(std::shared_ptr<PreparedUpdate> update);
+    // Only the schedule's own checks count toward its back-off: a client
+    // asking again right after a failure must not push the next automatic
+    // check further away.
+    enum class Origin { Schedule,
+        Request };
+    void startCheck(Origin origin);
+    void finishCheck(const CheckOutcome& outcome, Origin origin);
+    void countFailure(Origin origin);
+    // False when the update could not be put in place.
+    bool install(std::shared_ptr<PreparedUpdate> update);
     void scheduleNextCheck();
 
     std::string m_bundlePath;

@@ -6,6 +6,7 @@
 #include "updater/bundle_candidate.h"
 #include "updater/bundle_swap.h"
 #include "updater/ed25519_signature.h"
+#include "updater/enclosure_url.h"
 #include "updater/installation_identity.h"
 #include "updater/item_choice.h"
 
@@ -31,6 +32,15 @@ bool makePrivateFolder(const std::string& path)
     return !error;
 }
 
+// The vendor chose https so that no one on the way can read or hold back
+// what it publishes: neither the feed nor the archives it names are then
+// fetched over anything else, redirects included. Sparkle leaves this to
+// App Transport Security, which refuses plain http by default.
+bool publishedOverHttps(const CheckRequest& request)
+{
+    return request.settings.feedURL && schemeOf(*request.settings.feedURL) == "https";
+}
+
 class NetworkUpdateCheck final : public UpdateCheck {
 public:
     NetworkUpdateCheck(TransferLimits limits, std::string machineIdentifier)
@@ -42,7 +52,9 @@ public:
     CheckOutcome run(const CheckRequest& request) override
     {
         std::string feed;
-        auto fetched = transfer(*request.settings.feedURL, m_limits.maxFeedBytes, [&feed](std::string_view bytes) {
+        const TransferRequest feedTransfer { *request.settings.feedURL, m_limits.maxFeedBytes, m_limits.feedBounds,
+            publishedOverHttps(request) };
+        auto fetched = transfer(feedTransfer, [&feed](std::string_view bytes) {
             feed.append(bytes);
             return true;
         });
@@ -80,6 +92,9 @@ private:
         auto signature = item.edSignature ? signatureFromBase64(*item.edSignature) : std::nullopt;
         if (!signature)
             return failed("update " + describe(item) + " has no usable signature");
+        if (publishedOverHttps(request) && schemeOf(item.url) != "https")
+            return failed("update " + describe(item) + " refused: the https feed names " + item.url
+                + ", and what is published over https is fetched over https only");
         if (item.length && *item.length > m_limits.maxArchiveBytes)
             return failed("update " + describe(item) + " is larger than " + std::to_string(m_limits.maxArchiveBytes) + " bytes");
 
@@ -92,7 +107,7 @@ private:
             return failed("the file system holding " + request.installedBundlePath
                 + " cannot exchange two folders in one step: updates are not installed there");
         const std::string archivePath = staging->path() + "/update.archive";
-        if (auto downloaded = download(item, archivePath); !downloaded)
+        if (auto downloaded = download(item, archivePath, publishedOverHttps(request)); !downloaded)
             return failed(downloaded.failure());
         if (!fileSignatureIsValid(archivePath, *signature, *key))
             return failed("update " + describe(item) + " does not carry a valid signature");
@@ -113,14 +128,14 @@ private:
 
     // Succeeds when the archive arrived whole: exactly the declared
     // length, never more than the cap.
-    support::Outcome<void> download(const AppcastItem& item, const std::string& archivePath)
+    support::Outcome<void> download(const AppcastItem& item, const std::string& archivePath, bool httpsOnly)
     {
         auto file = platform::createNewFile(archivePath);
         if (!file)
             return support::failure("cannot store the update");
         const std::uint64_t limit = item.length.value_or(m_limits.maxArchiveBytes);
         std::uint64_t received = 0;
-        auto outcome = transfer(item.url, limit, [&](std::string_view bytes) {
+        auto outcome = transfer({ item.url, limit, m_limits.archiveBounds, httpsOnly }, [&](std::string_view bytes) {
             received += bytes.size();
             return file->write(bytes);
         });

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "updater/adapters/transfer.h"
 #include "updater/appcast.h"
 #include "updater/staging_folder.h"
 #include "updater/updater_settings.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,9 +46,18 @@ public:
     virtual CheckOutcome run(const CheckRequest& request) = 0;
 };
 
+// A 4 MiB feed arrives within 5 minutes at 14 KB/s, slower than any line
+// still in use; real feeds are a few kilobytes. Longer would only let a
+// slow server hold the updater, which runs one check at a time.
+inline constexpr std::chrono::minutes kFeedTransferBound { 5 };
+// 256 MiB within an hour needs 73 KB/s; a helper's archive is a few MiB.
+inline constexpr std::chrono::hours kArchiveTransferBound { 1 };
+
 struct TransferLimits {
     std::uint64_t maxFeedBytes { 4u << 20 };
     std::uint64_t maxArchiveBytes { 256u << 20 };
+    TransferBounds feedBounds { kFeedTransferBound, kTrickleBytesPerSecond, kTrickleWindow };
+    TransferBounds archiveBounds { kArchiveTransferBound, kTrickleBytesPerSecond, kTrickleWindow };
 };
 
 // The machine identifier (platform/machine_identity.h) places this

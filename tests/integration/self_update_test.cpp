@@ -10,6 +10,7 @@
 #include <functional>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -179,6 +180,9 @@ struct Refusal {
     // Sets up the feed; answers the served file whose request marks the
     // check as under way, or "" when nothing is served.
     std::function<std::string(UpdateRefusalTest&)> setUp;
+    // Whether the vendor publishes over https (the feed folder served over
+    // TLS too, by an authority only this test trusts).
+    bool overTls { false };
 };
 
 void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
@@ -212,6 +216,19 @@ public:
 
     std::string archiveOf(const FeedItem& item) const { return item.url.substr(item.url.rfind('/') + 1); }
 
+    void serveOverTls()
+    {
+        // Trusting our authority means mounting over the system's bundle.
+        if (getpid() != 1)
+            GTEST_SKIP() << "needs mount and PID namespaces of its own";
+        m_certificates.emplace(work / "tls");
+        ASSERT_TRUE(m_certificates->trustInThisMountNamespace()) << "cannot trust the test's authority";
+        m_tlsServer.emplace(work / "feed", &*m_certificates);
+    }
+    const FeedServer& tlsServer() const { return *m_tlsServer; }
+    // The server whose requests show how far the check went.
+    const FeedServer& askedServer() const { return m_tlsServer ? *m_tlsServer : server; }
+
 private:
     static bool isFuseMount(const std::string& folder)
     {
@@ -225,6 +242,8 @@ private:
 
     std::optional<platform::testing::ChildProcess> m_bindfs;
     std::string m_unmountFolder;
+    std::optional<TestCertificates> m_certificates;
+    std::optional<FeedServer> m_tlsServer;
 };
 
 const Refusal kRefusals[] = {
@@ -303,6 +322,22 @@ const Refusal kRefusals[] = {
          t.announce({ item });
          return std::string("appcast.xml");
      } },
+    { "HttpsFeedRedirectedToHttp", [](UpdateRefusalTest& t) {
+         t.announce({ t.publish(t.releaseFolder("2.0.0"), "2.0.0") });
+         std::ofstream(t.work / "feed/secure.xml.redirect") << t.server.url("appcast.xml");
+         t.useFeedURL(t.tlsServer().url("secure.xml"));
+         return std::string("secure.xml");
+     },
+        true },
+    { "HttpsEnclosureRedirectedToHttp", [](UpdateRefusalTest& t) {
+         auto item = t.publish(t.releaseFolder("2.0.0"), "2.0.0");
+         std::ofstream(t.work / "feed" / (t.archiveOf(item) + ".redirect")) << item.url;
+         item.url = t.tlsServer().url(t.archiveOf(item));
+         t.announce({ item });
+         t.useFeedURL(t.tlsServer().url("appcast.xml"));
+         return t.archiveOf(item);
+     },
+        true },
     { "UnreachableFeed", [](UpdateRefusalTest& t) {
          t.useFeedURL("http://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/appcast.xml");
          return std::string();
@@ -311,6 +346,10 @@ const Refusal kRefusals[] = {
 
 TEST_P(UpdateRefusalTest, NothingIsReplacedAndTheOldVersionKeepsServing)
 {
+    if (GetParam().overTls)
+        serveOverTls();
+    if (IsSkipped() || HasFatalFailure())
+        return;
     const std::string awaited = GetParam().setUp(*this);
     const std::string infoBefore = readTextFile(bundle.infoPlistPath());
     HelperProcess helper(bundle);
@@ -319,7 +358,7 @@ TEST_P(UpdateRefusalTest, NothingIsReplacedAndTheOldVersionKeepsServing)
     if (awaited.empty())
         std::this_thread::sleep_for(2s);
     else
-        ASSERT_TRUE(server.waitForRequest(awaited, 30s)) << "the helper never asked for " << awaited;
+        ASSERT_TRUE(askedServer().waitForRequest(awaited, 30s)) << "the helper never asked for " << awaited;
     testing_support::eventually([&] { return entriesBesideTheBundle() == untouchedEntries(); }, 30s, 50ms);
     std::this_thread::sleep_for(500ms);
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,19 +43,51 @@ std::string attributeValue(const std::string& text, const std::string& name)
 
 } // namespace
 
-FeedServer::FeedServer(fs::path folder)
+TestCertificates::TestCertificates(const fs::path& folder)
+    : m_folder(folder)
+{
+    fs::create_directories(m_folder);
+    const auto in = [&](const char* name) { return quoted((m_folder / name).string()); };
+    const std::string quiet = " 2>/dev/null";
+    commandOutput("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Test-CA -keyout " + in("ca.key") + " -out "
+        + in("ca.pem") + quiet);
+    commandOutput("openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout " + in("server.key") + " -out " + in("server.csr")
+        + quiet);
+    std::ofstream(m_folder / "names.ext") << "subjectAltName=IP:127.0.0.1\n";
+    commandOutput("openssl x509 -req -days 2 -in " + in("server.csr") + " -CA " + in("ca.pem") + " -CAkey " + in("ca.key")
+        + " -CAcreateserial -extfile " + in("names.ext") + " -out " + in("server.pem") + quiet);
+}
+
+bool TestCertificates::trustInThisMountNamespace() const
+{
+    return mount((m_folder / "ca.pem").c_str(), "/etc/ssl/certs/ca-certificates.crt", nullptr, MS_BIND, nullptr) == 0;
+}
+
+namespace {
+
+std::vector<std::string> serverArguments(int port, const fs::path& folder, const TestCertificates* tls)
+{
+    std::vector<std::string> arguments { "-u", FEED_SERVER_SCRIPT, std::to_string(port), "--directory", folder.string() };
+    if (tls)
+        arguments.insert(arguments.end(), { "--certificate", tls->certificate().string(), "--key", tls->key().string() });
+    return arguments;
+}
+
+} // namespace
+
+FeedServer::FeedServer(fs::path folder, const TestCertificates* tls)
     : m_folder(std::move(folder))
-    , m_log(m_folder.parent_path() / "server.log")
+    , m_log(m_folder.parent_path() / (tls ? "tls-server.log" : "server.log"))
     , m_port(freeLoopbackPort())
-    , m_process("/usr/bin/python3",
-          { "-u", "-m", "http.server", std::to_string(m_port), "--bind", "127.0.0.1", "--directory", m_folder.string() },
+    , m_scheme(tls ? "https" : "http")
+    , m_process("/usr/bin/python3", serverArguments(m_port, m_folder, tls),
           { .outputs = { { STDOUT_FILENO, m_log.string() }, { STDERR_FILENO, m_log.string() } } })
 {
     if (!Client::connectTo(m_port, 10s))
         throw std::runtime_error("the feed server did not start");
 }
 
-std::string FeedServer::url(const std::string& file) const { return "http://127.0.0.1:" + std::to_string(m_port) + "/" + file; }
+std::string FeedServer::url(const std::string& file) const { return m_scheme + "://127.0.0.1:" + std::to_string(m_port) + "/" + file; }
 
 bool FeedServer::waitForRequest(const std::string& file, Clock::duration limit) const
 {

@@ -14,10 +14,27 @@ namespace harness {
 
 using testing_support::freeLoopbackPort;
 
-// Debian's python3 http.server over a folder of the test's, on loopback.
+// A certificate authority of the test's own and a certificate it signed for
+// 127.0.0.1, made with openssl.
+class TestCertificates {
+public:
+    explicit TestCertificates(const std::filesystem::path& folder);
+    std::filesystem::path certificate() const { return m_folder / "server.pem"; }
+    std::filesystem::path key() const { return m_folder / "server.key"; }
+    // Makes the authority the only one this mount namespace trusts (the
+    // system's bundle, which libcurl reads); false where it cannot mount.
+    bool trustInThisMountNamespace() const;
+
+private:
+    std::filesystem::path m_folder;
+};
+
+// A vendor's web server over a folder of the test's, on loopback
+// (tests/support/feed_server.py: redirects and dripping bodies as files
+// beside the ones served say); over TLS when given certificates.
 class FeedServer {
 public:
-    explicit FeedServer(std::filesystem::path folder);
+    explicit FeedServer(std::filesystem::path folder, const TestCertificates* tls = nullptr);
 
     std::string url(const std::string& file) const;
     // True once a GET of `file` has been answered (its headers sent).
@@ -27,6 +44,7 @@ private:
     std::filesystem::path m_folder;
     std::filesystem::path m_log;
     int m_port { 0 };
+    std::string m_scheme;
     testing_support::ChildProcess m_process;
 };
 

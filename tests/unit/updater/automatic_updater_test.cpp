@@ -138,6 +138,23 @@ TEST(AutomaticUpdater, AFailingFeedIsRetriedWithGrowingSpacingUntilItWorks)
     EXPECT_EQ(rig.timer.delays, expected) << "first the schedule set up, then one delay after each check";
 }
 
+// The client asking again right after a failure must not push the next
+// automatic check further away.
+TEST(AutomaticUpdater, ARequestedCheckThatFailsDoesNotPushTheScheduleBack)
+{
+    UpdaterRig rig;
+    rig.updater.setAutomaticallyChecksForUpdates(true);
+    for (bool requested : { true, false, true, true, false }) {
+        if (requested)
+            rig.updater.checkForUpdatesInBackground();
+        else
+            rig.timer.fire();
+        rig.finishBackgroundWork();
+    }
+    const std::vector<std::chrono::seconds> expected { 3600s, 300s, 600s, 600s, 600s, 1200s };
+    EXPECT_EQ(rig.timer.delays, expected);
+}
+
 TEST(AutomaticUpdater, ARequestWhileACheckRunsStartsNoSecondOne)
 {
     UpdaterRig rig;
