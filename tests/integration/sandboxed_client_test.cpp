@@ -8,6 +8,7 @@
 #include "support/text_files.h"
 #include "unit/platform/platform_test_support.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -17,7 +18,7 @@ using testing_support::FlatpakApps;
 
 // Reads the welcome line and the answer to `version`, or nothing when the
 // helper closes first, into the application's data folder.
-constexpr const char* kAskVersion = "printf 'version\\n' | nc -w 3 127.0.0.1 9483 > \"$XDG_DATA_HOME/reply\"";
+constexpr const char* kAskVersion = "printf 'version\\n' | nc -w 3 127.0.0.1 9483 > \"$XDG_DATA_HOME/reply\"; exit 0";
 
 void listServedApplications(const std::filesystem::path& infoPlist, const std::vector<std::string>& ids)
 {
@@ -93,6 +94,25 @@ TEST_F(SandboxedClients, PathsAreAnsweredAsTheSandboxSeesThem)
     ASSERT_TRUE(m_apps.run(id));
     const auto reply = platform::testing::readTextFile(m_apps.dataFolder(id) / "reply");
     EXPECT_TRUE(reply.ends_with("\n1\n1\n0\n")) << reply;
+}
+
+// VLC from Flathub, for the user: found where flatpak exports it, and given
+// the file through the document portal, since its sandbox cannot see it.
+TEST_F(SandboxedClients, AFlatpakPlayerIsFoundAndGivenTheFile)
+{
+    const char* id = "org.videolan.VLC";
+    platform::testing::TemporaryDirectory scratch;
+    const auto movie = scratch / "movie.mkv";
+    platform::testing::writeTextFile(movie, "partial");
+    ASSERT_TRUE(m_apps.install(id, "echo \"$@\" > \"$XDG_DATA_HOME/arguments\""));
+    start(std::nullopt, m_apps.environment());
+    EXPECT_EQ(ask("detectVLCAvailable\n"), "1");
+    EXPECT_EQ(m_client.ask("launchVLCPreview \"" + movie + "\"\n", 20s), "1");
+    // The portal's path of the file: its folder under the runtime folder of
+    // the session, which is the test's own here.
+    const auto arguments = m_apps.dataFolder(id) / "arguments";
+    EXPECT_TRUE(testing_support::eventually([&] { return std::filesystem::exists(arguments); }, 20s));
+    EXPECT_THAT(platform::testing::readTextFile(arguments), testing::MatchesRegex("--avi-index=2 .*/doc/[^/]+/movie\\.mkv\n")) << "not forwarded";
 }
 
 } // namespace

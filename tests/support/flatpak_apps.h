@@ -31,13 +31,13 @@ public:
 
     bool ready() const { return m_ready; }
 
-    // What every flatpak command of the test runs with: the user
-    // installation, home and caches inside the test's folder.
+    // What every flatpak command of the test runs with: home, caches and the
+    // user installation (in its usual place, $XDG_DATA_HOME/flatpak) inside
+    // the test's folder.
     Environment environment() const
     {
         const auto root = m_folder.path();
-        return { { "HOME", (root / "home").string() }, { "FLATPAK_USER_DIR", (root / "installation").string() },
-            { "XDG_DATA_HOME", (root / "home/.local/share").string() }, { "XDG_CACHE_HOME", (root / "home/.cache").string() },
+        return { { "HOME", (root / "home").string() }, { "XDG_DATA_HOME", (root / "home/.local/share").string() }, { "XDG_CACHE_HOME", (root / "home/.cache").string() },
             { "XDG_CONFIG_HOME", (root / "home/.config").string() } };
     }
 
