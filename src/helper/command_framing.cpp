@@ -11,10 +11,12 @@ bool endsWithTerminator(std::string_view text)
 
 } // namespace
 
-std::optional<std::string_view> completeCommandLine(std::string_view received)
+FramedLine frameCommandLine(std::string_view received)
 {
     auto text = received.substr(0, received.find('\0'));
     if (endsWithTerminator(text) && isValidUtf8(text))
-        return text;
-    return std::nullopt;
+        return { Framing::complete, text };
+    if (endsWithTerminator(text) || endsWithTerminator(received))
+        return { Framing::malformed, {} };
+    return { Framing::incomplete, {} };
 }

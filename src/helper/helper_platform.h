@@ -13,6 +13,7 @@
 #include "platform/user_account.h"
 #include "updater/updater.h"
 
+#include <chrono>
 #include <functional>
 
 // The platform services the helper's command service relies on. Tests build
@@ -32,4 +33,6 @@ struct HelperPlatform {
     // Asked for at the moment of use, on the main thread: main puts the real
     // updater in place only once it knows no other helper runs.
     std::function<updater::Updater&()> sharedUpdater { &updater::Updater::sharedUpdater };
+    // What the connection loop times clients' lines by; tests set the time.
+    std::function<std::chrono::steady_clock::time_point()> clock { &std::chrono::steady_clock::now };
 };

@@ -25,7 +25,6 @@ constexpr int kListenBacklog = 16;
 // larger bound drains a storm sooner but lets kept connections wait longer
 // (bench/owner_under_storm_bench.cpp).
 constexpr int kMostRefusalsPerPass = 4;
-constexpr std::chrono::seconds kReadTimeout { 3 };
 
 std::string infoText(const platform::Bundle& bundle, std::string_view key)
 {
@@ -67,7 +66,8 @@ bool NetworkListener::startProcessing()
     // every ready connection of the current pass has been answered.
     while (!restartHelper && !quitHelper) {
         rebuildFDset();
-        if (!m_platform.sockets.waitUntilReady(fdSet)) {
+        // Woken by the nearest deadline too, to close the line that missed it.
+        if (!m_platform.sockets.waitUntilReady(fdSet, timeUntilNearestDeadline())) {
             m_platform.log.write("Error");
             continue;
         }
@@ -91,7 +91,6 @@ bool NetworkListener::acceptConnections()
             return false;
         // Checked before the welcome line, which already tells the user's name.
         if (auto admitted = admittedClient(client->peer)) {
-            m_platform.sockets.setReadTimeout(client->descriptor, kReadTimeout);
             connections.push_back(client->descriptor);
             m_clients[client->descriptor] = std::move(*admitted);
             writeWelcome(client->descriptor);
@@ -142,13 +141,46 @@ bool NetworkListener::clientIsWelcome(const platform::ClientProcess& client)
     return false;
 }
 
+std::optional<std::chrono::milliseconds> NetworkListener::timeUntilNearestDeadline() const
+{
+    std::optional<PendingLine::Clock::time_point> nearest;
+    for (auto const& [descriptor, pending] : m_pendingLines) {
+        if (!nearest || *pending.deadline() < *nearest)
+            nearest = pending.deadline();
+    }
+    if (!nearest)
+        return std::nullopt;
+    // Rounded up: a wait that ends just before the deadline would find
+    // nothing to close and wait again with no time left.
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(*nearest - m_platform.clock()), std::chrono::milliseconds(0));
+}
+
+std::vector<int> NetworkListener::expiredLines(PendingLine::Clock::time_point now) const
+{
+    std::vector<int> expired;
+    for (auto const& [descriptor, pending] : m_pendingLines) {
+        if (pending.expiredAt(now))
+            expired.push_back(descriptor);
+    }
+    return expired;
+}
+
 void NetworkListener::serveReadyConnections()
 {
+    auto expired = expiredLines(m_platform.clock());
     std::vector<int> finished;
     for (std::size_t i = 0; i < connections.size(); ++i) {
         // fdSet[0] is the listening socket; connection i follows at i + 1.
-        if (fdSet[i + 1].ready && !processFD(connections[i]))
-            finished.push_back(connections[i]);
+        int descriptor = connections[i];
+        if (fdSet[i + 1].ready) {
+            if (!processFD(descriptor))
+                finished.push_back(descriptor);
+        } else if (std::find(expired.begin(), expired.end(), descriptor) != expired.end()) {
+            // Only a line with nothing left to read is late: bytes that
+            // arrived while another client's command ran still count.
+            dropConnection(descriptor);
+            finished.push_back(descriptor);
+        }
     }
     std::erase_if(connections, [&](int descriptor) {
         return std::find(finished.begin(), finished.end(), descriptor) != finished.end();
@@ -157,21 +189,24 @@ void NetworkListener::serveReadyConnections()
 
 bool NetworkListener::processFD(int descriptor)
 {
-    auto commandLine = readNetworkCommand(descriptor);
-    if (!commandLine) {
+    auto command = readNetworkCommand(descriptor);
+    if (command.kind == NetworkCommand::Kind::incomplete)
+        return true;
+    if (command.kind == NetworkCommand::Kind::closed) {
         dropConnection(descriptor);
         return false;
     }
+    auto const& commandLine = command.line;
     // A browser tricked into talking to us: run nothing and answer nothing.
     // Closing with its request unread also discards whatever else it sent.
-    if (looksLikeHttp(*commandLine)) {
+    if (looksLikeHttp(commandLine)) {
         if (m_crossProtocolWarning.allows(WarningThrottle::Clock::now()))
             m_platform.log.write("Refused a connection that sent an HTTP request");
         dropConnection(descriptor);
         return false;
     }
     m_currentClient = m_clients[descriptor];
-    if (!writeLine(descriptor, processCommand(*commandLine) + "\n")) {
+    if (!writeLine(descriptor, processCommand(commandLine) + "\n")) {
         dropConnection(descriptor);
         return false;
     }
@@ -184,30 +219,44 @@ void NetworkListener::dropConnection(int descriptor)
         if (entry.descriptor == descriptor)
             entry.ready = false;
     }
+    m_pendingLines.erase(descriptor);
     m_platform.sockets.close(descriptor);
     m_clients.erase(descriptor);
 }
 
-// All bytes that arrived before the text ends in a line break form one
-// command line; it is never split at an inner line break.
-std::optional<std::string> NetworkListener::readNetworkCommand(int descriptor)
+// Takes what the connection has sent since the last read, never waiting for
+// more: the rest of a line comes in later passes, while other clients are
+// served. All bytes that arrived before the text ends in a line break form
+// one command line; it is never split at an inner line break.
+NetworkListener::NetworkCommand NetworkListener::readNetworkCommand(int descriptor)
 {
-    std::array<char, kCommandBufferSize> buffer {};
-    std::size_t held = 0;
-    for (;;) {
-        auto count = m_platform.sockets.readSome(descriptor, buffer.data() + held, buffer.size() - 1 - held);
-        if (count == 0)
-            return std::nullopt;
-        held += count;
-        std::string_view received(buffer.data(), held);
-        if (auto line = completeCommandLine(received))
-            return std::string(*line);
+    using Kind = NetworkCommand::Kind;
+    auto& pending = m_pendingLines[descriptor];
+    std::array<char, kCommandBufferSize> buffer;
+    auto count = m_platform.sockets.readWithoutWaiting(descriptor, buffer.data(), pending.room());
+    if (!count)
+        return { Kind::closed, {} };
+    pending.receive({ buffer.data(), *count }, m_platform.clock());
+    NetworkCommand command { Kind::incomplete, {} };
+    switch (pending.state()) {
+    case PendingLine::State::complete:
+        command = { Kind::line, std::string(pending.line()) };
+        break;
+    case PendingLine::State::refused:
+        return { Kind::closed, {} };
+    case PendingLine::State::waiting:
         // A request body need not end in a line break; waiting for one would
-        // let a web page hold up every client for the read time-out, again
-        // and again. The request line is enough to refuse it.
-        if (looksLikeHttp(received))
-            return std::string(received);
+        // let a web page hold its connection for the time limit, again and
+        // again. The request line is enough to refuse it.
+        if (looksLikeHttp(pending.received()))
+            command = { Kind::line, std::string(pending.received()) };
+        else if (!pending.received().empty())
+            return command;
+        break;
     }
+    // Each line starts afresh; an idle connection holds no buffer.
+    m_pendingLines.erase(descriptor);
+    return command;
 }
 
 void NetworkListener::writeWelcome(int descriptor)

@@ -4,6 +4,7 @@
 #include "helper/cross_protocol_guard.h"
 #include "helper/helper_platform.h"
 #include "helper/parameter_list.h"
+#include "helper/pending_line.h"
 #include "helper/warning_throttle.h"
 #include "platform/connection_sockets.h"
 
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The helper's command server: a loopback TCP listener on the first free port
@@ -20,7 +22,7 @@ class NetworkListener {
 public:
     static constexpr int kFirstPort = 9483;
     static constexpr int kLastPort = 9488;
-    static constexpr std::size_t kCommandBufferSize = 2048;
+    static constexpr std::size_t kCommandBufferSize = PendingLine::kMostBytes + 1;
 
     explicit NetworkListener(HelperPlatform& platform);
     // Closes nothing: the connection loop closes its sockets when it ends.
@@ -47,7 +49,21 @@ public:
     bool isQuitRequested() const { return quitHelper; }
 
 private:
+    // What a connection's latest bytes amount to.
+    struct NetworkCommand {
+        enum class Kind {
+            incomplete,
+            // The command line, or the start of an HTTP request to refuse.
+            line,
+            closed,
+        };
+        Kind kind;
+        std::string line;
+    };
+
     void rebuildFDset();
+    std::optional<std::chrono::milliseconds> timeUntilNearestDeadline() const;
+    std::vector<int> expiredLines(PendingLine::Clock::time_point now) const;
     bool acceptConnections();
     std::optional<platform::ClientProcess> admittedClient(const platform::PeerSocketLookup& peer);
     bool peerIsWelcome(const platform::PeerSocketLookup& peer);
@@ -55,7 +71,7 @@ private:
     void serveReadyConnections();
     bool processFD(int descriptor);
     void dropConnection(int descriptor);
-    std::optional<std::string> readNetworkCommand(int descriptor);
+    NetworkCommand readNetworkCommand(int descriptor);
     void writeWelcome(int descriptor);
     bool writeLine(int descriptor, const std::string& line);
     void closeAllSockets();
@@ -71,6 +87,8 @@ private:
     // being run: paths mean what that client means by them.
     std::map<int, platform::ClientProcess> m_clients;
     platform::ClientProcess m_currentClient;
+    // The unfinished line of every connection that has sent part of one.
+    std::unordered_map<int, PendingLine> m_pendingLines;
     bool restartHelper { false };
     bool quitHelper { false };
     // Hostile clients may retry in a loop; one warning a minute is enough to

@@ -50,18 +50,17 @@ public:
     // connection is taken off the queue and closed, since it would otherwise
     // keep the listening socket ready forever; that gives nothing too.
     virtual std::optional<AcceptedConnection> acceptPending() = 0;
-    // Makes reads on `connection` give up after `timeout` without data.
-    virtual void setReadTimeout(int connection, std::chrono::seconds timeout) = 0;
     // Closes with a reset rather than an orderly close.
     virtual void refuse(int connection) = 0;
     virtual void close(int connection) = 0;
 
-    // Waits until one of `sockets` is ready and marks every ready one. False
-    // when the wait failed.
-    virtual bool waitUntilReady(std::vector<SocketReadiness>& sockets) = 0;
-    // What has arrived, up to `length` bytes; 0 at the end, after the read
-    // time-out, or on failure.
-    virtual std::size_t readSome(int connection, char* into, std::size_t length) = 0;
+    // Waits until one of `sockets` is ready, or until `limit` has passed
+    // (without one, for as long as it takes), and marks every ready one.
+    // False when the wait failed.
+    virtual bool waitUntilReady(std::vector<SocketReadiness>& sockets, std::optional<std::chrono::milliseconds> limit) = 0;
+    // What has arrived, up to `length` bytes, without waiting for more: 0
+    // when nothing has yet. Nothing at the end or on failure.
+    virtual std::optional<std::size_t> readWithoutWaiting(int connection, char* into, std::size_t length) = 0;
     // One line in a single send that never waits and never raises SIGPIPE.
     // False when it could not be written whole.
     virtual bool sendWithoutWaiting(int connection, std::string_view line) = 0;

@@ -39,10 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         chunk = std::min(chunk, kBufferSize - 1 - held.size());
         held.append(reinterpret_cast<const char*>(data + at), chunk);
         at += chunk;
-        if (auto line = completeCommandLine(held)) {
-            check(*line);
+        auto framed = frameCommandLine(held);
+        if (framed.framing == Framing::complete) {
+            check(framed.line);
             held.clear();
-        } else if (held.size() == kBufferSize - 1) {
+        } else if (framed.framing == Framing::malformed || held.size() == kBufferSize - 1) {
             // The loop closes such a connection; a new one starts afresh.
             held.clear();
         }

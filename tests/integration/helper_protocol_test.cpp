@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -109,6 +110,32 @@ TEST_F(HelperProtocol, LineOf2047BytesWithoutBreakIsClosed)
     EXPECT_EQ(longest.readLine(), version());
 }
 
+// One thread serves every client, so it must never wait for one: a client
+// that trickles its line, or ends one that can never be a command, costs
+// the others nothing.
+TEST_F(HelperProtocol, SlowOrMalformedLinesHoldUpNoOneElse)
+{
+    auto trickling = connected();
+    auto firstByte = Clock::now();
+    trickling.send("v");
+    std::vector<Client> malformed;
+    for (auto const& line : { std::string("version\0\n", 9), std::string("\0version\n", 9), std::string("x \"\xC3\"\n") }) {
+        malformed.push_back(connected());
+        malformed.back().send(line);
+    }
+    for (auto& client : malformed)
+        EXPECT_TRUE(client.closedWithoutData(1s));
+    // A byte every 400 ms keeps the line coming, but its time runs from its
+    // first byte.
+    for (char byte : std::string("ersion ")) {
+        EXPECT_EQ(m_client.ask("version\n", 1s), version());
+        std::this_thread::sleep_for(400ms);
+        trickling.send(std::string(1, byte));
+    }
+    EXPECT_TRUE(trickling.closedWithoutData(firstByte + 4s - Clock::now()));
+    EXPECT_GE(Clock::now() - firstByte, 2900ms);
+}
+
 TEST_F(HelperProtocol, BadInputLeavesTheHelperServing)
 {
     auto client = connected();
@@ -126,7 +153,7 @@ TEST_F(HelperProtocol, BadInputLeavesTheHelperServing)
         client.send(line);
         EXPECT_EQ(client.readLine(), reply) << line;
     }
-    // Not UTF-8, or a zero byte: never a complete line, closed by the timeout.
+    // Not UTF-8, or a zero byte: never a command line, closed unanswered.
     auto binary = connected();
     binary.send(std::string("version\xff\n", 9));
     EXPECT_TRUE(binary.closedWithoutData(6s));

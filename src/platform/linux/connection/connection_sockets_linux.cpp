@@ -1,7 +1,6 @@
 #include "platform/connection_sockets.h"
 
 #include "platform/linux/common/owned_descriptor.h"
-#include "platform/linux/common/retrying_io.h"
 #include "platform/linux/connection/peer_owner_lookup.h"
 #include "platform/linux/connection/reply_writing.h"
 #include "platform/linux_platform.h"
@@ -11,9 +10,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <memory>
 
 namespace platform {
@@ -79,12 +79,6 @@ public:
         return AcceptedConnection { client.release(), owner };
     }
 
-    void setReadTimeout(int connection, std::chrono::seconds timeout) override
-    {
-        timeval limit { static_cast<time_t>(timeout.count()), 0 };
-        setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    }
-
     // Nothing is left behind to finish the close with the peer, which a
     // storm of connections would otherwise pile up.
     void refuse(int connection) override
@@ -97,23 +91,35 @@ public:
     void close(int connection) override { OwnedDescriptor closing(connection); }
 
     // poll has no limit on descriptor numbers, unlike a select set.
-    bool waitUntilReady(std::vector<SocketReadiness>& sockets) override
+    bool waitUntilReady(std::vector<SocketReadiness>& sockets, std::optional<std::chrono::milliseconds> limit) override
     {
         m_pollSet.clear();
         for (auto const& entry : sockets)
             m_pollSet.push_back({ entry.descriptor, POLLIN, 0 });
-        if (poll(m_pollSet.data(), m_pollSet.size(), -1) < 0)
+        int timeout = limit ? static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(limit->count(), 0, INT_MAX)) : -1;
+        if (poll(m_pollSet.data(), m_pollSet.size(), timeout) < 0)
             return false;
         for (std::size_t i = 0; i < sockets.size(); ++i)
             sockets[i].ready = m_pollSet[i].revents != 0;
         return true;
     }
 
-    // A signal landing on this thread is no fault of the client's.
-    std::size_t readSome(int connection, char* into, std::size_t length) override
+    // One thread serves every client, so a read must never wait for one.
+    // MSG_DONTWAIT leaves the socket itself blocking. A signal landing on
+    // this thread is no fault of the client's.
+    std::optional<std::size_t> readWithoutWaiting(int connection, char* into, std::size_t length) override
     {
-        auto count = linux_files::readRetryingInterrupts(connection, into, length);
-        return count > 0 ? static_cast<std::size_t>(count) : 0;
+        for (;;) {
+            auto count = recv(connection, into, length, MSG_DONTWAIT);
+            if (count > 0)
+                return static_cast<std::size_t>(count);
+            if (count == 0)
+                return std::nullopt;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return 0;
+            if (errno != EINTR)
+                return std::nullopt;
+        }
     }
 
     bool sendWithoutWaiting(int connection, std::string_view line) override
