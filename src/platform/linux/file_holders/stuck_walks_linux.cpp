@@ -5,7 +5,7 @@ namespace platform::linux_files {
 bool StuckWalks::admits(dev_t fileSystem) const
 {
     std::lock_guard hold(m_lock);
-    return m_fileSystems.size() < kMostStuck && !m_fileSystems.contains(fileSystem);
+    return m_fileSystems.size() < kMostStuckInAll && !m_fileSystems.contains(fileSystem);
 }
 
 void StuckWalks::hold(dev_t fileSystem)
