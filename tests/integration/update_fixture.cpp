@@ -58,9 +58,19 @@ TestCertificates::TestCertificates(const fs::path& folder)
         + " -CAcreateserial -extfile " + in("names.ext") + " -out " + in("server.pem") + quiet);
 }
 
-bool TestCertificates::trustInThisMountNamespace() const
+bool TestCertificates::trustInThisMountNamespace()
 {
-    return mount((m_folder / "ca.pem").c_str(), "/etc/ssl/certs/ca-certificates.crt", nullptr, MS_BIND, nullptr) == 0;
+    m_trusted = mount((m_folder / "ca.pem").c_str(), kSystemAuthorities, nullptr, MS_BIND, nullptr) == 0;
+    if (!m_trusted)
+        std::perror("mounting the test's authority");
+    return m_trusted;
+}
+
+// The next test of this process trusts the system's authorities again.
+TestCertificates::~TestCertificates()
+{
+    if (m_trusted)
+        umount2(kSystemAuthorities, MNT_DETACH);
 }
 
 namespace {

@@ -19,14 +19,19 @@ using testing_support::freeLoopbackPort;
 class TestCertificates {
 public:
     explicit TestCertificates(const std::filesystem::path& folder);
+    ~TestCertificates();
+    TestCertificates(const TestCertificates&) = delete;
+    TestCertificates& operator=(const TestCertificates&) = delete;
     std::filesystem::path certificate() const { return m_folder / "server.pem"; }
     std::filesystem::path key() const { return m_folder / "server.key"; }
     // Makes the authority the only one this mount namespace trusts (the
     // system's bundle, which libcurl reads); false where it cannot mount.
-    bool trustInThisMountNamespace() const;
+    bool trustInThisMountNamespace();
 
 private:
+    static constexpr const char* kSystemAuthorities = "/etc/ssl/certs/ca-certificates.crt";
     std::filesystem::path m_folder;
+    bool m_trusted { false };
 };
 
 // A vendor's web server over a folder of the test's, on loopback
