@@ -15,7 +15,7 @@ purpose=${1:-test}
 
 run_packages=(
   g++ cmake ninja-build pkgconf
-  libglib2.0-dev libplist-dev libxcb1-dev libxcb-ewmh-dev libxcb-res0-dev
+  libglib2.0-dev libplist-dev libxcb1-dev libxcb-ewmh-dev libxcb-res0-dev libjson-glib-dev
   libcurl4-openssl-dev libpugixml-dev libsodium-dev libarchive-dev
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins fonts-dejavu-core
   # run-helper.sh looks for a running helper and for the port it took; the
@@ -28,6 +28,7 @@ test_packages=(
   desktop-file-utils x11-utils xvfb openbox metacity
   dbus-daemon python3-dbusmock
   flatpak xdg-desktop-portal busybox-static bubblewrap
+  sway foot xwayland
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib
   dpkg-dev file lintian appstream
   clang-14 libclang-rt-14-dev libmount-dev clang-format

@@ -1,6 +1,5 @@
 #include "helper/already_launched.h"
 #include "helper/network_listener.h"
-#include "platform/linux/windows/x11_window_activation.h"
 #include "platform/linux_platform.h"
 #include "platform/machine_identity.h"
 #include "platform/main_thread_timer.h"
@@ -23,7 +22,7 @@ int main()
     auto openFileHolders = platform::makeOpenFileHolders();
     auto fileManager = platform::makeFileManager();
     auto power = platform::makePowerServices("Ferrowind Helper");
-    auto applicationControl = platform::makeApplicationControl(platform::x11::activateWindowsOfProcess);
+    auto applicationControl = platform::makeApplicationControl(platform::activateWindowsOfProcess);
     const auto mediaPlayers = platform::mediaPlayerInstallations();
     auto volumeURLs = platform::makeVolumeURLs();
     auto volumeMounter = platform::makeServerVolumeMounter();

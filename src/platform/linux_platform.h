@@ -32,9 +32,12 @@ std::unique_ptr<MainRunLoop> makeMainRunLoop();
 std::unique_ptr<Sleeper> makeSleeper();
 std::unique_ptr<OpenFileHolders> makeOpenFileHolders();
 std::unique_ptr<FileManager> makeFileManager();
-// How windows of a process are brought forward: x11::activateWindowsOfProcess
-// on an X display.
+// How windows of a process are brought forward: activateWindowsOfProcess on
+// the session's desktop.
 using WindowActivation = std::function<void(ProcessID)>;
+// Raises the windows of `process` through the session's compositor (sway and
+// i3 over their IPC), else through the X window manager (EWMH).
+void activateWindowsOfProcess(ProcessID process);
 std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
 std::unique_ptr<ConnectionSockets> makeConnectionSockets();
 std::unique_ptr<ClientProcesses> makeClientProcesses();

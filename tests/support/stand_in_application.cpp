@@ -53,8 +53,11 @@ void showWindow(xcb_connection_t* connection)
 {
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     const xcb_window_t window = xcb_generate_id(connection);
+    // Painted, so that a compositor's X server (Xwayland) has something to
+    // show: it maps no window that never drew.
+    const std::uint32_t background = screen->white_pixel;
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 200, 100, 0,
-        XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL, &background);
     const std::uint32_t pid = static_cast<std::uint32_t>(getpid());
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atomNamed(connection, "_NET_WM_PID"), XCB_ATOM_CARDINAL,
         32, 1, &pid);
