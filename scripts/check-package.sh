@@ -8,15 +8,21 @@ deb=$(realpath "$1")
 scratch=$(mktemp -d)
 display_pid=
 installer_pid=
+# Each program is waited for, so nothing still writes into the scratch
+# folder as it goes.
 cleanup() {
-  [[ -z $installer_pid ]] || kill "$installer_pid" 2>/dev/null || true
-  [[ -z $display_pid ]] || kill "$display_pid" 2>/dev/null || true
+  for pid in $installer_pid $display_pid; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 
+# Lintian leaves files in its temporary folder; this one goes with the rest.
+mkdir "$scratch/tmp"
 echo "== lintian"
-lintian --fail-on error,warning --info "$deb"
+TMPDIR="$scratch/tmp" lintian --fail-on error,warning --info "$deb"
 
 dpkg-deb -x "$deb" "$scratch/root"
 desktop_entry=$(ls "$scratch"/root/usr/share/applications/*.desktop)
@@ -31,8 +37,13 @@ Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$scratch/display" 2>/de
 display_pid=$!
 for _ in $(seq 100); do [[ -s $scratch/display ]] && break; sleep 0.1; done
 display=:$(cat "$scratch/display")
+# A home of its own, whose runtime folder is the user's alone (Qt falls back
+# to /tmp/runtime-<user> otherwise), and a session bus nobody serves: with
+# none named, a program on a display starts one that outlives the check.
 mkdir -p "$scratch/home"
-HOME="$scratch/home" XDG_DATA_HOME= XDG_CONFIG_HOME= DISPLAY=$display QT_QPA_PLATFORM=xcb \
+mkdir -m 700 "$scratch/runtime"
+HOME="$scratch/home" XDG_DATA_HOME='' XDG_CONFIG_HOME='' XDG_CACHE_HOME='' XDG_RUNTIME_DIR="$scratch/runtime" \
+  DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/runtime/bus" DISPLAY=$display QT_QPA_PLATFORM=xcb \
   "$scratch/root/usr/bin/ferrowind-helper-installer" &
 installer_pid=$!
 

@@ -2,38 +2,32 @@
 // bundles, which we read to name running applications.
 #include "platform/bundle.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 namespace {
 
 // The reader takes a path, so each input goes through one file that lives
-// as long as the process.
-const std::string& scratchPath()
+// as long as the process: a file in memory, which no run can leave behind,
+// however it ends.
+int scratchFile()
 {
-    static const std::string path = [] {
-        char pattern[] = "/tmp/fuzz-info-plist-XXXXXX";
-        int descriptor = mkstemp(pattern);
-        if (descriptor >= 0)
-            close(descriptor);
-        return std::string(pattern);
-    }();
-    return path;
+    static const int descriptor = memfd_create("fuzz-info-plist", MFD_CLOEXEC);
+    return descriptor;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    FILE* file = std::fopen(scratchPath().c_str(), "wb");
-    if (!file)
+    const int file = scratchFile();
+    if (file < 0 || ftruncate(file, 0) != 0
+        || pwrite(file, data, size, 0) != static_cast<ssize_t>(size))
         return 0;
-    std::fwrite(data, 1, size, file);
-    std::fclose(file);
-    if (auto info = platform::readInfoDictionary(scratchPath())) {
+    if (auto info = platform::readInfoDictionary("/proc/self/fd/" + std::to_string(file))) {
         (void)info->string("CFBundleShortVersionString");
         (void)info->integer("CFBundleVersion");
     }

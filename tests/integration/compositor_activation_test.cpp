@@ -27,7 +27,9 @@ TEST(CompositorActivation, SwayFocusesNativeAndXwaylandWindowsOfTheProcess)
         xwayland = sway.windowProcess("shell", "xwayland");
         other = sway.windowProcess("app_id", "ferrowind-other");
         return native && xwayland && other;
-    }, 20s)) << "the windows did not show up";
+    },
+        20s))
+        << "the windows did not show up";
 
     testing_support::ScopedEnvironment session("SWAYSOCK", *sway.socket());
     for (auto [name, process] : { std::pair { "native", *native }, std::pair { "Xwayland", *xwayland } }) {

@@ -18,14 +18,14 @@ bool acceptsConnections(int port)
 
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 
-std::optional<Daemon> startSessionBus(const fs::path& runtime)
+std::optional<Daemon> startSessionBus(const fs::path& runtime, const Environment& environment)
 {
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
     auto bus = "unix:path=" + (runtime / "bus").string();
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     setenv("DBUS_SESSION_BUS_ADDRESS", bus.c_str(), 1);
-    std::optional<Daemon> daemon(std::in_place, std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus });
+    std::optional<Daemon> daemon(std::in_place, std::vector<std::string> { "/usr/bin/dbus-daemon", "--session", "--nofork", "--address=" + bus }, environment);
     if (!eventually([&] { return fs::exists(runtime / "bus"); }))
         return std::nullopt;
     return daemon;

@@ -16,8 +16,8 @@ using testing_support::eventually;
 // the program.
 class Daemon : public testing_support::ChildProcess {
 public:
-    explicit Daemon(const std::vector<std::string>& command)
-        : ChildProcess(command.front(), { command.begin() + 1, command.end() }, { .endSignal = SIGTERM })
+    explicit Daemon(const std::vector<std::string>& command, const Environment& environment = {})
+        : ChildProcess(command.front(), { command.begin() + 1, command.end() }, { .environment = environment, .endSignal = SIGTERM })
     {
     }
 };
@@ -27,8 +27,9 @@ bool acceptsConnections(int port);
 // A session bus in `runtime`, on which the desktop's own services (GVfs, the
 // document portal) start when first asked; made this process's session bus
 // and runtime folder, so that helpers started afterwards use them too.
+// `environment`: what the services it starts see (a home of the test's own).
 // Nothing when the bus does not come up.
-std::optional<Daemon> startSessionBus(const std::filesystem::path& runtime);
+std::optional<Daemon> startSessionBus(const std::filesystem::path& runtime, const Environment& environment = {});
 std::string inQuotes(const std::string& text);
 
 class GVfsSession : public testing::Test, protected HelperSession {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <thread>
 
 namespace {
@@ -122,16 +124,16 @@ TEST(HelperLifecycle, RestartIfUpdatedRestartsOnlyForAnotherVersion)
     EXPECT_EQ(updated->readLine(), "\"9.8.7\"");
 }
 
-// One client sends half a line: the loop blocks reading it, and everything
-// the others do meanwhile is seen by the following waits together.
+// The helper is held still while clients act, so that everything they do
+// meanwhile is seen by one wait of its loop together.
 class OnePass : public testing::Test, protected HelperSession {
 protected:
     void SetUp() override { start(); }
-    void stall() { m_client.send("vers"); }
+    void hold() { kill(m_helper->pid(), SIGSTOP); }
     void release()
     {
-        m_client.send("ion\n");
-        EXPECT_EQ(m_client.readLine(), "\"" FERROWIND_VERSION "\"");
+        std::this_thread::sleep_for(200ms);
+        kill(m_helper->pid(), SIGCONT);
     }
 };
 
@@ -139,15 +141,11 @@ TEST_F(OnePass, NewConnectionIsGreetedBeforeReadyClientsAreRead)
 {
     auto waiting = greetedClient();
     ASSERT_TRUE(waiting);
-    stall();
-    std::this_thread::sleep_for(200ms);
+    hold();
     waiting->send("vers"); // ready, but its line is unfinished
     auto newcomer = Client::connectTo(kPort);
     ASSERT_TRUE(newcomer);
-    std::this_thread::sleep_for(200ms);
     release();
-    // Had the loop read the waiting client first, it would block there for
-    // up to three seconds before greeting the newcomer.
     EXPECT_TRUE(newcomer->readLine(1s).has_value());
     waiting->send("ion\n");
     EXPECT_EQ(waiting->readLine(), "\"" FERROWIND_VERSION "\"");
@@ -158,11 +156,9 @@ TEST_F(OnePass, QuitLetsTheRestOfThePassBeAnswered)
     auto quitter = greetedClient();
     auto other = greetedClient();
     ASSERT_TRUE(quitter && other);
-    stall();
-    std::this_thread::sleep_for(200ms);
+    hold();
     quitter->send("quit\n");
     other->send("version\n");
-    std::this_thread::sleep_for(200ms);
     release();
     EXPECT_EQ(quitter->readLine(), "1");
     EXPECT_EQ(other->readLine(), "\"" FERROWIND_VERSION "\"");

@@ -37,7 +37,7 @@ protected:
         if (!m_apps.ready())
             GTEST_SKIP() << "flatpak cannot make an offline runtime here";
         // Applications run in a desktop session, which has a bus.
-        m_bus = startSessionBus(m_bundle.home() / "runtime");
+        m_bus = startSessionBus(m_bundle.home() / "runtime", m_apps.environment());
         ASSERT_TRUE(m_bus) << "no session bus";
     }
 

@@ -1,6 +1,7 @@
 // The updater end to end: a helper bundle whose Info.plist points at a feed
 // on a loopback server of the test, with a key pair made by the vendor tool.
 #include "integration/update_fixture.h"
+#include "support/bindfs_mount.h"
 #include "unit/platform/platform_test_support.h"
 
 #include <gtest/gtest.h>
@@ -202,16 +203,11 @@ public:
     // folders in one step. Unmounted before the bundle copy goes.
     void mountBindfsOverTheBundle()
     {
-        const std::string folder = bundle.bundlePath().parent_path().string();
-        m_bindfs.emplace("/usr/bin/bindfs", std::vector<std::string> { "-f", folder, folder });
-        m_unmountFolder = folder;
-        ASSERT_TRUE(platform::testing::eventually([&] { return isFuseMount(folder); }, 5000ms)) << "bindfs did not mount";
-    }
-
-    ~UpdateRefusalTest() override
-    {
-        if (!m_unmountFolder.empty())
-            platform::testing::unmountFuse(m_unmountFolder);
+        const auto folder = bundle.bundlePath().parent_path();
+        m_bindfs.emplace(folder, folder);
+        if (const auto& refusal = m_bindfs->refusal())
+            GTEST_SKIP() << *refusal;
+        ASSERT_TRUE(m_bindfs->mounted()) << "bindfs neither mounted nor ended";
     }
 
     std::string archiveOf(const FeedItem& item) const { return item.url.substr(item.url.rfind('/') + 1); }
@@ -230,18 +226,7 @@ public:
     const FeedServer& askedServer() const { return m_tlsServer ? *m_tlsServer : server; }
 
 private:
-    static bool isFuseMount(const std::string& folder)
-    {
-        std::ifstream mounts("/proc/self/mounts");
-        for (std::string line; std::getline(mounts, line);) {
-            if (line.find(" " + folder + " fuse") != std::string::npos)
-                return true;
-        }
-        return false;
-    }
-
-    std::optional<platform::testing::ChildProcess> m_bindfs;
-    std::string m_unmountFolder;
+    std::optional<testing_support::BindfsMount> m_bindfs;
     std::optional<TestCertificates> m_certificates;
     std::optional<FeedServer> m_tlsServer;
 };
@@ -351,6 +336,8 @@ TEST_P(UpdateRefusalTest, NothingIsReplacedAndTheOldVersionKeepsServing)
     if (IsSkipped() || HasFatalFailure())
         return;
     const std::string awaited = GetParam().setUp(*this);
+    if (IsSkipped() || HasFatalFailure())
+        return;
     const std::string infoBefore = readTextFile(bundle.infoPlistPath());
     HelperProcess helper(bundle);
     ASSERT_EQ(askVersion(10s), "\"" FERROWIND_VERSION "\"");

@@ -3,13 +3,15 @@
 // helper. Paths on it are answered within the bound and never hold up
 // other clients.
 #include "integration/helper_harness.h"
+#include "support/bindfs_mount.h"
 #include "support/held_file.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -32,18 +34,19 @@ protected:
         for (auto name : { "seen.mkv", "movie, part 1.mkv", "part 2.mkv" })
             platform::testing::writeTextFile(m_served / name, "x");
         platform::testing::writeTextFile(m_home / "local.txt", "x");
-        m_daemon.emplace("/usr/bin/bindfs", std::vector<std::string> { "-f", m_served, m_mountPoint });
-        ASSERT_TRUE(eventually([&] { return fs::exists(m_mountPoint / "seen.mkv"); }, 5000ms))
-            << "bindfs did not mount (FUSE unavailable?)";
+        m_mount.emplace(m_served, m_mountPoint);
+        if (const auto& refusal = m_mount->refusal())
+            GTEST_SKIP() << *refusal;
+        ASSERT_TRUE(m_mount->mounted()) << "bindfs neither mounted nor ended";
         start();
     }
     void TearDown() override
     {
-        if (m_daemon)
-            kill(m_daemon->pid(), SIGCONT);
+        // A helper waiting on the stopped daemon ends only once it answers.
+        if (m_mount)
+            m_mount->wake();
         m_helper.reset();
-        m_daemon.reset();
-        platform::testing::unmountFuse(m_mountPoint);
+        m_mount.reset();
     }
 
     // The reply and how long it took.
@@ -55,14 +58,14 @@ protected:
         return { reply, Clock::now() - start };
     }
     std::string quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
-    void silence() { kill(m_daemon->pid(), SIGSTOP); }
-    void wake() { kill(m_daemon->pid(), SIGCONT); }
+    void silence() { m_mount->silence(); }
+    void wake() { m_mount->wake(); }
     fs::path helperProc() const { return "/proc/" + std::to_string(m_helper->pid()); }
 
     fs::path m_home { m_bundle.home() };
     fs::path m_served { m_home / "served" };
     fs::path m_mountPoint { m_home / "nas" };
-    std::optional<platform::testing::ChildProcess> m_daemon;
+    std::optional<testing_support::BindfsMount> m_mount;
 };
 
 TEST_F(SilentFileSystem, AnswersWithinTheBoundAndKeepsServing)
@@ -99,6 +102,29 @@ TEST_F(SilentFileSystem, AnswersWithinTheBoundAndKeepsServing)
     EXPECT_TRUE(eventually([&] { return entriesIn(helperProc() / "task") == threads; }, 5000ms));
     EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_mountPoint / "movie, part 1.mkv") + "\n").first, "0");
     EXPECT_EQ(entriesIn(helperProc() / "fd"), descriptors);
+}
+
+// Silent servers cost only their own file systems: with four stuck at once,
+// a path the kernel must look up on one that answers is still walked.
+TEST_F(SilentFileSystem, StuckFileSystemsCostOnlyThemselves)
+{
+    std::vector<std::unique_ptr<testing_support::BindfsMount>> mounts;
+    for (auto name : { "nas-2", "nas-3", "nas-4", "healthy" }) {
+        fs::create_directories(m_home / name);
+        mounts.push_back(std::make_unique<testing_support::BindfsMount>(m_served, m_home / name));
+        ASSERT_TRUE(mounts.back()->mounted()) << name;
+    }
+    silence();
+    for (int i = 0; i < 3; ++i)
+        mounts[static_cast<std::size_t>(i)]->silence();
+    for (auto name : { "nas", "nas-2", "nas-3", "nas-4" })
+        EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_home / name / "a.part") + "\n").first, "1") << name;
+    platform::testing::writeTextFile(m_served / "free.mkv", "x");
+    auto [free, freeTime] = timedAsk(m_client, "fileBusy " + quoted(m_home / "healthy/free.mkv") + "\n");
+    EXPECT_EQ(free, "0");
+    EXPECT_LE(freeTime, 1500ms);
+    for (auto& mount : mounts)
+        mount->wake();
 }
 
 TEST_F(SilentFileSystem, AStuckWalkDoesNotHoldUpQuit)

@@ -6,6 +6,7 @@
 
 #include "platform/linux/windows/ewmh_display.h"
 #include "support/child_process.h"
+#include "support/desktop_home.h"
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_ewmh.h>
@@ -123,13 +124,13 @@ private:
     xcb_ewmh_connection_t& m_ewmh;
 };
 
-// `program` (found on PATH) managing `display`; ready() once it has taken
-// over the display.
+// `program` (found on PATH) managing `display`, in a home of its own;
+// ready() once it has taken over the display.
 class WindowManager {
 public:
     WindowManager(const std::string& program, const std::string& display)
         : m_process(ChildProcess::tryStart(program, {},
-            { .environment = { { "DISPLAY", display } }, .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM }))
+            { .environment = environmentFor(display), .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM }))
         , m_ready(m_process && Pager(display).managerTakesOnWindows())
     {
     }
@@ -137,6 +138,15 @@ public:
     bool ready() const { return m_ready; }
 
 private:
+    Environment environmentFor(const std::string& display) const
+    {
+        auto environment = m_home.environment();
+        environment.emplace_back("DISPLAY", display);
+        return environment;
+    }
+
+    // Declared first: the manager ends before its home goes.
+    DesktopHome m_home;
     std::optional<ChildProcess> m_process;
     bool m_ready { false };
 };

@@ -55,13 +55,6 @@ inline std::string makeBundle(const std::filesystem::path& folder, const std::st
     return bundle.string();
 }
 
-// Lazily unmounts a FUSE mount of the test's; one already gone is what we
-// want, so the outcome is not examined.
-inline void unmountFuse(const std::string& folder)
-{
-    [[maybe_unused]] const int unmounted = std::system(("fusermount3 -uz '" + folder + "' 2>/dev/null").c_str());
-}
-
 // Whether this process may become `user`: root, and `user` exists in its user
 // namespace. Inside a namespace where a developer was mapped to root, only
 // root itself does.
