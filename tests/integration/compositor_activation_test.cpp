@@ -1,12 +1,15 @@
 // Raising windows on a Wayland desktop, against the real compositor: a
 // native Wayland window and an Xwayland one of a process, each taken out of
 // focus first, then raised the way makeFrontProcessNamed raises them.
+#include "support/kwin_session.h"
 #include "support/scoped_environment.h"
 #include "support/sway_session.h"
 
 #include "platform/linux_platform.h"
 
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 namespace {
 
@@ -37,6 +40,28 @@ TEST(CompositorActivation, SwayFocusesNativeAndXwaylandWindowsOfTheProcess)
         ASSERT_TRUE(eventually([&] { return sway.windowProcess("focused") == other; }, 5s));
         platform::activateWindowsOfProcess(process);
         EXPECT_TRUE(eventually([&] { return sway.windowProcess("focused") == process; }, 5s)) << name;
+    }
+}
+
+TEST(CompositorActivation, KWinActivatesNativeAndXwaylandWindowsOfTheProcess)
+{
+    testing_support::KWinSession kwin;
+    if (!kwin.ready())
+        GTEST_SKIP() << "KWin did not start here (installed?)";
+    testing_support::ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", kwin.busAddress());
+    testing_support::ScopedEnvironment noDisplay("DISPLAY", std::nullopt);
+    testing_support::ChildProcess native(INSTALLER_PROGRAM, {}, { kwin.environment(), { { 2, "/dev/null" } } });
+    testing_support::ChildProcess xwayland(STAND_IN_APPLICATION, {}, { kwin.environment() });
+    const auto raises = [&](pid_t process) {
+        platform::activateWindowsOfProcess(process);
+        return eventually([&] { return kwin.activeWindowProcess() == process; }, 3s);
+    };
+    // Each window is there once it can be raised.
+    ASSERT_TRUE(eventually([&] { return raises(native.pid()); }, 20s)) << "no native window";
+    ASSERT_TRUE(eventually([&] { return raises(xwayland.pid()); }, 20s)) << "no Xwayland window";
+    for (auto [name, process, other] : { std::tuple { "native", native.pid(), xwayland.pid() }, std::tuple { "Xwayland", xwayland.pid(), native.pid() } }) {
+        ASSERT_TRUE(raises(other)) << name;
+        EXPECT_TRUE(raises(process)) << name;
     }
 }
 

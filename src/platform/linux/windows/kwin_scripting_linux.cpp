@@ -1,0 +1,118 @@
+#include "platform/linux/windows/kwin_scripting.h"
+
+#include "platform/linux/common/owned_descriptor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+
+namespace platform::kwin {
+
+namespace {
+
+constexpr const char* kService = "org.kde.KWin";
+constexpr const char* kScriptingInterface = "org.kde.kwin.Scripting";
+constexpr const char* kScriptInterface = "org.kde.kwin.Script";
+// One name for every request: a script left behind by one that failed half
+// way is unloaded by the next.
+constexpr const char* kPluginName = "ferrowind-activate-windows";
+
+// KWin reads the script from a file; ours lives only while KWin loads it.
+class ScriptFile {
+public:
+    explicit ScriptFile(const std::string& text)
+    {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        std::string pattern = std::string(runtime && *runtime == '/' ? runtime : "/tmp") + "/ferrowind-kwin-XXXXXX.js";
+        linux_files::OwnedDescriptor file(mkostemps(pattern.data(), 3, O_CLOEXEC));
+        if (!file.isValid())
+            return;
+        m_path = pattern;
+        m_written = write(file.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+    ~ScriptFile()
+    {
+        if (!m_path.empty())
+            unlink(m_path.c_str());
+    }
+    ScriptFile(const ScriptFile&) = delete;
+    ScriptFile& operator=(const ScriptFile&) = delete;
+
+    std::optional<std::string> path() const { return m_written ? std::optional(m_path) : std::nullopt; }
+
+private:
+    std::string m_path;
+    bool m_written { false };
+};
+
+linux_dbus::Reply callScripting(linux_dbus::BusConnection& bus, const char* method, GVariant* parameters, const GVariantType* replyType)
+{
+    return bus.call({ kService, "/Scripting", kScriptingInterface, method }, parameters, replyType);
+}
+
+void unload(linux_dbus::BusConnection& bus)
+{
+    callScripting(bus, "unloadScript", g_variant_new("(s)", kPluginName), G_VARIANT_TYPE("(b)"));
+}
+
+// Plasma 6 puts a loaded script at /Scripting/Script<id>, Plasma 5 at /<id>.
+bool run(linux_dbus::BusConnection& bus, std::int32_t id)
+{
+    for (const auto& path : { "/Scripting/Script" + std::to_string(id), "/" + std::to_string(id) }) {
+        if (bus.call({ kService, path.c_str(), kScriptInterface, "run" }, g_variant_new("()"), G_VARIANT_TYPE("()")).outcome == linux_dbus::CallOutcome::Replied)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::string activationScript(ProcessID process)
+{
+    return "(function () {\n"
+           "    const process = "
+        + std::to_string(process)
+        + ";\n"
+          "    const all = workspace.windowList ? workspace.windowList() : workspace.clientList();\n"
+          "    const windows = all.filter(w => w.pid === process && w.normalWindow)\n"
+          "        .sort((a, b) => a.stackingOrder - b.stackingOrder);\n"
+          "    for (const w of windows) {\n"
+          "        w.minimized = false;\n"
+          "        if (workspace.activeWindow !== undefined)\n"
+          "            workspace.activeWindow = w;\n"
+          "        else\n"
+          "            workspace.activeClient = w;\n"
+          "    }\n"
+          "})();\n";
+}
+
+bool runs(linux_dbus::BusConnection& sessionBus)
+{
+    auto reply = sessionBus.call({ "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner" },
+        g_variant_new("(s)", kService), G_VARIANT_TYPE("(b)"));
+    gboolean owned = FALSE;
+    if (reply.outcome == linux_dbus::CallOutcome::Replied)
+        g_variant_get(reply.body.get(), "(b)", &owned);
+    return owned;
+}
+
+bool activateWindowsOf(linux_dbus::BusConnection& sessionBus, ProcessID process)
+{
+    const ScriptFile script(activationScript(process));
+    const auto path = script.path();
+    if (!path)
+        return false;
+    unload(sessionBus);
+    auto loaded = callScripting(sessionBus, "loadScript", g_variant_new("(ss)", path->c_str(), kPluginName), G_VARIANT_TYPE("(i)"));
+    if (loaded.outcome != linux_dbus::CallOutcome::Replied)
+        return false;
+    std::int32_t id = -1;
+    g_variant_get(loaded.body.get(), "(i)", &id);
+    const bool ran = id >= 0 && run(sessionBus, id);
+    unload(sessionBus);
+    return ran;
+}
+
+} // namespace platform::kwin
