@@ -28,7 +28,7 @@ test_packages=(
   desktop-file-utils x11-utils xvfb openbox metacity
   dbus-daemon python3-dbusmock
   flatpak xdg-desktop-portal busybox-static bubblewrap
-  sway foot xwayland kwin-wayland qt6-wayland
+  sway foot xwayland kwin-wayland qt6-wayland gnome-shell
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib
   dpkg-dev file lintian appstream
   clang-14 libclang-rt-14-dev libmount-dev clang-format

@@ -22,7 +22,7 @@ int main()
     auto openFileHolders = platform::makeOpenFileHolders();
     auto fileManager = platform::makeFileManager();
     auto power = platform::makePowerServices("Ferrowind Helper");
-    auto applicationControl = platform::makeApplicationControl(platform::activateWindowsOfProcess);
+    auto applicationControl = platform::makeApplicationControl(platform::makeWindowActivation(*log));
     const auto mediaPlayers = platform::mediaPlayerInstallations();
     auto volumeURLs = platform::makeVolumeURLs();
     auto volumeMounter = platform::makeServerVolumeMounter();

@@ -93,7 +93,7 @@ AppDelegate::AppDelegate(InstallerServices services, std::string helperPayloadPa
     , m_services(std::move(services))
     , m_locator(m_services.workspace, std::move(applicationsFolder), m_services.applicationSupportDirectories)
     , m_installation({ m_services.runningApplications, m_services.launcher, m_services.termination,
-                         m_services.openLoginItems, placeFreshCopy },
+                         m_services.openLoginItems, placeFreshCopy, m_services.desktopExtension },
           std::move(helperPayloadPath))
 {
 }

@@ -39,6 +39,7 @@ struct InstallerServices {
     HelperInstallation::LoginItemsOpener openLoginItems;
     // The user's Application Support directories, most preferred first.
     std::function<std::vector<std::string>()> applicationSupportDirectories;
+    platform::DesktopExtensionRegistration desktopExtension {};
 };
 
 // The installer's one controller: application delegate, controller of the

@@ -77,6 +77,8 @@ bool HelperInstallation::installHelper(const HelperPlaces& places, const std::ve
         return false;
     if (!enableLoginItemWithURL(m_services.openLoginItems().get(), urlOf(places)))
         return false;
+    if (m_services.desktopExtension.install && !m_services.desktopExtension.install(places.installedHelper))
+        return false;
     // The new helper would otherwise meet a dying one in its single-instance
     // check, give way to it, and leave no helper running after a success.
     for (const auto process : endedHelpers)
@@ -90,6 +92,8 @@ bool HelperInstallation::installHelper(const HelperPlaces& places, const std::ve
 FlowResult HelperInstallation::uninstall(const std::optional<HelperPlaces>& places)
 {
     const bool wasRegistered = stopHelperProcess(places);
+    if (m_services.desktopExtension.remove)
+        m_services.desktopExtension.remove();
     if (places && existsAtPath(places->installFolder)) {
         std::error_code ignored;
         std::filesystem::remove_all(places->installFolder, ignored);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/desktop_extension.h"
 #include "platform/login_items.h"
 #include "platform/process_launcher.h"
 #include "platform/process_termination.h"
@@ -61,6 +62,9 @@ public:
         platform::ProcessTermination& termination;
         LoginItemsOpener openLoginItems;
         CopyPlacer placeFreshCopy;
+        // Registered with the login item, from the installed helper, and
+        // taken away with it; left out, there is none.
+        platform::DesktopExtensionRegistration desktopExtension {};
     };
 
     // `helperPayloadPath` is the helper bundle that an install puts in place.

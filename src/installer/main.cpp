@@ -59,7 +59,7 @@ int main(int argc, char* argv[])
     const auto termination = platform::makeProcessTermination();
     installer::AppDelegate controller(
         { *runningApplications, *workspace, *launcher, *termination, platform::openLoginItems,
-            platform::userApplicationSupportDirectories },
+            platform::userApplicationSupportDirectories, platform::gnomeShellExtensionRegistration() },
         installer::helperPayloadPath(bundle.path));
     const auto window = installer::loadInstallerWindow(
         controller, QString::fromStdString(bundle.path + "/Contents/Resources/FerrowindLogo.svg"));

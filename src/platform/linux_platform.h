@@ -4,6 +4,7 @@
 #include "platform/client_paths.h"
 #include "platform/client_process.h"
 #include "platform/connection_sockets.h"
+#include "platform/desktop_extension.h"
 #include "platform/file_manager.h"
 #include "platform/main_run_loop.h"
 #include "platform/open_file_holders.h"
@@ -32,14 +33,18 @@ std::unique_ptr<MainRunLoop> makeMainRunLoop();
 std::unique_ptr<Sleeper> makeSleeper();
 std::unique_ptr<OpenFileHolders> makeOpenFileHolders();
 std::unique_ptr<FileManager> makeFileManager();
-// How windows of a process are brought forward: activateWindowsOfProcess on
-// the session's desktop.
+// How windows of a process are brought forward.
 using WindowActivation = std::function<void(ProcessID)>;
-// Raises the windows of `process` through the session's compositor (sway and
-// i3 over their IPC), else through the X window manager (EWMH).
-void activateWindowsOfProcess(ProcessID process);
+// Raises the windows of a process through the session's compositor (KWin
+// by a script, GNOME Shell through the helper's extension, sway and i3 over
+// their IPC), else through the X window manager (EWMH). Says in `log`, once
+// per cause, why a desktop's own way failed. Called on one thread only.
+WindowActivation makeWindowActivation(SystemLog& log);
 std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
 std::unique_ptr<ConnectionSockets> makeConnectionSockets();
+// GNOME Shell's extension that raises windows for the helper, put in place
+// in the user's data folder and enabled in the Shell's settings.
+DesktopExtensionRegistration gnomeShellExtensionRegistration();
 std::unique_ptr<ClientProcesses> makeClientProcesses();
 std::unique_ptr<ClientPaths> makeClientPaths();
 

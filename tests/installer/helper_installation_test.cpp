@@ -81,7 +81,12 @@ TEST(HelperInstallation, FlowsActOnEntriesHelpersAndFolder)
             return row.loginItemsOpen ? std::make_unique<FakeLoginItems>(urls) : nullptr;
         };
         const auto place = [&](const std::string&, const std::string&) { return row.copyPlaced; };
-        HelperInstallation installation({ running, launcher, termination, open, place }, "/payload.app");
+        Strings extensionEvents;
+        const platform::DesktopExtensionRegistration extension {
+            [&](const std::string& bundle) { return extensionEvents.emplace_back("install " + bundle), true; },
+            [&] { return extensionEvents.emplace_back("remove"), true; }
+        };
+        HelperInstallation installation({ running, launcher, termination, open, place, extension }, "/payload.app");
 
         const auto given = row.hasPlaces ? std::optional(places) : std::nullopt;
         const auto result = row.flow == Flow::Install ? installation.install(given) : installation.uninstall(given);
@@ -92,6 +97,12 @@ TEST(HelperInstallation, FlowsActOnEntriesHelpersAndFolder)
         EXPECT_EQ(std::count(urls.begin(), urls.end(), url), row.entriesAfter);
         EXPECT_EQ(urls.front(), "file:///other.app");
         EXPECT_EQ(std::filesystem::exists(places.installFolder), row.flow == Flow::Install || !row.hasPlaces);
+        // The desktop extension comes with the installed helper and goes
+        // with every uninstall, registered helper or not.
+        const auto expectedEvents = row.flow == Flow::Uninstall ? Strings { "remove" }
+            : row.started                                       ? Strings { "install " + places.installedHelper }
+                                                                : Strings {};
+        EXPECT_EQ(extensionEvents, expectedEvents);
     }
 }
 

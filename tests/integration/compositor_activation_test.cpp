@@ -1,6 +1,7 @@
 // Raising windows on a Wayland desktop, against the real compositor: a
 // native Wayland window and an Xwayland one of a process, each taken out of
 // focus first, then raised the way makeFrontProcessNamed raises them.
+#include "support/gnome_shell_session.h"
 #include "support/kwin_session.h"
 #include "support/scoped_environment.h"
 #include "support/sway_session.h"
@@ -9,12 +10,31 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
+#include <string_view>
 #include <tuple>
+#include <vector>
 
 namespace {
 
 using namespace std::chrono_literals;
 using testing_support::eventually;
+
+// What the helper's desktop activation says when a desktop's own way fails.
+class RecordedLog final : public platform::SystemLog {
+public:
+    void write(std::string_view line) override { lines.emplace_back(line); }
+    std::vector<std::string> lines;
+};
+
+// Raises the windows of a process as makeFrontProcessNamed does.
+void activate(pid_t process)
+{
+    static RecordedLog log;
+    static auto activation = platform::makeWindowActivation(log);
+    activation(process);
+}
 
 TEST(CompositorActivation, SwayFocusesNativeAndXwaylandWindowsOfTheProcess)
 {
@@ -38,7 +58,7 @@ TEST(CompositorActivation, SwayFocusesNativeAndXwaylandWindowsOfTheProcess)
     for (auto [name, process] : { std::pair { "native", *native }, std::pair { "Xwayland", *xwayland } }) {
         ASSERT_TRUE(sway.command("[app_id=ferrowind-other] focus"));
         ASSERT_TRUE(eventually([&] { return sway.windowProcess("focused") == other; }, 5s));
-        platform::activateWindowsOfProcess(process);
+        activate(process);
         EXPECT_TRUE(eventually([&] { return sway.windowProcess("focused") == process; }, 5s)) << name;
     }
 }
@@ -53,10 +73,31 @@ TEST(CompositorActivation, KWinActivatesNativeAndXwaylandWindowsOfTheProcess)
     testing_support::ChildProcess native(INSTALLER_PROGRAM, {}, { kwin.environment(), { { 2, "/dev/null" } } });
     testing_support::ChildProcess xwayland(STAND_IN_APPLICATION, {}, { kwin.environment() });
     const auto raises = [&](pid_t process) {
-        platform::activateWindowsOfProcess(process);
+        activate(process);
         return eventually([&] { return kwin.activeWindowProcess() == process; }, 3s);
     };
     // Each window is there once it can be raised.
+    ASSERT_TRUE(eventually([&] { return raises(native.pid()); }, 20s)) << "no native window";
+    ASSERT_TRUE(eventually([&] { return raises(xwayland.pid()); }, 20s)) << "no Xwayland window";
+    for (auto [name, process, other] : { std::tuple { "native", native.pid(), xwayland.pid() }, std::tuple { "Xwayland", xwayland.pid(), native.pid() } }) {
+        ASSERT_TRUE(raises(other)) << name;
+        EXPECT_TRUE(raises(process)) << name;
+    }
+}
+
+TEST(CompositorActivation, GnomeShellActivatesNativeAndXwaylandWindowsThroughTheExtension)
+{
+    testing_support::GnomeShellSession shell(HELPER_BUNDLE_DIR);
+    if (!std::filesystem::exists("/usr/bin/gnome-shell"))
+        GTEST_SKIP() << "GNOME Shell is not installed";
+    ASSERT_TRUE(shell.extensionInstalled());
+    ASSERT_TRUE(shell.ready()) << "GNOME Shell did not load the extension; see " << shell.log();
+    testing_support::ChildProcess native(INSTALLER_PROGRAM, {}, { shell.clientEnvironment(), { { 2, "/dev/null" } } });
+    testing_support::ChildProcess xwayland(STAND_IN_APPLICATION, {}, { shell.clientEnvironment() });
+    const auto raises = [&](pid_t process) {
+        activate(process);
+        return eventually([&] { return shell.focusedProcess() == process; }, 3s);
+    };
     ASSERT_TRUE(eventually([&] { return raises(native.pid()); }, 20s)) << "no native window";
     ASSERT_TRUE(eventually([&] { return raises(xwayland.pid()); }, 20s)) << "no Xwayland window";
     for (auto [name, process, other] : { std::tuple { "native", native.pid(), xwayland.pid() }, std::tuple { "Xwayland", xwayland.pid(), native.pid() } }) {

@@ -7,9 +7,8 @@
 #include "support/eventually.h"
 #include "support/temporary_directory.h"
 #include "support/text_files.h"
+#include "support/x_socket_folder.h"
 
-#include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -97,7 +96,8 @@ public:
         if (id.empty())
             return std::nullopt;
         [[maybe_unused]] int ran = std::system((call + "/Scripting/Script" + id + " -m org.kde.kwin.Script.run >/dev/null 2>&1 || " + call + "/" + id
-            + " -m org.kde.kwin.Script.run >/dev/null 2>&1").c_str());
+            + " -m org.kde.kwin.Script.run >/dev/null 2>&1")
+                                                   .c_str());
         [[maybe_unused]] int unloaded = std::system((call + "/Scripting -m org.kde.kwin.Scripting.unloadScript " + name + " >/dev/null").c_str());
         std::optional<pid_t> found;
         eventually([&] {
@@ -106,21 +106,12 @@ public:
             if (at != std::string::npos)
                 found = static_cast<pid_t>(std::atol(text.c_str() + at + marker.size()));
             return found.has_value();
-        }, std::chrono::seconds(5));
+        },
+            std::chrono::seconds(5));
         return found;
     }
 
 private:
-    // Xwayland wants the X socket folder owned by root or by us; in a user
-    // namespace root's folder is nobody's. In a mount namespace of the
-    // test's own, a folder of ours takes its place.
-    static void ownXSocketFolder()
-    {
-        struct stat folder { };
-        if (getpid() == 1 && stat("/tmp/.X11-unix", &folder) == 0 && folder.st_uid != 0 && folder.st_uid != getuid())
-            mount("tmpfs", "/tmp/.X11-unix", "tmpfs", 0, "mode=1777");
-    }
-
     // KWin's own: a home, runtime folder and bus of the test's, and no
     // display of the test's to show itself on.
     Environment sessionEnvironment() const

@@ -1,5 +1,6 @@
 #include "platform/linux/windows/kwin_scripting.h"
 
+#include "platform/linux/common/bus_names.h"
 #include "platform/linux/common/owned_descriptor.h"
 
 #include <fcntl.h>
@@ -88,15 +89,7 @@ std::string activationScript(ProcessID process)
           "})();\n";
 }
 
-bool runs(linux_dbus::BusConnection& sessionBus)
-{
-    auto reply = sessionBus.call({ "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner" },
-        g_variant_new("(s)", kService), G_VARIANT_TYPE("(b)"));
-    gboolean owned = FALSE;
-    if (reply.outcome == linux_dbus::CallOutcome::Replied)
-        g_variant_get(reply.body.get(), "(b)", &owned);
-    return owned;
-}
+bool runs(linux_dbus::BusConnection& sessionBus) { return linux_dbus::nameHasOwner(sessionBus, kService); }
 
 bool activateWindowsOf(linux_dbus::BusConnection& sessionBus, ProcessID process)
 {

@@ -1,0 +1,58 @@
+// GNOME Shell's extension as the installer registers it: put in place from
+// the helper bundle in the format the installed Shell loads, enabled in the
+// Shell's settings beside the user's other extensions, and taken away.
+#include "support/scoped_environment.h"
+#include "support/temporary_directory.h"
+#include "support/text_files.h"
+
+#include "platform/linux_platform.h"
+
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+Strings listed(GSettings* settings, const char* key)
+{
+    gchar** ids = g_settings_get_strv(settings, key);
+    Strings result(ids, ids + g_strv_length(ids));
+    g_strfreev(ids);
+    return result;
+}
+
+TEST(DesktopExtension, GnomeShellsExtensionIsPutInPlaceEnabledAndTakenAway)
+{
+    if (!std::filesystem::exists("/usr/bin/gnome-shell"))
+        GTEST_SKIP() << "GNOME Shell is not installed";
+    testing_support::TemporaryDirectory data;
+    testing_support::ScopedEnvironment dataHome("XDG_DATA_HOME", data.path().string());
+    // Settings of this process alone.
+    testing_support::ScopedEnvironment backend("GSETTINGS_BACKEND", "memory");
+    GSettings* settings = g_settings_new("org.gnome.shell");
+    const char* enabled[] = { "other@example.com", nullptr };
+    const char* disabled[] = { "window-raising@helper.ferrowind.com", nullptr };
+    g_settings_set_strv(settings, "enabled-extensions", enabled);
+    g_settings_set_strv(settings, "disabled-extensions", disabled);
+
+    const auto registration = platform::gnomeShellExtensionRegistration();
+    ASSERT_TRUE(registration.install(HELPER_BUNDLE_DIR));
+    const auto folder = data.path() / "gnome-shell/extensions/window-raising@helper.ferrowind.com";
+    // Debian 12's Shell is 43: the format of imports, not of modules.
+    EXPECT_NE(testing_support::readTextFile(folder / "metadata.json").find("\"43\""), std::string::npos);
+    EXPECT_NE(testing_support::readTextFile(folder / "extension.js").find("function init()"), std::string::npos);
+    EXPECT_EQ(listed(settings, "enabled-extensions"), (Strings { "other@example.com", "window-raising@helper.ferrowind.com" }));
+    EXPECT_EQ(listed(settings, "disabled-extensions"), Strings {});
+
+    ASSERT_TRUE(registration.remove());
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_EQ(listed(settings, "enabled-extensions"), Strings { "other@example.com" });
+    g_object_unref(settings);
+}
+
+} // namespace
