@@ -36,7 +36,9 @@ std::unique_ptr<FileManager> makeFileManager();
 // on an X display.
 using WindowActivation = std::function<void(ProcessID)>;
 std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
-std::unique_ptr<ConnectionSockets> makeConnectionSockets();
+// handedOverListeningSocket: what takeHandedOverListeningSocket gave, which
+// the service checks before it listens on it; -1 for none.
+std::unique_ptr<ConnectionSockets> makeConnectionSockets(int handedOverListeningSocket = -1);
 std::unique_ptr<ClientProcesses> makeClientProcesses();
 std::unique_ptr<ClientPaths> makeClientPaths();
 

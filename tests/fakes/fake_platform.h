@@ -59,15 +59,18 @@ public:
     }
     bool openBundle(const std::string& bundlePath) override { return m_opened.add(bundlePath), true; }
     bool openBundleAfterExit(const std::string& bundlePath) override { return m_openedAfterExit.add(bundlePath), true; }
+    void handOverOnRelaunch(int listeningSocket) override { m_handedOver.add(listeningSocket); }
     std::vector<Launch> launched() const { return m_launched.all(); }
     std::vector<std::string> opened() const { return m_opened.all(); }
     std::vector<std::string> openedAfterExit() const { return m_openedAfterExit.all(); }
+    std::vector<int> handedOver() const { return m_handedOver.all(); }
     bool launchFails { false };
 
 private:
     Recorded<Launch> m_launched;
     Recorded<std::string> m_opened;
     Recorded<std::string> m_openedAfterExit;
+    Recorded<int> m_handedOver;
 };
 
 class FakeMainRunLoop final : public platform::MainRunLoop {
@@ -78,10 +81,18 @@ public:
         std::lock_guard lock(m_mutex);
         m_posted.push_back(std::move(work));
     }
-    void requestTermination() override
+    using platform::MainRunLoop::requestTermination;
+    void requestTermination(int exitStatus) override
     {
         std::lock_guard lock(m_mutex);
         ++m_terminationRequests;
+        m_exitStatus = exitStatus;
+    }
+    // What the last termination request would have the process end with.
+    int exitStatus() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_exitStatus;
     }
     int terminationRequests() const
     {
@@ -98,6 +109,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::function<void()>> m_posted;
     int m_terminationRequests { 0 };
+    int m_exitStatus { 0 };
 };
 
 class FakeSleeper final : public platform::Sleeper {

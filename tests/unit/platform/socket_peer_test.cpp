@@ -1,3 +1,4 @@
+#include "platform/linux/connection/handed_over_socket.h"
 #include "platform/linux/connection/peer_owner_lookup.h"
 #include "platform/linux/connection/proc_net_tcp.h"
 #include "platform/linux/connection/socket_peer_sources.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -91,6 +93,18 @@ private:
     std::vector<int> m_copies;
 };
 
+// Bound at a port the kernel picks; listening when it is a stream socket.
+int listeningAt(in_addr_t address, int type)
+{
+    int descriptor = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    auto at = testing_support::loopbackAddress();
+    at.sin_addr.s_addr = htonl(address);
+    bind(descriptor, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    if (type == SOCK_STREAM)
+        listen(descriptor, 1);
+    return descriptor;
+}
+
 struct Sources {
     const char* name;
     std::vector<Source> candidates;
@@ -146,6 +160,25 @@ TEST_P(SocketPeer, StillFindsThePeerWithNoDescriptorLeft)
     EXPECT_EQ(peer.inode, inodeOf(pair.client()));
 }
 
+// What the helper and ferrowind-ask ask about a port of theirs: whose
+// listener a connection there would reach, bound to 127.0.0.1 or to every
+// address (which /proc/net/tcp lists under 0.0.0.0 only).
+TEST_P(SocketPeer, FindsTheListenerAtAPortBoundToLoopbackOrToEveryAddress)
+{
+    LoopbackPair pair;
+    auto lookup = lookupFor(pair, GetParam().candidates);
+    for (in_addr_t address : { INADDR_LOOPBACK, INADDR_ANY }) {
+        int listener = listeningAt(address, SOCK_STREAM);
+        auto port = testing_support::boundPort(listener);
+        auto found = lookup.findListener(port);
+        EXPECT_EQ(found.outcome, Outcome::found) << address;
+        EXPECT_EQ(found.inode, inodeOf(listener)) << address;
+        EXPECT_EQ(found.owner, getuid()) << address;
+        close(listener);
+        EXPECT_EQ(lookup.findListener(port).outcome, Outcome::notFound) << "closed, on " << address;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sources, SocketPeer,
     testing::Values(Sources { "SocketDiagnostics", { Source::socketDiagnostics }, Source::socketDiagnostics },
         Sources { "ProcNetTcp", { Source::procNetTcp }, Source::procNetTcp },
@@ -171,6 +204,34 @@ TEST(SocketPeerLookup, APeerThatResetIsNotFoundRatherThanUnknown)
 }
 
 namespace sockets = platform::linux_sockets;
+
+// The announcement of a handed-over socket is only an environment variable:
+// what is at the descriptor is served on only when it is what a helper hands
+// over.
+TEST(HandedOverSocket, OnlyATcpListenerOnLoopbackIsTaken)
+{
+    int unconnected = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    auto bindHere = testing_support::loopbackAddress();
+    bind(unconnected, reinterpret_cast<sockaddr*>(&bindHere), sizeof bindHere);
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+    int listener = listeningAt(INADDR_LOOPBACK, SOCK_STREAM);
+    const std::pair<const char*, int> refused[] = {
+        { "bound, not listening", unconnected },
+        { "listening on every address", listeningAt(INADDR_ANY, SOCK_STREAM) },
+        { "UDP on loopback", listeningAt(INADDR_LOOPBACK, SOCK_DGRAM) },
+        { "unix socket", pair[0] },
+        { "a file", open("/dev/null", O_RDONLY | O_CLOEXEC) },
+        { "closed", 1000 },
+    };
+    for (auto [what, descriptor] : refused) {
+        EXPECT_EQ(sockets::loopbackListeningPort(descriptor), std::nullopt) << what;
+        close(descriptor);
+    }
+    EXPECT_EQ(sockets::loopbackListeningPort(listener), testing_support::boundPort(listener));
+    close(listener);
+    close(pair[1]);
+}
 
 // Lines as the kernel writes them: 127.0.0.1 is 0100007F, ports in hex.
 constexpr const char* kTable
