@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh run
 cmake --preset default >/dev/null
-cmake --build --preset default --target ferrowind_helper
+cmake --build --preset default --target ferrowind_helper ferrowind_ask
 
 executable="Ferrowind Helper.app/Contents/MacOS/Ferrowind Helper"
 

@@ -121,7 +121,7 @@ private:
         if (owner.outcome == PeerSocketLookup::Outcome::found && owner.owner == m_self)
             return true;
         if (owner.outcome == PeerSocketLookup::Outcome::found)
-            std::fprintf(stderr, "ferrowind-ask: port %u: %s of %s, not yours; not asked\n", port, what,
+            std::fprintf(stderr, "ferrowind-ask: port %u: the %s belongs to %s, not to you; not asked\n", port, what,
                 userText(owner.owner).c_str());
         else if (owner.outcome != PeerSocketLookup::Outcome::notFound)
             std::fprintf(stderr, "ferrowind-ask: port %u: cannot tell who owns the %s; not asked\n", port, what);
@@ -133,7 +133,7 @@ private:
         auto listener = m_owners.findListener(port);
         if (listener.outcome == PeerSocketLookup::Outcome::notFound)
             return false; // nobody listens there
-        if (!belongsToUs(listener, port, "the listener is one"))
+        if (!belongsToUs(listener, port, "listener"))
             return false;
         OwnedDescriptor connection(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         auto helper = loopback(port);
@@ -151,7 +151,7 @@ private:
         sockaddr_in ours {};
         socklen_t length = sizeof ours;
         getsockname(connection.get(), reinterpret_cast<sockaddr*>(&ours), &length);
-        if (!belongsToUs(m_owners.find(helper, ours), port, "the connection is one"))
+        if (!belongsToUs(m_owners.find(helper, ours), port, "other end of the connection"))
             return false;
         if (!platform::linux_files::writeAll(connection.get(), m_command + "\n")) {
             std::fprintf(stderr, "ferrowind-ask: port %u: the helper closed the connection\n", port);

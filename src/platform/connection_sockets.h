@@ -84,11 +84,4 @@ public:
     virtual bool sendWithoutWaiting(int connection, std::string_view line) = 0;
 };
 
-// To be called first thing in main, before any thread starts: the listening
-// socket the helper we replace handed to this process, announced as systemd's
-// socket activation does (LISTEN_PID naming this process, LISTEN_FDS=1:
-// descriptor 3), or -1. The announcement is removed either way, so that the
-// programs we start do not take it for theirs.
-int takeHandedOverListeningSocket();
-
 } // namespace platform

@@ -36,6 +36,13 @@ std::unique_ptr<FileManager> makeFileManager();
 // on an X display.
 using WindowActivation = std::function<void(ProcessID)>;
 std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
+// To be called first thing in main, before any thread starts: the listening
+// socket the helper we replace handed to this process, announced as systemd's
+// socket activation does (LISTEN_PID naming this process, LISTEN_FDS=1:
+// descriptor 3) and a TCP socket listening on 127.0.0.1; -1 otherwise. The
+// announcement is removed and the descriptor made close-on-exec either way,
+// so that the programs we start do not take them for theirs.
+int takeHandedOverListeningSocket();
 // handedOverListeningSocket: what takeHandedOverListeningSocket gave, which
 // the service checks before it listens on it; -1 for none.
 std::unique_ptr<ConnectionSockets> makeConnectionSockets(int handedOverListeningSocket = -1);

@@ -81,7 +81,7 @@ TEST(PortOwnership, ListenerOfAnotherUserIsLoggedAndPassedOverAndTheClientAsksOn
         GTEST_SKIP() << "needs root to act as another user";
     OtherUserProcess squatter(forgingListener);
     ASSERT_EQ(squatter.report(5s), 'L');
-    const std::string refusal = "port 9483: the listener is one of user 65534";
+    const std::string refusal = "port 9483: the listener belongs to user 65534";
 
     auto alone = ask({ "fileBusy", "\"/home/alice/secret-plan.pdf\"" });
     EXPECT_EQ(alone.status, 1);

@@ -2,6 +2,7 @@
 #include "platform/linux/connection/peer_owner_lookup.h"
 #include "platform/linux/connection/proc_net_tcp.h"
 #include "platform/linux/connection/socket_peer_sources.h"
+#include "platform/linux_platform.h"
 #include "support/loopback.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -231,6 +233,35 @@ TEST(HandedOverSocket, OnlyATcpListenerOnLoopbackIsTaken)
     EXPECT_EQ(sockets::loopbackListeningPort(listener), testing_support::boundPort(listener));
     close(listener);
     close(pair[1]);
+}
+
+// Run in a child, where descriptor 3 and the environment are the test's to
+// change: what takeHandedOverListeningSocket makes of an announcement, as an
+// exit status (the descriptor, or 100 for -1), 99 when it left a variable or
+// the descriptor for the programs we start.
+int takenInChild(int socketType, pid_t announcedOffset)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        int socket = listeningAt(INADDR_LOOPBACK, socketType);
+        dup2(socket, 3);
+        setenv("LISTEN_FDS", "1", 1);
+        setenv("LISTEN_PID", std::to_string(getpid() + announcedOffset).c_str(), 1);
+        int taken = platform::takeHandedOverListeningSocket();
+        bool leftOver = getenv("LISTEN_FDS") || getenv("LISTEN_PID") || !(fcntl(3, F_GETFD) & FD_CLOEXEC);
+        _exit(leftOver ? 99 : taken < 0 ? 100
+                                        : taken);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(HandedOverSocket, TakenOnlyWhenAnnouncedForThisProcessAndAListener)
+{
+    EXPECT_EQ(takenInChild(SOCK_STREAM, 0), 3);
+    EXPECT_EQ(takenInChild(SOCK_STREAM, 1), 100) << "meant for another process";
+    EXPECT_EQ(takenInChild(SOCK_DGRAM, 0), 100) << "not a listener";
 }
 
 // Lines as the kernel writes them: 127.0.0.1 is 0100007F, ports in hex.

@@ -1,5 +1,5 @@
-#include "platform/connection_sockets.h"
 #include "platform/linux/connection/handed_over_socket.h"
+#include "platform/linux_platform.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
