@@ -35,6 +35,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kAnswered = 0;
 constexpr int kNoHelper = 1;
 constexpr int kUsage = 2;
+// The command went to the helper, which gave no answer: not to be sent to
+// another port as well.
+constexpr int kNoAnswer = 3;
 
 // The helper's slowest commands wait a few seconds for a file server or a
 // window, and a relaunched helper first waits for the one it replaces, while
@@ -70,10 +73,12 @@ public:
     std::optional<std::string> next(Clock::time_point deadline)
     {
         for (;;) {
-            auto end = m_pending.find_first_of("\r\n");
+            auto end = m_pending.find('\n');
             if (end != std::string::npos) {
                 std::string line = m_pending.substr(0, end);
-                m_pending.erase(0, m_pending.find_first_not_of("\r\n", end));
+                m_pending.erase(0, end + 1);
+                if (line.ends_with('\r'))
+                    line.pop_back();
                 return line;
             }
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -106,8 +111,8 @@ public:
     int run()
     {
         for (int port = helper_ports::kFirst; port <= helper_ports::kLast; ++port) {
-            if (askAt(static_cast<std::uint16_t>(port)))
-                return kAnswered;
+            if (auto status = askAt(static_cast<std::uint16_t>(port)))
+                return *status;
         }
         std::fprintf(stderr, "ferrowind-ask: no Ferrowind Helper of %s answers on 127.0.0.1 ports %d..%d\n",
             userText(m_self).c_str(), helper_ports::kFirst, helper_ports::kLast);
@@ -115,7 +120,7 @@ public:
     }
 
 private:
-    // Whether the listener at `port` is ours, saying why not when it is not.
+    // Whether `owner` is the calling user, saying why not when it is not.
     bool belongsToUs(const PeerSocketLookup& owner, std::uint16_t port, const char* what)
     {
         if (owner.outcome == PeerSocketLookup::Outcome::found && owner.owner == m_self)
@@ -128,17 +133,19 @@ private:
         return false;
     }
 
-    bool askAt(std::uint16_t port)
+    // The exit status once the command has gone to a helper of ours; nothing
+    // when the port holds none, and the next is to be tried.
+    std::optional<int> askAt(std::uint16_t port)
     {
         auto listener = m_owners.findListener(port);
         if (listener.outcome == PeerSocketLookup::Outcome::notFound)
-            return false; // nobody listens there
+            return std::nullopt; // nobody listens there
         if (!belongsToUs(listener, port, "listener"))
-            return false;
+            return std::nullopt;
         OwnedDescriptor connection(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         auto helper = loopback(port);
         if (!connection.isValid() || connect(connection.get(), reinterpret_cast<sockaddr*>(&helper), sizeof helper) != 0)
-            return false;
+            return std::nullopt;
         const auto deadline = Clock::now() + kAnswerLimit;
         LineReader lines(connection.get());
         // The helper greets only after it has accepted us, so its end of the
@@ -146,24 +153,20 @@ private:
         // again because the listener could have changed hands since.
         if (!lines.next(deadline)) {
             std::fprintf(stderr, "ferrowind-ask: port %u: the helper did not greet\n", port);
-            return false;
+            return std::nullopt;
         }
         sockaddr_in ours {};
         socklen_t length = sizeof ours;
         getsockname(connection.get(), reinterpret_cast<sockaddr*>(&ours), &length);
         if (!belongsToUs(m_owners.find(helper, ours), port, "other end of the connection"))
-            return false;
-        if (!platform::linux_files::writeAll(connection.get(), m_command + "\n")) {
-            std::fprintf(stderr, "ferrowind-ask: port %u: the helper closed the connection\n", port);
-            return false;
-        }
-        auto answer = lines.next(deadline);
+            return std::nullopt;
+        auto answer = platform::linux_files::writeAll(connection.get(), m_command + "\n") ? lines.next(deadline) : std::nullopt;
         if (!answer) {
-            std::fprintf(stderr, "ferrowind-ask: port %u: no answer\n", port);
-            return false;
+            std::fprintf(stderr, "ferrowind-ask: port %u: the helper gave no answer\n", port);
+            return kNoAnswer;
         }
         std::printf("%s\n", answer->c_str());
-        return true;
+        return kAnswered;
     }
 
     const std::string m_command;

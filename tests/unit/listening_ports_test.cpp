@@ -62,9 +62,8 @@ TEST_P(ListeningPorts, LogNamesForeignListenersAndThePortTaken)
 }
 
 INSTANTIATE_TEST_SUITE_P(Start, ListeningPorts,
-    testing::Values(PortsCase { "FirstPortFree", platform::ListeningPort { 9483, false }, {}, { "Listening on 127.0.0.1 port 9483" } },
-        PortsCase { "AnotherUserOnTheFirst", platform::ListeningPort { 9484, false }, { { 9483, 1001 } },
-            { "Port 9483 is held by a listener of user 1001, not by this helper", "Listening on 127.0.0.1 port 9484" } },
+    testing::Values(PortsCase { "AnotherUserOnTheFirst", platform::ListeningPort { 9484, false }, { { 9483, 1001 } },
+                        { "Port 9483 is held by a listener of user 1001, not by this helper", "Listening on 127.0.0.1 port 9484" } },
         PortsCase { "HandedOver", platform::ListeningPort { 9485, true }, { { 9483, 1001 }, { 9484, 1002 } },
             { "Port 9483 is held by a listener of user 1001, not by this helper",
                 "Port 9484 is held by a listener of user 1002, not by this helper",

@@ -1,4 +1,3 @@
-#include "platform/linux/connection/handed_over_socket.h"
 #include "platform/linux/connection/peer_owner_lookup.h"
 #include "platform/linux/connection/proc_net_tcp.h"
 #include "platform/linux/connection/socket_peer_sources.h"
@@ -207,43 +206,19 @@ TEST(SocketPeerLookup, APeerThatResetIsNotFoundRatherThanUnknown)
 
 namespace sockets = platform::linux_sockets;
 
-// The announcement of a handed-over socket is only an environment variable:
-// what is at the descriptor is served on only when it is what a helper hands
-// over.
-TEST(HandedOverSocket, OnlyATcpListenerOnLoopbackIsTaken)
-{
-    int unconnected = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    auto bindHere = testing_support::loopbackAddress();
-    bind(unconnected, reinterpret_cast<sockaddr*>(&bindHere), sizeof bindHere);
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-    int listener = listeningAt(INADDR_LOOPBACK, SOCK_STREAM);
-    const std::pair<const char*, int> refused[] = {
-        { "bound, not listening", unconnected },
-        { "listening on every address", listeningAt(INADDR_ANY, SOCK_STREAM) },
-        { "UDP on loopback", listeningAt(INADDR_LOOPBACK, SOCK_DGRAM) },
-        { "unix socket", pair[0] },
-        { "a file", open("/dev/null", O_RDONLY | O_CLOEXEC) },
-        { "closed", 1000 },
-    };
-    for (auto [what, descriptor] : refused) {
-        EXPECT_EQ(sockets::loopbackListeningPort(descriptor), std::nullopt) << what;
-        close(descriptor);
-    }
-    EXPECT_EQ(sockets::loopbackListeningPort(listener), testing_support::boundPort(listener));
-    close(listener);
-    close(pair[1]);
-}
-
-// Run in a child, where descriptor 3 and the environment are the test's to
-// change: what takeHandedOverListeningSocket makes of an announcement, as an
-// exit status (the descriptor, or 100 for -1), 99 when it left a variable or
-// the descriptor for the programs we start.
-int takenInChild(int socketType, pid_t announcedOffset)
+// The announcement of a handed-over socket is only environment variables:
+// what is at descriptor 3 is served on only when it was meant for this
+// process and is what a helper hands over. Run in a child, where descriptor 3
+// and the environment are the test's to change; the exit status is the
+// descriptor taken, 100 for none, 99 when a variable or the descriptor was
+// left for the programs we start.
+int takenInChild(in_addr_t address, int socketType, bool listening, pid_t announcedOffset)
 {
     pid_t child = fork();
     if (child == 0) {
-        int socket = listeningAt(INADDR_LOOPBACK, socketType);
+        int socket = listeningAt(address, socketType);
+        if (!listening)
+            shutdown(socket, SHUT_RD); // a listener that stopped listening
         dup2(socket, 3);
         setenv("LISTEN_FDS", "1", 1);
         setenv("LISTEN_PID", std::to_string(getpid() + announcedOffset).c_str(), 1);
@@ -257,11 +232,13 @@ int takenInChild(int socketType, pid_t announcedOffset)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(HandedOverSocket, TakenOnlyWhenAnnouncedForThisProcessAndAListener)
+TEST(HandedOverSocket, TakenOnlyWhenAnnouncedForThisProcessAndListeningOnLoopback)
 {
-    EXPECT_EQ(takenInChild(SOCK_STREAM, 0), 3);
-    EXPECT_EQ(takenInChild(SOCK_STREAM, 1), 100) << "meant for another process";
-    EXPECT_EQ(takenInChild(SOCK_DGRAM, 0), 100) << "not a listener";
+    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, true, 0), 3);
+    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, true, 1), 100) << "meant for another process";
+    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, false, 0), 100) << "not listening";
+    EXPECT_EQ(takenInChild(INADDR_ANY, SOCK_STREAM, true, 0), 100) << "on every address";
+    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_DGRAM, true, 0), 100) << "UDP";
 }
 
 // Lines as the kernel writes them: 127.0.0.1 is 0100007F, ports in hex.
