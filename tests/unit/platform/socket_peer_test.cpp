@@ -210,8 +210,8 @@ namespace sockets = platform::linux_sockets;
 // what is at descriptor 3 is served on only when it was meant for this
 // process and is what a helper hands over. Run in a child, where descriptor 3
 // and the environment are the test's to change; the exit status is the
-// descriptor taken, 100 for none, 99 when a variable or the descriptor was
-// left for the programs we start.
+// descriptor taken, 100 for none, 99 when a variable, or a descriptor
+// announced to this process, was left for the programs we start.
 int takenInChild(in_addr_t address, int socketType, bool listening, pid_t announcedOffset)
 {
     pid_t child = fork();
@@ -220,10 +220,13 @@ int takenInChild(in_addr_t address, int socketType, bool listening, pid_t announ
         if (!listening)
             shutdown(socket, SHUT_RD); // a listener that stopped listening
         dup2(socket, 3);
+        fcntl(3, F_SETFD, 0); // as a relaunch passes it
         setenv("LISTEN_FDS", "1", 1);
         setenv("LISTEN_PID", std::to_string(getpid() + announcedOffset).c_str(), 1);
         int taken = platform::takeHandedOverListeningSocket();
-        bool leftOver = getenv("LISTEN_FDS") || getenv("LISTEN_PID") || !(fcntl(3, F_GETFD) & FD_CLOEXEC);
+        // What another process's announcement names is not ours to touch.
+        bool ours = announcedOffset == 0;
+        bool leftOver = getenv("LISTEN_FDS") || getenv("LISTEN_PID") || (ours && !(fcntl(3, F_GETFD) & FD_CLOEXEC));
         _exit(leftOver ? 99 : taken < 0 ? 100
                                         : taken);
     }
