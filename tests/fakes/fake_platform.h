@@ -59,18 +59,16 @@ public:
     }
     bool openBundle(const std::string& bundlePath) override { return m_opened.add(bundlePath), true; }
     bool openBundleAfterExit(const std::string& bundlePath) override { return m_openedAfterExit.add(bundlePath), true; }
-    void handOverOnRelaunch(int listeningSocket) override { m_handedOver.add(listeningSocket); }
+    void handOverOnRelaunch(int) override { }
     std::vector<Launch> launched() const { return m_launched.all(); }
     std::vector<std::string> opened() const { return m_opened.all(); }
     std::vector<std::string> openedAfterExit() const { return m_openedAfterExit.all(); }
-    std::vector<int> handedOver() const { return m_handedOver.all(); }
     bool launchFails { false };
 
 private:
     Recorded<Launch> m_launched;
     Recorded<std::string> m_opened;
     Recorded<std::string> m_openedAfterExit;
-    Recorded<int> m_handedOver;
 };
 
 class FakeMainRunLoop final : public platform::MainRunLoop {
@@ -82,17 +80,10 @@ public:
         m_posted.push_back(std::move(work));
     }
     using platform::MainRunLoop::requestTermination;
-    void requestTermination(int exitStatus) override
+    void requestTermination(int) override
     {
         std::lock_guard lock(m_mutex);
         ++m_terminationRequests;
-        m_exitStatus = exitStatus;
-    }
-    // What the last termination request would have the process end with.
-    int exitStatus() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_exitStatus;
     }
     int terminationRequests() const
     {
@@ -109,7 +100,6 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::function<void()>> m_posted;
     int m_terminationRequests { 0 };
-    int m_exitStatus { 0 };
 };
 
 class FakeSleeper final : public platform::Sleeper {
