@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the helper bundle and runs it in the foreground
-# (its log goes to the terminal; Ctrl-C ends it).
+# Sets up the machine, builds the helper bundle (and ferrowind-ask, to try it
+# with) and runs it in the foreground (its log goes to the terminal; Ctrl-C
+# ends it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
