@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the helper bundle and runs it in the foreground
-# (its log goes to the terminal; Ctrl-C ends it).
+# Sets up the machine, builds the helper bundle (and ferrowind-ask, to try it
+# with) and runs it in the foreground (its log goes to the terminal; Ctrl-C
+# ends it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh run
 cmake --preset default >/dev/null
-cmake --build --preset default --target ferrowind_helper
+cmake --build --preset default --target ferrowind_helper ferrowind_ask
 
 executable="Ferrowind Helper.app/Contents/MacOS/Ferrowind Helper"
 

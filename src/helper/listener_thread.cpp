@@ -13,10 +13,13 @@ constexpr std::chrono::milliseconds kPauseBeforeRecoveryRelaunch { 10'000 };
 void NetworkListener::start()
 {
     bool relaunch = false;
+    int exitStatus = 0;
     try {
         auto serving = std::make_unique<NetworkListener>(m_platform);
         if (serving->startListening())
             relaunch = serving->startProcessing();
+        else
+            exitStatus = kNoFreePortStatus;
     } catch (const std::exception&) {
         // Anything unexpected while serving: start over in a fresh process.
         // The sockets stay open until this one ends, so clients wait rather
@@ -26,5 +29,5 @@ void NetworkListener::start()
     }
     if (relaunch)
         m_platform.launcher.openBundleAfterExit(m_platform.mainBundle.path);
-    m_platform.mainRunLoop.requestTermination();
+    m_platform.mainRunLoop.requestTermination(exitStatus);
 }

@@ -10,7 +10,10 @@
 
 int main()
 {
-    // A relaunched helper must not meet the one it replaces.
+    // Before any thread starts: both read and change the environment.
+    const int handedOverListeningSocket = platform::takeHandedOverListeningSocket();
+    // A relaunched helper must not meet the one it replaces. Clients that
+    // connect meanwhile wait in the queue of the socket it handed over.
     platform::waitUntilOpenerHasExited();
 
     auto log = platform::makeSystemLog("Ferrowind Helper");
@@ -28,7 +31,7 @@ int main()
     auto volumeMounter = platform::makeServerVolumeMounter();
     OperationsPlatform operations { *applications, *openFileHolders, *fileManager, *power.assertions, *power.systemEvents,
         *applicationControl, *launcher, *sleeper, mediaPlayers, *volumeURLs, *volumeMounter };
-    auto sockets = platform::makeConnectionSockets();
+    auto sockets = platform::makeConnectionSockets(handedOverListeningSocket);
     auto clients = platform::makeClientProcesses();
     auto clientPaths = platform::makeClientPaths();
     HelperPlatform helperPlatform { platform::loadMainBundle(), *log, *user, *applications, *launcher, *mainRunLoop, *sleeper, operations,

@@ -45,12 +45,34 @@ bool NetworkListener::startListening()
         std::perror("socket");
         std::exit(1);
     }
-    if (!sockets.listenOnFirstFreePort(kFirstPort, kLastPort, kListenBacklog))
+    auto port = sockets.listenOnFirstFreePort(kFirstPort, kLastPort, kListenBacklog);
+    reportListenersOfOtherUsers();
+    if (!port) {
+        m_platform.log.write("No port of " + portRange() + " is free: not serving");
         return false;
+    }
+    m_platform.log.write("Listening on 127.0.0.1 port " + std::to_string(port->port)
+        + (port->handedOver ? ", handed over by the helper this one replaces" : ""));
+    // A relaunch passes the socket on, so that no one else can take the
+    // port while the next process starts.
+    m_platform.launcher.handOverOnRelaunch(sockets.listeningSocket());
     if (!sockets.canTellPeerOwners())
         m_platform.log.write("This system cannot tell who owns a connecting process; serving every connection");
     return true;
 }
+
+// A client that takes another user's listener for us would tell it which
+// files it downloads and believe its answers. Clients must check who owns
+// the port before they trust it; the log tells the user why we are not
+// where we usually are.
+void NetworkListener::reportListenersOfOtherUsers()
+{
+    for (auto listener : m_platform.sockets.listenersOfOtherUsers(kFirstPort, kLastPort))
+        m_platform.log.write("Port " + std::to_string(listener.port) + " is held by a listener of user "
+            + std::to_string(listener.owner) + ", not by this helper");
+}
+
+std::string NetworkListener::portRange() { return std::to_string(kFirstPort) + ".." + std::to_string(kLastPort); }
 
 void NetworkListener::rebuildFDset()
 {

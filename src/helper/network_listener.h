@@ -3,6 +3,7 @@
 #include "helper/command_result.h"
 #include "helper/cross_protocol_guard.h"
 #include "helper/helper_platform.h"
+#include "helper/helper_ports.h"
 #include "helper/parameter_list.h"
 #include "helper/pending_line.h"
 #include "helper/warning_throttle.h"
@@ -20,9 +21,12 @@
 // and answers each with one line.
 class NetworkListener {
 public:
-    static constexpr int kFirstPort = 9483;
-    static constexpr int kLastPort = 9488;
+    static constexpr int kFirstPort = helper_ports::kFirst;
+    static constexpr int kLastPort = helper_ports::kLast;
     static constexpr std::size_t kCommandBufferSize = PendingLine::kMostBytes + 1;
+    // The exit status when no port of ours is free: a helper that cannot
+    // serve has failed, whatever the reason.
+    static constexpr int kNoFreePortStatus = 1;
 
     explicit NetworkListener(HelperPlatform& platform);
     // Closes nothing: the connection loop closes its sockets when it ends.
@@ -34,6 +38,7 @@ public:
     // asked to and end the application.
     void start();
 
+    // False when no port of ours is free; the log says so.
     bool startListening();
     // Runs the connection loop; true when a relaunch is wanted.
     bool startProcessing();
@@ -61,6 +66,8 @@ private:
         std::string line;
     };
 
+    void reportListenersOfOtherUsers();
+    static std::string portRange();
     void rebuildFDset();
     std::optional<std::chrono::milliseconds> timeUntilNearestDeadline() const;
     std::vector<int> expiredLines(PendingLine::Clock::time_point now) const;

@@ -25,6 +25,20 @@ struct AcceptedConnection {
     PeerSocketLookup peer;
 };
 
+// The port a listener took, and whether it came bound already from the
+// helper this process replaces.
+struct ListeningPort {
+    std::uint16_t port { 0 };
+    bool handedOver { false };
+};
+
+// A listener of another user on a port of ours, where our clients would
+// reach it.
+struct ForeignListener {
+    std::uint16_t port { 0 };
+    UserId owner { 0 };
+};
+
 // Loopback TCP for one listener at a time: the listening socket and what it
 // needs kept with it are the service's; the caller keeps its connections, as
 // descriptors, and closes them through the service.
@@ -37,9 +51,13 @@ public:
     // system gives none; errno tells why.
     virtual bool openListeningSocket() = 0;
     // Listens on 127.0.0.1 at the first port of firstPort..lastPort that is
-    // free, with room for `backlog` pending connections. The port, or nothing
-    // when every one is taken.
-    virtual std::optional<std::uint16_t> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) = 0;
+    // free, with room for `backlog` pending connections; the socket handed
+    // over by the helper this process replaces, when it is one of those.
+    // The port, or nothing when every one is taken.
+    virtual std::optional<ListeningPort> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) = 0;
+    // The listeners of other users on 127.0.0.1 at firstPort..lastPort, in
+    // port order; none when this system cannot tell owners.
+    virtual std::vector<ForeignListener> listenersOfOtherUsers(std::uint16_t firstPort, std::uint16_t lastPort) = 0;
     virtual int listeningSocket() const = 0;
     // Whether this system can tell who owns a connecting process, as found
     // once listening started.

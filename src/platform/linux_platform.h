@@ -41,7 +41,16 @@ using WindowActivation = std::function<void(ProcessID)>;
 // per cause, why a desktop's own way failed. Called on one thread only.
 WindowActivation makeWindowActivation(SystemLog& log);
 std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation activateWindows);
-std::unique_ptr<ConnectionSockets> makeConnectionSockets();
+// To be called first thing in main, before any thread starts: the listening
+// socket the helper we replace handed to this process, announced as systemd's
+// socket activation does (LISTEN_PID naming this process, LISTEN_FDS=1:
+// descriptor 3) and a TCP socket listening on 127.0.0.1; -1 otherwise. The
+// announcement is removed and the descriptor made close-on-exec either way,
+// so that the programs we start do not take them for theirs.
+int takeHandedOverListeningSocket();
+// handedOverListeningSocket: what takeHandedOverListeningSocket gave, which
+// the service checks before it listens on it; -1 for none.
+std::unique_ptr<ConnectionSockets> makeConnectionSockets(int handedOverListeningSocket = -1);
 // GNOME Shell's extension that raises windows for the helper, put in place
 // in the user's data folder and enabled in the Shell's settings.
 DesktopExtensionRegistration gnomeShellExtensionRegistration();

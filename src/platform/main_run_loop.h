@@ -15,8 +15,10 @@ public:
     // Queues work for the main thread. Safe from any thread; never waits.
     virtual void post(std::function<void()> work) = 0;
 
-    // Asks the loop to end. Safe from any thread.
-    virtual void requestTermination() = 0;
+    // Asks the loop to end, run() then giving `exitStatus`. Safe from any
+    // thread.
+    virtual void requestTermination(int exitStatus) = 0;
+    void requestTermination() { requestTermination(0); }
 };
 
 } // namespace platform

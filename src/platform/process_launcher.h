@@ -20,6 +20,14 @@ public:
     // new copy does not meet the old one still running. Used to relaunch
     // ourselves.
     virtual bool openBundleAfterExit(const std::string& bundlePath) = 0;
+
+    // From now on openBundleAfterExit gives the new process a copy of
+    // `listeningSocket` as its descriptor 3, announced the way systemd's
+    // socket activation does (LISTEN_FDS=1, LISTEN_PID), so that the port is
+    // never free between the two processes: clients that connect meanwhile
+    // wait in its queue for the new process. The copy is kept until this
+    // process ends.
+    virtual void handOverOnRelaunch(int listeningSocket) = 0;
 };
 
 } // namespace platform

@@ -59,6 +59,7 @@ public:
     }
     bool openBundle(const std::string& bundlePath) override { return m_opened.add(bundlePath), true; }
     bool openBundleAfterExit(const std::string& bundlePath) override { return m_openedAfterExit.add(bundlePath), true; }
+    void handOverOnRelaunch(int) override { }
     std::vector<Launch> launched() const { return m_launched.all(); }
     std::vector<std::string> opened() const { return m_opened.all(); }
     std::vector<std::string> openedAfterExit() const { return m_openedAfterExit.all(); }
@@ -78,7 +79,8 @@ public:
         std::lock_guard lock(m_mutex);
         m_posted.push_back(std::move(work));
     }
-    void requestTermination() override
+    using platform::MainRunLoop::requestTermination;
+    void requestTermination(int) override
     {
         std::lock_guard lock(m_mutex);
         ++m_terminationRequests;

@@ -3,6 +3,7 @@
 #include "platform/bundle.h"
 #include "support/loopback.h"
 #include "support/text_files.h"
+#include "unit/platform/platform_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <poll.h>
 #include <sstream>
 #include <stdexcept>
@@ -97,7 +100,8 @@ namespace {
 
 // Forked rather than spawned: the descriptor limit must hold from the
 // helper's first instruction.
-pid_t forkHelper(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit, const Environment& environment)
+pid_t forkHelper(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit, const Environment& environment,
+    const std::string& standardError)
 {
     auto executable = bundle.executablePath().string();
     auto home = bundle.home().string();
@@ -106,6 +110,11 @@ pid_t forkHelper(const HelperBundleCopy& bundle, std::optional<unsigned> descrip
         if (descriptorLimit) {
             rlimit limit { *descriptorLimit, *descriptorLimit };
             setrlimit(RLIMIT_NOFILE, &limit);
+        }
+        if (!standardError.empty()) {
+            int error = open(standardError.c_str(), O_WRONLY | O_NOCTTY | O_APPEND);
+            if (error < 0 || dup2(error, STDERR_FILENO) < 0)
+                _exit(126);
         }
         setenv("HOME", home.c_str(), 1);
         for (auto const& [name, value] : environment)
@@ -121,8 +130,8 @@ pid_t forkHelper(const HelperBundleCopy& bundle, std::optional<unsigned> descrip
 } // namespace
 
 HelperProcess::HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit,
-    const Environment& environment)
-    : m_process(forkHelper(bundle, descriptorLimit, environment))
+    const Environment& environment, const std::string& standardError)
+    : m_process(forkHelper(bundle, descriptorLimit, environment, standardError))
 {
 }
 
@@ -230,6 +239,82 @@ PortBlocker::PortBlocker(int port)
 }
 
 PortBlocker::~PortBlocker() { close(m_descriptor); }
+
+HelperLogTerminal::HelperLogTerminal()
+    : m_master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC))
+{
+    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+        throw std::runtime_error(std::string("no pseudo-terminal: ") + std::strerror(errno));
+    m_path = ptsname(m_master);
+}
+
+HelperLogTerminal::~HelperLogTerminal() { close(m_master); }
+
+bool HelperLogTerminal::waitForLine(const std::string& text, Clock::duration limit)
+{
+    const auto deadline = Clock::now() + limit;
+    while (m_seen.find(text) == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd entry { m_master, POLLIN, 0 };
+        if (left <= 0 || poll(&entry, 1, static_cast<int>(left)) <= 0)
+            return false;
+        char buffer[1024];
+        auto count = read(m_master, buffer, sizeof buffer);
+        if (count <= 0)
+            return false; // every writer has gone
+        m_seen.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+namespace {
+
+void becomeAnotherUserIfAllowed()
+{
+    if (!mayActAsAnotherUser())
+        return;
+    if (setgroups(0, nullptr) != 0 || setgid(OtherUserProcess::kUser) != 0 || setuid(OtherUserProcess::kUser) != 0)
+        _exit(125);
+}
+
+} // namespace
+
+OtherUserProcess::OtherUserProcess(void (*work)(int report))
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("no pipe");
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(ends[0]);
+        becomeAnotherUserIfAllowed();
+        work(ends[1]);
+        _exit(0);
+    }
+    close(ends[1]);
+    m_report = ends[0];
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    m_process.emplace(pid);
+}
+
+OtherUserProcess::~OtherUserProcess()
+{
+    m_process.reset();
+    close(m_report);
+}
+
+std::optional<char> OtherUserProcess::report(Clock::duration limit)
+{
+    pollfd entry { m_report, POLLIN, 0 };
+    char byte = 0;
+    auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
+    if (poll(&entry, 1, static_cast<int>(milliseconds)) <= 0 || read(m_report, &byte, 1) != 1)
+        return std::nullopt;
+    return byte;
+}
+
+bool mayActAsAnotherUser() { return platform::testing::mayBecomeUser(OtherUserProcess::kUser); }
 
 std::optional<Client> greetedClient(int port, Clock::duration connectLimit, Clock::duration welcomeLimit)
 {

@@ -44,9 +44,10 @@ private:
 // A helper started as a child of the test.
 class HelperProcess {
 public:
-    // `environment`: variables set for the helper on top of the test's own.
+    // `environment`: variables set for the helper on top of the test's own;
+    // `standardError`: a file for its standard error instead of the test's.
     explicit HelperProcess(const HelperBundleCopy& bundle, std::optional<unsigned> descriptorLimit = std::nullopt,
-        const Environment& environment = {});
+        const Environment& environment = {}, const std::string& standardError = {});
 
     pid_t pid() const { return m_process.pid(); }
     // The exit status once the process has ended within the time given.
@@ -100,6 +101,50 @@ public:
 private:
     int m_descriptor { -1 };
 };
+
+// The helper's log as it comes: the helper echoes its log lines to standard
+// error when that is a terminal, so this gives it one to write to.
+class HelperLogTerminal {
+public:
+    HelperLogTerminal();
+    ~HelperLogTerminal();
+    HelperLogTerminal(const HelperLogTerminal&) = delete;
+    HelperLogTerminal& operator=(const HelperLogTerminal&) = delete;
+
+    // For HelperProcess's standardError.
+    std::string path() const { return m_path; }
+    // True once a log line holding `text` has come, within the time given.
+    bool waitForLine(const std::string& text, Clock::duration limit = 10s);
+
+private:
+    int m_master { -1 };
+    std::string m_path;
+    std::string m_seen;
+};
+
+// A process of another user (nobody) forked from the test, running `work`
+// with the writing end of a pipe to report on; ended with the test case.
+// Where this process may not become another user (see mayActAsAnotherUser),
+// `work` runs as the test's own user.
+class OtherUserProcess {
+public:
+    static constexpr uid_t kUser = 65534;
+    explicit OtherUserProcess(void (*work)(int report));
+    ~OtherUserProcess();
+    OtherUserProcess(const OtherUserProcess&) = delete;
+    OtherUserProcess& operator=(const OtherUserProcess&) = delete;
+
+    // The next byte `work` reported, or nothing within the time given.
+    std::optional<char> report(Clock::duration limit);
+
+private:
+    int m_report { -1 };
+    std::optional<testing_support::ChildProcess> m_process;
+};
+
+// Root, with another user to become: cases that need the kernel to see two
+// users skip without.
+bool mayActAsAnotherUser();
 
 // A connection on `port` past the helper's welcome line, or nothing when
 // nobody greets in time.

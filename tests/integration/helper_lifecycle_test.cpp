@@ -1,5 +1,6 @@
 // Start, single instance, ports, quit, restart and the order of work within
 // one pass of the connection loop, against the built bundle.
+#include "helper/network_listener.h"
 #include "integration/helper_harness.h"
 
 #include <gtest/gtest.h>
@@ -64,14 +65,17 @@ TEST(HelperLifecycle, TakesTheFirstFreePort)
     EXPECT_EQ(client->readLine(), "\"" + bundle.shortVersion() + "\"");
 }
 
-TEST(HelperLifecycle, AllPortsTakenEndsWithoutRelaunch)
+// A helper that cannot serve has failed, and says why.
+TEST(HelperLifecycle, AllPortsTakenIsLoggedAndEndsWithFailureWithoutRelaunch)
 {
     HelperBundleCopy bundle;
     std::vector<std::unique_ptr<PortBlocker>> blockers;
     for (int port = kPort; port <= kPort + 5; ++port)
         blockers.push_back(std::make_unique<PortBlocker>(port));
-    HelperProcess helper(bundle);
-    EXPECT_EQ(helper.waitForExit(10s), 0);
+    HelperLogTerminal log;
+    HelperProcess helper(bundle, std::nullopt, {}, log.path());
+    EXPECT_EQ(helper.waitForExit(10s), NetworkListener::kNoFreePortStatus);
+    EXPECT_TRUE(log.waitForLine("No port of 9483..9488 is free: not serving"));
     expectNoHelperLater(bundle);
 }
 

@@ -1,15 +1,18 @@
 #include "platform/linux/connection/peer_owner_lookup.h"
 #include "platform/linux/connection/proc_net_tcp.h"
 #include "platform/linux/connection/socket_peer_sources.h"
+#include "platform/linux_platform.h"
 #include "support/loopback.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -91,6 +94,18 @@ private:
     std::vector<int> m_copies;
 };
 
+// Bound at a port the kernel picks; listening when it is a stream socket.
+int listeningAt(in_addr_t address, int type)
+{
+    int descriptor = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    auto at = testing_support::loopbackAddress();
+    at.sin_addr.s_addr = htonl(address);
+    bind(descriptor, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    if (type == SOCK_STREAM)
+        listen(descriptor, 1);
+    return descriptor;
+}
+
 struct Sources {
     const char* name;
     std::vector<Source> candidates;
@@ -146,6 +161,25 @@ TEST_P(SocketPeer, StillFindsThePeerWithNoDescriptorLeft)
     EXPECT_EQ(peer.inode, inodeOf(pair.client()));
 }
 
+// What the helper and ferrowind-ask ask about a port of theirs: whose
+// listener a connection there would reach, bound to 127.0.0.1 or to every
+// address (which /proc/net/tcp lists under 0.0.0.0 only).
+TEST_P(SocketPeer, FindsTheListenerAtAPortBoundToLoopbackOrToEveryAddress)
+{
+    LoopbackPair pair;
+    auto lookup = lookupFor(pair, GetParam().candidates);
+    for (in_addr_t address : { INADDR_LOOPBACK, INADDR_ANY }) {
+        int listener = listeningAt(address, SOCK_STREAM);
+        auto port = testing_support::boundPort(listener);
+        auto found = lookup.findListener(port);
+        EXPECT_EQ(found.outcome, Outcome::found) << address;
+        EXPECT_EQ(found.inode, inodeOf(listener)) << address;
+        EXPECT_EQ(found.owner, getuid()) << address;
+        close(listener);
+        EXPECT_EQ(lookup.findListener(port).outcome, Outcome::notFound) << "closed, on " << address;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sources, SocketPeer,
     testing::Values(Sources { "SocketDiagnostics", { Source::socketDiagnostics }, Source::socketDiagnostics },
         Sources { "ProcNetTcp", { Source::procNetTcp }, Source::procNetTcp },
@@ -171,6 +205,44 @@ TEST(SocketPeerLookup, APeerThatResetIsNotFoundRatherThanUnknown)
 }
 
 namespace sockets = platform::linux_sockets;
+
+// The announcement of a handed-over socket is only environment variables:
+// what is at descriptor 3 is served on only when it was meant for this
+// process and is what a helper hands over. Run in a child, where descriptor 3
+// and the environment are the test's to change; the exit status is the
+// descriptor taken, 100 for none, 99 when a variable, or a descriptor
+// announced to this process, was left for the programs we start.
+int takenInChild(in_addr_t address, int socketType, bool listening, pid_t announcedOffset)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        int socket = listeningAt(address, socketType);
+        if (!listening)
+            shutdown(socket, SHUT_RD); // a listener that stopped listening
+        dup2(socket, 3);
+        fcntl(3, F_SETFD, 0); // as a relaunch passes it
+        setenv("LISTEN_FDS", "1", 1);
+        setenv("LISTEN_PID", std::to_string(getpid() + announcedOffset).c_str(), 1);
+        int taken = platform::takeHandedOverListeningSocket();
+        // What another process's announcement names is not ours to touch.
+        bool ours = announcedOffset == 0;
+        bool leftOver = getenv("LISTEN_FDS") || getenv("LISTEN_PID") || (ours && !(fcntl(3, F_GETFD) & FD_CLOEXEC));
+        _exit(leftOver ? 99 : taken < 0 ? 100
+                                        : taken);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(HandedOverSocket, TakenOnlyWhenAnnouncedForThisProcessAndListeningOnLoopback)
+{
+    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, true, 0), 3);
+    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, true, 1), 100) << "meant for another process";
+    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, false, 0), 100) << "not listening";
+    EXPECT_EQ(takenInChild(INADDR_ANY, SOCK_STREAM, true, 0), 100) << "on every address";
+    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_DGRAM, true, 0), 100) << "UDP";
+}
 
 // Lines as the kernel writes them: 127.0.0.1 is 0100007F, ports in hex.
 constexpr const char* kTable

@@ -43,7 +43,7 @@ class QueueingRunLoop final : public platform::MainRunLoop {
 public:
     int run() override { return 0; }
     void post(std::function<void()> work) override { queue.push_back(std::move(work)); }
-    void requestTermination() override { ++terminationRequests; }
+    void requestTermination(int) override { ++terminationRequests; }
     void drain()
     {
         while (!queue.empty()) {

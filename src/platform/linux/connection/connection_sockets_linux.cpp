@@ -1,6 +1,7 @@
 #include "platform/connection_sockets.h"
 
 #include "platform/linux/common/owned_descriptor.h"
+#include "platform/linux/connection/handed_over_socket.h"
 #include "platform/linux/connection/peer_owner_lookup.h"
 #include "platform/linux/connection/reply_writing.h"
 #include "platform/linux_platform.h"
@@ -24,6 +25,11 @@ using linux_files::OwnedDescriptor;
 
 class LinuxConnectionSockets final : public ConnectionSockets {
 public:
+    explicit LinuxConnectionSockets(int handedOverListeningSocket)
+        : m_handedOver(handedOverListeningSocket)
+    {
+    }
+
     bool openListeningSocket() override
     {
         m_listening = OwnedDescriptor(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -34,8 +40,13 @@ public:
         return true;
     }
 
-    std::optional<std::uint16_t> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) override
+    std::optional<ListeningPort> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) override
     {
+        if (auto port = adoptHandedOver(firstPort, lastPort)) {
+            listen(m_listening.get(), backlog); // our backlog, whatever the last one was
+            listeningStarted();
+            return ListeningPort { *port, true };
+        }
         for (int port = firstPort; port <= lastPort; ++port) {
             sockaddr_in address {};
             address.sin_family = AF_INET;
@@ -43,15 +54,26 @@ public:
             address.sin_port = htons(static_cast<std::uint16_t>(port));
             if (bind(m_listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) >= 0) {
                 listen(m_listening.get(), backlog);
-                m_listeningAddress = address;
-                m_spareDescriptor = openSpare();
-                // Opened now and kept, so that owners can still be told
-                // apart when the connections have used up our descriptors.
-                m_peerOwners = std::make_unique<PeerOwnerLookup>(m_listening.get());
-                return static_cast<std::uint16_t>(port);
+                listeningStarted();
+                return ListeningPort { static_cast<std::uint16_t>(port), false };
             }
         }
         return std::nullopt;
+    }
+
+    std::vector<ForeignListener> listenersOfOtherUsers(std::uint16_t firstPort, std::uint16_t lastPort) override
+    {
+        // Without a socket of our own (every port taken) a probe finds out
+        // how owners can be told.
+        auto probing = m_peerOwners ? nullptr : PeerOwnerLookup::withProbeSocket();
+        auto& lookup = m_peerOwners ? *m_peerOwners : *probing;
+        std::vector<ForeignListener> found;
+        for (int port = firstPort; port <= lastPort; ++port) {
+            auto listener = lookup.findListener(static_cast<std::uint16_t>(port));
+            if (listener.outcome == PeerSocketLookup::Outcome::found && listener.owner != processUserId())
+                found.push_back({ static_cast<std::uint16_t>(port), listener.owner });
+        }
+        return found;
     }
 
     int listeningSocket() const override { return m_listening.get(); }
@@ -128,6 +150,29 @@ public:
     }
 
 private:
+    // The handed-over socket in place of the one just opened, when it is
+    // what it is announced as, on a port of ours.
+    std::optional<std::uint16_t> adoptHandedOver(std::uint16_t firstPort, std::uint16_t lastPort)
+    {
+        OwnedDescriptor handedOver = std::move(m_handedOver);
+        auto port = handedOver.isValid() ? linux_sockets::loopbackListeningPort(handedOver.get()) : std::nullopt;
+        if (!port || *port < firstPort || *port > lastPort)
+            return std::nullopt;
+        fcntl(handedOver.get(), F_SETFL, fcntl(handedOver.get(), F_GETFL) | O_NONBLOCK);
+        m_listening = std::move(handedOver);
+        return port;
+    }
+
+    void listeningStarted()
+    {
+        socklen_t length = sizeof m_listeningAddress;
+        getsockname(m_listening.get(), reinterpret_cast<sockaddr*>(&m_listeningAddress), &length);
+        m_spareDescriptor = openSpare();
+        // Opened now and kept, so that owners can still be told apart when
+        // the connections have used up our descriptors.
+        m_peerOwners = std::make_unique<PeerOwnerLookup>(m_listening.get());
+    }
+
     static OwnedDescriptor openSpare() { return OwnedDescriptor(open("/dev/null", O_RDONLY | O_CLOEXEC)); }
 
     // Spends the spare descriptor to take the pending connection off the
@@ -143,6 +188,8 @@ private:
         m_spareDescriptor = openSpare();
     }
 
+    // What the helper we replace handed over, until listening starts.
+    OwnedDescriptor m_handedOver;
     OwnedDescriptor m_listening;
     sockaddr_in m_listeningAddress {};
     // Held in reserve so that a pending connection can still be taken off
@@ -154,6 +201,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<ConnectionSockets> makeConnectionSockets() { return std::make_unique<LinuxConnectionSockets>(); }
+std::unique_ptr<ConnectionSockets> makeConnectionSockets(int handedOverListeningSocket)
+{
+    return std::make_unique<LinuxConnectionSockets>(handedOverListeningSocket);
+}
 
 } // namespace platform

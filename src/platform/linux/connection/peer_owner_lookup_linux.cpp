@@ -1,7 +1,9 @@
 #include "platform/linux/connection/peer_owner_lookup.h"
 
+#include "platform/linux/common/owned_descriptor.h"
 #include "platform/linux/connection/socket_peer_sources.h"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -76,6 +78,18 @@ PeerOwnerLookup::PeerOwnerLookup(int knownSocket, std::initializer_list<Source> 
 
 PeerOwnerLookup::~PeerOwnerLookup() = default;
 
+std::unique_ptr<PeerOwnerLookup> PeerOwnerLookup::withProbeSocket()
+{
+    linux_files::OwnedDescriptor probe(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Unbound or not listening, the socket is in no table the lookups read.
+    if (probe.isValid() && bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        listen(probe.get(), 1);
+    return std::make_unique<PeerOwnerLookup>(probe.get());
+}
+
 // Looks for the socket at the peer's address connected to ours: the peer's
 // end of this very connection, not our accepted one.
 PeerSocketLookup PeerOwnerLookup::find(int acceptedConnection)
@@ -95,6 +109,21 @@ PeerSocketLookup PeerOwnerLookup::find(const sockaddr_in& peers, const sockaddr_
     if (!m_table)
         return { Outcome::unsupported, 0, 0 };
     return m_table->find(peers, ours);
+}
+
+PeerSocketLookup PeerOwnerLookup::findListener(std::uint16_t port)
+{
+    sockaddr_in at {};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(port);
+    auto answer = find(at, sockaddr_in {});
+    // sock_diag finds a listener on every address from either; the table
+    // of /proc/net/tcp lists it only under 0.0.0.0.
+    if (answer.outcome != Outcome::notFound)
+        return answer;
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    return find(at, sockaddr_in {});
 }
 
 UserId processUserId() { return getuid(); }

@@ -3,13 +3,19 @@
 #include "platform/linux/processes/process_exit_wait.h"
 #include "platform/linux_platform.h"
 
+#include "platform/linux/common/owned_descriptor.h"
+
+#include <fcntl.h>
 #include <glib.h>
 #include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <mutex>
 #include <string_view>
+#include <utility>
 
 extern char** environ;
 
@@ -37,7 +43,8 @@ std::vector<char*> nullTerminated(const std::vector<std::string>& strings)
 
 class SpawnSettings {
 public:
-    SpawnSettings()
+    // `handedOver`: a descriptor the child gets as its descriptor 3, or -1.
+    explicit SpawnSettings(int handedOver = -1)
     {
         posix_spawnattr_init(&m_attributes);
         posix_spawn_file_actions_init(&m_fileActions);
@@ -53,7 +60,12 @@ public:
         // A descriptor we forgot to mark close-on-exec must not live on in
         // the child: an inherited listening socket would keep our port
         // taken from a relaunched copy of ourselves.
-        posix_spawn_file_actions_addclosefrom_np(&m_fileActions, STDERR_FILENO + 1);
+        // The one descriptor handed over on purpose is the exception; dup2
+        // leaves the copy without close-on-exec in the child alone.
+        int firstClosed = STDERR_FILENO + 1;
+        if (handedOver >= 0)
+            posix_spawn_file_actions_adddup2(&m_fileActions, handedOver, firstClosed++);
+        posix_spawn_file_actions_addclosefrom_np(&m_fileActions, firstClosed);
     }
 
     ~SpawnSettings()
@@ -81,12 +93,13 @@ void reapWhenExited(pid_t child)
         G_PRIORITY_DEFAULT, child, [](GPid pid, gint, gpointer) { g_spawn_close_pid(pid); }, nullptr, nullptr);
 }
 
-bool spawnDetached(const std::string& program, const std::vector<std::string>& arguments, char* const* environment)
+bool spawnDetached(const std::string& program, const std::vector<std::string>& arguments, char* const* environment,
+    int handedOver = -1)
 {
     std::vector<std::string> argumentStrings { program };
     argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
     const auto argv = nullTerminated(argumentStrings);
-    const SpawnSettings settings;
+    const SpawnSettings settings(handedOver);
     pid_t child = 0;
     if (posix_spawn(&child, program.c_str(), settings.fileActions(), settings.attributes(), argv.data(), environment) != 0)
         return false;
@@ -94,19 +107,30 @@ bool spawnDetached(const std::string& program, const std::vector<std::string>& a
     return true;
 }
 
-// Our environment plus one variable, built as a copy: setenv in a process
-// with threads races every getenv.
-std::vector<std::string> environmentWith(std::string_view name, std::string_view value)
+using Variables = std::vector<std::pair<std::string_view, std::string>>;
+
+// Our environment with `variables` set and the socket-activation ones left
+// out (those a supervisor may have given us), built as a copy: setenv in a
+// process with threads races every getenv.
+std::vector<std::string> environmentWith(const Variables& variables)
 {
-    const std::string prefix = std::string(name) + "=";
     std::vector<std::string> entries;
     for (char** entry = environ; *entry; ++entry) {
-        if (!std::string_view(*entry).starts_with(prefix))
-            entries.emplace_back(*entry);
+        std::string_view text(*entry);
+        auto name = text.substr(0, text.find('='));
+        bool replaced = std::ranges::any_of(variables, [&](const auto& variable) { return variable.first == name; });
+        if (!replaced && !name.starts_with("LISTEN_"))
+            entries.emplace_back(text);
     }
-    entries.push_back(prefix + std::string(value));
+    for (const auto& [name, value] : variables)
+        entries.push_back(std::string(name) + "=" + value);
     return entries;
 }
+
+// LISTEN_PID must name the new process, whose id posix_spawn tells only
+// once it runs: a shell sets it to its own id and replaces itself with the
+// program, which keeps that id.
+constexpr const char* kSetListenPIDAndRun = "LISTEN_PID=$$ exec \"$0\"";
 
 class SpawningProcessLauncher final : public ProcessLauncher {
 public:
@@ -122,10 +146,32 @@ public:
 
     bool openBundleAfterExit(const std::string& bundlePath) override
     {
-        const auto environment = environmentWith(kOpenAfterPIDVariable, std::to_string(getpid()));
+        Variables variables { { kOpenAfterPIDVariable, std::to_string(getpid()) } };
+        const std::lock_guard lock(m_handOverLock);
+        if (m_handedOver.isValid())
+            variables.emplace_back("LISTEN_FDS", "1");
+        const auto environment = environmentWith(variables);
         const auto envp = nullTerminated(environment);
-        return spawnDetached(bundleExecutablePath(bundlePath), {}, envp.data());
+        if (!m_handedOver.isValid())
+            return spawnDetached(bundleExecutablePath(bundlePath), {}, envp.data());
+        return spawnDetached("/bin/sh", { "-c", kSetListenPIDAndRun, bundleExecutablePath(bundlePath) }, envp.data(),
+            m_handedOver.get());
     }
+
+    void handOverOnRelaunch(int listeningSocket) override
+    {
+        // A copy of our own, above the descriptors a child gets, so that the
+        // listener may close its socket whenever it likes and the copy still
+        // holds the port until we end.
+        const std::lock_guard lock(m_handOverLock);
+        m_handedOver = linux_files::OwnedDescriptor(fcntl(listeningSocket, F_DUPFD_CLOEXEC, STDERR_FILENO + 2));
+    }
+
+private:
+    // The listener thread sets it, the updater relaunches from the main
+    // thread.
+    std::mutex m_handOverLock;
+    linux_files::OwnedDescriptor m_handedOver;
 };
 
 } // namespace

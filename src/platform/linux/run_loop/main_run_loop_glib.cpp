@@ -35,7 +35,7 @@ public:
     int run() override
     {
         g_main_loop_run(m_loop);
-        return 0;
+        return m_exitStatus;
     }
 
     void post(std::function<void()> work) override
@@ -49,9 +49,12 @@ public:
     // Quitting through the queue rather than with g_main_loop_quit directly
     // also ends a loop that has not started yet: g_main_loop_run forgets an
     // earlier quit.
-    void requestTermination() override
+    void requestTermination(int exitStatus) override
     {
-        post([loop = m_loop] { g_main_loop_quit(loop); });
+        post([this, exitStatus] {
+            m_exitStatus = exitStatus;
+            g_main_loop_quit(m_loop);
+        });
     }
 
 private:
@@ -85,6 +88,8 @@ private:
     std::deque<std::function<void()>> m_queue;
     // Attached and not yet run; the context holds the only reference.
     GSource* m_drainSource { nullptr };
+    // Set and read on the loop's own thread.
+    int m_exitStatus { 0 };
 };
 
 } // namespace
