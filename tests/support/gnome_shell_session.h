@@ -73,7 +73,7 @@ public:
     std::optional<pid_t> focusedProcess() const
     {
         std::FILE* pipe = popen(("gdbus call --session -d " + std::string(kExtensionBus) + " -o /com/Ferrowind/FerrowindHelper/Windows -m "
-            + kExtensionBus + ".FocusedProcess 2>/dev/null")
+                                    + kExtensionBus + ".FocusedProcess 2>/dev/null")
                                     .c_str(),
             "r");
         long pid = -1;
