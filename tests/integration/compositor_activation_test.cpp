@@ -1,6 +1,7 @@
 // Raising windows on a Wayland desktop, against the real compositor: a
 // native Wayland window and an Xwayland one of a process, each taken out of
 // focus first, then raised the way makeFrontProcessNamed raises them.
+#include "integration/helper_harness.h"
 #include "support/gnome_shell_session.h"
 #include "support/kwin_session.h"
 #include "support/scoped_environment.h"
@@ -64,6 +65,15 @@ TEST(CompositorActivation, SwayFocusesNativeAndXwaylandWindowsOfTheProcess)
         activate(process);
         EXPECT_TRUE(eventually([&] { return sway.windowProcess("focused") == process; }, 5s)) << name;
     }
+
+    // And as a client asks the helper of this session, by name.
+    ASSERT_TRUE(sway.command("[app_id=ferrowind-other] focus"));
+    harness::HelperBundleCopy bundle;
+    harness::HelperProcess helper(bundle, std::nullopt, { { "SWAYSOCK", *sway.socket() } });
+    auto client = harness::greetedClient();
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->ask("makeFrontProcessNamed \"stand_in_application\"\n", 10s), "1");
+    EXPECT_TRUE(eventually([&] { return sway.windowProcess("focused") == xwayland; }, 5s)) << "over the wire";
 }
 
 // Starts a native and an Xwayland window in the session and raises each in
