@@ -53,19 +53,24 @@ linux_dbus::Reply callScripting(linux_dbus::BusConnection& bus, const char* meth
     return bus.call({ kService, "/Scripting", kScriptingInterface, method }, parameters, replyType);
 }
 
-void unload(linux_dbus::BusConnection& bus)
+using linux_dbus::CallOutcome;
+
+CallOutcome unload(linux_dbus::BusConnection& bus)
 {
-    callScripting(bus, "unloadScript", g_variant_new("(s)", kPluginName), G_VARIANT_TYPE("(b)"));
+    return callScripting(bus, "unloadScript", g_variant_new("(s)", kPluginName), G_VARIANT_TYPE("(b)")).outcome;
 }
 
-// Plasma 6 puts a loaded script at /Scripting/Script<id>, Plasma 5 at /<id>.
-bool run(linux_dbus::BusConnection& bus, std::int32_t id)
+// Plasma 6 puts a loaded script at /Scripting/Script<id>, Plasma 5 at /<id>;
+// the one that is not there answers at once.
+CallOutcome run(linux_dbus::BusConnection& bus, std::int32_t id)
 {
+    auto outcome = CallOutcome::Refused;
     for (const auto& path : { "/Scripting/Script" + std::to_string(id), "/" + std::to_string(id) }) {
-        if (bus.call({ kService, path.c_str(), kScriptInterface, "run" }, g_variant_new("()"), G_VARIANT_TYPE("()")).outcome == linux_dbus::CallOutcome::Replied)
-            return true;
+        outcome = bus.call({ kService, path.c_str(), kScriptInterface, "run" }, g_variant_new("()"), G_VARIANT_TYPE("()")).outcome;
+        if (outcome != CallOutcome::Refused)
+            break;
     }
-    return false;
+    return outcome;
 }
 
 } // namespace
@@ -97,15 +102,19 @@ bool activateWindowsOf(linux_dbus::BusConnection& sessionBus, ProcessID process)
     const auto path = script.path();
     if (!path)
         return false;
-    unload(sessionBus);
+    // A KWin that lets one call time out is asked nothing more in this
+    // request: the whole costs at most about one call's bound.
+    if (unload(sessionBus) == CallOutcome::TimedOut)
+        return false;
     auto loaded = callScripting(sessionBus, "loadScript", g_variant_new("(ss)", path->c_str(), kPluginName), G_VARIANT_TYPE("(i)"));
-    if (loaded.outcome != linux_dbus::CallOutcome::Replied)
+    if (loaded.outcome != CallOutcome::Replied)
         return false;
     std::int32_t id = -1;
     g_variant_get(loaded.body.get(), "(i)", &id);
-    const bool ran = id >= 0 && run(sessionBus, id);
-    unload(sessionBus);
-    return ran;
+    const auto ran = id >= 0 ? run(sessionBus, id) : CallOutcome::Refused;
+    if (ran != CallOutcome::TimedOut)
+        unload(sessionBus);
+    return ran == CallOutcome::Replied;
 }
 
 } // namespace platform::kwin
