@@ -2,6 +2,8 @@
 // one pass of the connection loop, against the built bundle.
 #include "helper/network_listener.h"
 #include "integration/helper_harness.h"
+#include "support/eventually.h"
+#include "support/text_files.h"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +135,19 @@ TEST(HelperLifecycle, RestartIfUpdatedRestartsOnlyForAnotherVersion)
 class OnePass : public testing::Test, protected HelperSession {
 protected:
     void SetUp() override { start(); }
-    void hold() { kill(m_helper->pid(), SIGSTOP); }
+    // The stop is delivered when the helper next runs; it must be in effect
+    // before the clients act.
+    void hold()
+    {
+        kill(m_helper->pid(), SIGSTOP);
+        ASSERT_TRUE(testing_support::eventually([&] { return stateOf(m_helper->pid()) == 'T'; })) << "the helper did not stop";
+    }
+    static char stateOf(pid_t process)
+    {
+        const auto stat = testing_support::readTextFile("/proc/" + std::to_string(process) + "/stat");
+        const auto end = stat.rfind(')');
+        return end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : '?';
+    }
     void release()
     {
         std::this_thread::sleep_for(200ms);
