@@ -10,6 +10,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -52,6 +53,16 @@ TEST(DesktopExtension, GnomeShellsExtensionIsPutInPlaceEnabledAndTakenAway)
     ASSERT_TRUE(registration.remove());
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_EQ(listed(settings, "enabled-extensions"), Strings { "other@example.com" });
+
+    // A Shell newer than the bundle gets the module format, which it loads
+    // only when its metadata names it.
+    testing_support::TemporaryDirectory programs;
+    testing_support::writeTextFile(programs.path() / "gnome-shell", "#!/bin/sh\necho 'GNOME Shell 52.1'\n");
+    std::filesystem::permissions(programs.path() / "gnome-shell", std::filesystem::perms::owner_all);
+    testing_support::ScopedEnvironment path("PATH", programs.path().string() + ":" + std::getenv("PATH"));
+    ASSERT_TRUE(registration.install(HELPER_BUNDLE_DIR));
+    EXPECT_NE(testing_support::readTextFile(folder / "extension.js").find("export default class"), std::string::npos);
+    EXPECT_NE(testing_support::readTextFile(folder / "metadata.json").find("\"49\", \"52\"]"), std::string::npos);
     g_object_unref(settings);
 }
 

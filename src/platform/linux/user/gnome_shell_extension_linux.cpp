@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -91,6 +93,25 @@ bool enable(bool enabled)
     return done;
 }
 
+// GNOME Shell loads an extension only when its metadata names the Shell's
+// version. The module format has stayed the same since 45, so a Shell newer
+// than the bundle is named too.
+bool nameShellVersion(const fs::path& metadata, int version)
+{
+    std::ifstream in(metadata);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string named = "\"" + std::to_string(version) + "\"";
+    const auto list = text.find("\"shell-version\"");
+    const auto end = list == std::string::npos ? std::string::npos : text.find(']', list);
+    if (end == std::string::npos)
+        return false;
+    if (text.find(named, list) < end)
+        return true;
+    text.insert(end, ", " + named);
+    std::ofstream out(metadata, std::ios::trunc);
+    return static_cast<bool>(out << text);
+}
+
 bool installFrom(const std::string& helperBundle)
 {
     const auto version = shellMajorVersion();
@@ -104,7 +125,7 @@ bool installFrom(const std::string& helperBundle)
     fs::remove_all(*target, error);
     fs::create_directories(*target, error);
     fs::copy(source, *target, fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
-    return !error && enable(true);
+    return !error && nameShellVersion(*target / "metadata.json", *version) && enable(true);
 }
 
 bool remove()
