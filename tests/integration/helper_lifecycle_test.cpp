@@ -2,8 +2,8 @@
 // one pass of the connection loop, against the built bundle.
 #include "helper/network_listener.h"
 #include "integration/helper_harness.h"
+#include "platform/linux/processes/proc_entries.h"
 #include "support/eventually.h"
-#include "support/text_files.h"
 
 #include <gtest/gtest.h>
 
@@ -140,13 +140,8 @@ protected:
     void hold()
     {
         kill(m_helper->pid(), SIGSTOP);
-        ASSERT_TRUE(testing_support::eventually([&] { return stateOf(m_helper->pid()) == 'T'; })) << "the helper did not stop";
-    }
-    static char stateOf(pid_t process)
-    {
-        const auto stat = testing_support::readTextFile("/proc/" + std::to_string(process) + "/stat");
-        const auto end = stat.rfind(')');
-        return end != std::string::npos && end + 2 < stat.size() ? stat[end + 2] : '?';
+        ASSERT_TRUE(testing_support::eventually([&] { return platform::procfs::processState(m_helper->pid()) == 'T'; }))
+            << "the helper did not stop";
     }
     void release()
     {
