@@ -25,6 +25,7 @@ void NetworkListener::start()
         // The sockets stay open until this one ends, so clients wait rather
         // than find the port gone.
         relaunch = true;
+        m_platform.log.sendWaitingLines();
         m_platform.sleeper.sleepFor(kPauseBeforeRecoveryRelaunch);
     }
     if (relaunch)

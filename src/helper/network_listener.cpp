@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace {
 
@@ -25,6 +26,24 @@ constexpr int kListenBacklog = 16;
 // larger bound drains a storm sooner but lets kept connections wait longer
 // (bench/owner_under_storm_bench.cpp).
 constexpr int kMostRefusalsPerPass = 4;
+// How long the loop must have had nothing to do before it sends the log
+// lines of the commands it answered. Long enough for a client that shares
+// our CPU to take its reply first (bench/round_trip_bench.cpp), short
+// enough that the log is current to the millisecond.
+constexpr std::chrono::microseconds kQuietBeforeLogging { 200 };
+
+// One allocation for a line of several parts.
+std::string logLine(std::initializer_list<std::string_view> parts)
+{
+    std::size_t length = 0;
+    for (auto part : parts)
+        length += part.size();
+    std::string line;
+    line.reserve(length);
+    for (auto part : parts)
+        line += part;
+    return line;
+}
 
 std::string infoText(const platform::Bundle& bundle, std::string_view key)
 {
@@ -88,8 +107,7 @@ bool NetworkListener::startProcessing()
     // every ready connection of the current pass has been answered.
     while (!restartHelper && !quitHelper) {
         rebuildFDset();
-        // Woken by the nearest deadline too, to close the line that missed it.
-        if (!m_platform.sockets.waitUntilReady(fdSet, timeUntilNearestDeadline())) {
+        if (!waitForClients()) {
             m_platform.log.write("Error");
             continue;
         }
@@ -101,7 +119,32 @@ bool NetworkListener::startProcessing()
             serveReadyConnections();
     }
     closeAllSockets();
+    m_platform.log.sendWaitingLines();
     return restartHelper;
+}
+
+// The log lines of the commands answered so far are sent once no client
+// has sent anything for a moment: no reply waits for the log daemon, even
+// where it shares the CPU, and the lines of commands sent back to back go
+// out together. False when the wait failed.
+bool NetworkListener::waitForClients()
+{
+    if (m_platform.log.hasWaitingLines()) {
+        for (auto quiet : { std::chrono::microseconds(0), kQuietBeforeLogging }) {
+            if (!m_platform.sockets.waitUntilReady(fdSet, quiet))
+                return false;
+            if (anyReady())
+                return true;
+        }
+        m_platform.log.sendWaitingLines();
+    }
+    // Woken by the nearest deadline too, to close the line that missed it.
+    return m_platform.sockets.waitUntilReady(fdSet, timeUntilNearestDeadline());
+}
+
+bool NetworkListener::anyReady() const
+{
+    return std::any_of(fdSet.begin(), fdSet.end(), [](auto const& entry) { return entry.ready; });
 }
 
 // True when a connection was greeted.
@@ -228,7 +271,9 @@ bool NetworkListener::processFD(int descriptor)
         return false;
     }
     m_currentClient = m_clients[descriptor];
-    if (!writeLine(descriptor, processCommand(commandLine) + "\n")) {
+    auto reply = processCommand(commandLine);
+    reply += '\n';
+    if (!writeLine(descriptor, reply)) {
         dropConnection(descriptor);
         return false;
     }
@@ -253,16 +298,21 @@ void NetworkListener::dropConnection(int descriptor)
 NetworkListener::NetworkCommand NetworkListener::readNetworkCommand(int descriptor)
 {
     using Kind = NetworkCommand::Kind;
-    auto& pending = m_pendingLines[descriptor];
+    // Most lines come whole in one read: only the rest of a line waits in
+    // m_pendingLines.
+    auto earlier = m_pendingLines.find(descriptor);
+    PendingLine fresh;
+    auto& pending = earlier != m_pendingLines.end() ? earlier->second : fresh;
     std::array<char, kCommandBufferSize> buffer;
     auto count = m_platform.sockets.readWithoutWaiting(descriptor, buffer.data(), pending.room());
     if (!count)
         return { Kind::closed, {} };
     pending.receive({ buffer.data(), *count }, m_platform.clock());
     NetworkCommand command { Kind::incomplete, {} };
-    switch (pending.state()) {
+    auto [state, line] = pending.stateAndLine();
+    switch (state) {
     case PendingLine::State::complete:
-        command = { Kind::line, std::string(pending.line()) };
+        command = { Kind::line, std::string(line) };
         break;
     case PendingLine::State::refused:
         return { Kind::closed, {} };
@@ -270,14 +320,18 @@ NetworkListener::NetworkCommand NetworkListener::readNetworkCommand(int descript
         // A request body need not end in a line break; waiting for one would
         // let a web page hold its connection for the time limit, again and
         // again. The request line is enough to refuse it.
-        if (looksLikeHttp(pending.received()))
+        if (looksLikeHttp(pending.received())) {
             command = { Kind::line, std::string(pending.received()) };
-        else if (!pending.received().empty())
+        } else if (!pending.received().empty()) {
+            if (earlier == m_pendingLines.end())
+                m_pendingLines.emplace(descriptor, std::move(fresh));
             return command;
+        }
         break;
     }
     // Each line starts afresh; an idle connection holds no buffer.
-    m_pendingLines.erase(descriptor);
+    if (earlier != m_pendingLines.end())
+        m_pendingLines.erase(earlier);
     return command;
 }
 
@@ -302,8 +356,10 @@ void NetworkListener::closeAllSockets()
 std::string NetworkListener::processCommand(std::string_view commandLine)
 {
     auto command = parseCommandLine(commandLine);
-    m_platform.log.write("Command: " + command.word + ", Parameters: " + command.parameters.description());
+    // Kept before the command runs, so that a command that crashes the
+    // helper is named in the log; sent after the reply.
+    m_platform.log.writeLater(logLine({ "Command: ", command.word, ", Parameters: ", command.parameters.description() }));
     auto reply = renderReply(executeCommand(command.word, command.parameters));
-    m_platform.log.write("Command result: " + reply);
+    m_platform.log.writeLater(logLine({ "Command result: ", reply }));
     return reply;
 }

@@ -69,6 +69,8 @@ private:
     void reportListenersOfOtherUsers();
     static std::string portRange();
     void rebuildFDset();
+    bool waitForClients();
+    bool anyReady() const;
     std::optional<std::chrono::milliseconds> timeUntilNearestDeadline() const;
     std::vector<int> expiredLines(PendingLine::Clock::time_point now) const;
     bool acceptConnections();

@@ -9,9 +9,15 @@ void PendingLine::receive(std::string_view bytes, Clock::time_point now)
     m_received.append(bytes.substr(0, room()));
 }
 
-PendingLine::State PendingLine::state() const
+std::pair<PendingLine::State, std::string_view> PendingLine::stateAndLine() const
 {
-    switch (frameCommandLine(m_received).framing) {
+    auto framed = frameCommandLine(m_received);
+    return { stateOf(framed), framed.line };
+}
+
+PendingLine::State PendingLine::stateOf(const FramedLine& framed) const
+{
+    switch (framed.framing) {
     case Framing::complete:
         return State::complete;
     case Framing::malformed:

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // The part of a command line that one connection has sent so far, and the
 // time by which the rest must have arrived. Each connection has its own, so
@@ -32,15 +33,19 @@ public:
     // Bytes that arrived at `now`; the caller reads no more than room().
     void receive(std::string_view bytes, Clock::time_point now);
 
-    State state() const;
+    State state() const { return stateOf(frameCommandLine(m_received)); }
     // The command line once complete.
     std::string_view line() const { return frameCommandLine(m_received).line; }
+    // Both at once, framing the bytes once.
+    std::pair<State, std::string_view> stateAndLine() const;
     std::string_view received() const { return m_received; }
     // None before the first byte.
     std::optional<Clock::time_point> deadline() const { return m_deadline; }
     bool expiredAt(Clock::time_point now) const { return m_deadline && now >= *m_deadline; }
 
 private:
+    State stateOf(const FramedLine& framed) const;
+
     // Grows with what arrives: most connections are idle between lines.
     std::string m_received;
     std::optional<Clock::time_point> m_deadline;

@@ -75,7 +75,7 @@ public:
     // Waits until one of `sockets` is ready, or until `limit` has passed
     // (without one, for as long as it takes), and marks every ready one.
     // False when the wait failed.
-    virtual bool waitUntilReady(std::vector<SocketReadiness>& sockets, std::optional<std::chrono::milliseconds> limit) = 0;
+    virtual bool waitUntilReady(std::vector<SocketReadiness>& sockets, std::optional<std::chrono::microseconds> limit) = 0;
     // What has arrived, up to `length` bytes, without waiting for more: 0
     // when nothing has yet. Nothing at the end or on failure.
     virtual std::optional<std::size_t> readWithoutWaiting(int connection, char* into, std::size_t length) = 0;

@@ -8,6 +8,7 @@
 #include "platform/linux_platform.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,11 +22,63 @@
 
 class FakeSystemLog final : public platform::SystemLog {
 public:
-    void write(std::string_view line) override { m_lines.add(std::string(line)); }
-    std::vector<std::string> lines() const { return m_lines.all(); }
+    void write(std::string_view line) override
+    {
+        std::unique_lock lock(m_mutex);
+        sendWaiting(lock);
+        m_sent.emplace_back(line);
+    }
+    void writeLater(std::string_view line) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_waiting.emplace_back(line);
+    }
+    void sendWaitingLines() override
+    {
+        std::unique_lock lock(m_mutex);
+        sendWaiting(lock);
+    }
+    bool hasWaitingLines() const override
+    {
+        std::lock_guard lock(m_mutex);
+        return !m_waiting.empty();
+    }
+
+    // Every line written, in order, waiting ones included.
+    std::vector<std::string> lines() const
+    {
+        std::lock_guard lock(m_mutex);
+        auto all = m_sent;
+        all.insert(all.end(), m_waiting.begin(), m_waiting.end());
+        return all;
+    }
+    std::vector<std::string> sentLines() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_sent;
+    }
+    // While held, sending lines that wait waits too, as for a log daemon
+    // that is slow to take them.
+    void holdSending(bool held)
+    {
+        std::lock_guard lock(m_mutex);
+        m_held = held;
+        m_released.notify_all();
+    }
 
 private:
-    Recorded<std::string> m_lines;
+    void sendWaiting(std::unique_lock<std::mutex>& lock)
+    {
+        m_released.wait(lock, [this] { return !m_held || m_waiting.empty(); });
+        m_sent.insert(m_sent.end(), m_waiting.begin(), m_waiting.end());
+        m_waiting.clear();
+    }
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_held { false };
+    std::vector<std::string> m_sent;
+    std::vector<std::string> m_waiting;
 };
 
 class FakeUserAccount final : public platform::UserAccount {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -63,6 +64,33 @@ TEST(ListenerRecovery, QuitEndsWithoutRelaunchAndRestartRelaunchesOnce)
         EXPECT_EQ(fake.launcher.openedAfterExit().size(), relaunches) << command;
         EXPECT_EQ(fake.mainRunLoop.terminationRequests(), 1);
     }
+}
+
+// The lines naming a command are kept before it runs, and sent once its
+// reply is out: a log daemon that is slow to take them holds up no reply.
+TEST(ListenerLog, RepliesGoOutBeforeTheirLogLines)
+{
+    FakePlatform fake;
+    fake.log.holdSending(true);
+    NetworkListener startup(fake.platform);
+    std::thread listenerThread([&] { startup.start(); });
+    auto client = Client::connectTo(9483);
+    ASSERT_TRUE(client);
+    client->readLine();
+    const std::vector<std::string> commandLines { "Command: version, Parameters: ()", "Command result: \"3.0.1\"" };
+    client->send("version\n");
+    EXPECT_EQ(client->readLine(5s), "\"3.0.1\"");
+    EXPECT_TRUE(fake.log.hasWaitingLines());
+    fake.log.holdSending(false);
+    for (auto limit = Clock::now() + 5s; fake.log.hasWaitingLines() && Clock::now() < limit;)
+        std::this_thread::sleep_for(10ms);
+    // After the line telling where the helper listens.
+    auto sent = fake.log.sentLines();
+    sent.erase(sent.begin(), sent.end() - std::min<std::ptrdiff_t>(2, std::ssize(sent)));
+    EXPECT_EQ(sent, commandLines);
+    client->send("quit\n");
+    client->readLine();
+    listenerThread.join();
 }
 
 } // namespace

@@ -112,14 +112,19 @@ public:
 
     void close(int connection) override { OwnedDescriptor closing(connection); }
 
-    // poll has no limit on descriptor numbers, unlike a select set.
-    bool waitUntilReady(std::vector<SocketReadiness>& sockets, std::optional<std::chrono::milliseconds> limit) override
+    // poll has no limit on descriptor numbers, unlike a select set; ppoll
+    // waits to the microsecond.
+    bool waitUntilReady(std::vector<SocketReadiness>& sockets, std::optional<std::chrono::microseconds> limit) override
     {
         m_pollSet.clear();
         for (auto const& entry : sockets)
             m_pollSet.push_back({ entry.descriptor, POLLIN, 0 });
-        int timeout = limit ? static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(limit->count(), 0, INT_MAX)) : -1;
-        if (poll(m_pollSet.data(), m_pollSet.size(), timeout) < 0)
+        timespec timeout {};
+        if (limit) {
+            auto const microseconds = std::max(limit->count(), std::chrono::microseconds::rep { 0 });
+            timeout = { static_cast<time_t>(microseconds / 1'000'000), static_cast<long>(microseconds % 1'000'000 * 1'000) };
+        }
+        if (ppoll(m_pollSet.data(), m_pollSet.size(), limit ? &timeout : nullptr, nullptr) < 0)
             return false;
         for (std::size_t i = 0; i < sockets.size(); ++i)
             sockets[i].ready = m_pollSet[i].revents != 0;

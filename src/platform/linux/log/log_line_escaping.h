@@ -10,5 +10,8 @@ namespace platform {
 // escape sequences to whoever reads the log. \n and \r become "\n" and "\r",
 // other control characters "\xNN"; everything else, UTF-8 included, is kept.
 std::string escapeControlCharacters(std::string_view line);
+// Whether escapeControlCharacters would change the line; most lines need
+// no copy.
+bool hasControlCharacters(std::string_view line);
 
 } // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/linux/log/log_line_escaping.h"
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -26,20 +28,32 @@ void appendEscaped(std::string& escaped, unsigned char character)
     }
 }
 
+const char* firstControlCharacter(const char* from, const char* end)
+{
+    return std::find_if(from, end, [](char character) { return isControlCharacter(static_cast<unsigned char>(character)); });
+}
+
 } // namespace
 
 std::string escapeControlCharacters(std::string_view line)
 {
     std::string escaped;
     escaped.reserve(line.size());
-    for (const char character : line) {
-        const auto byte = static_cast<unsigned char>(character);
-        if (isControlCharacter(byte))
-            appendEscaped(escaped, byte);
-        else
-            escaped += character;
+    const char* end = line.data() + line.size();
+    for (const char* from = line.data();;) {
+        const char* control = firstControlCharacter(from, end);
+        escaped.append(from, control);
+        if (control == end)
+            return escaped;
+        appendEscaped(escaped, static_cast<unsigned char>(*control));
+        from = control + 1;
     }
-    return escaped;
+}
+
+bool hasControlCharacters(std::string_view line)
+{
+    const char* end = line.data() + line.size();
+    return firstControlCharacter(line.data(), end) != end;
 }
 
 } // namespace platform
