@@ -1,8 +1,10 @@
 #include "helper/command_line.h"
 #include "helper/command_result.h"
+#include "text/text_whitespace.h"
 
 #include <gtest/gtest.h>
 #include <limits>
+#include <string_view>
 
 namespace {
 
@@ -75,6 +77,26 @@ INSTANTIATE_TEST_SUITE_P(EdgeCases, CommandLineParsing,
         LineCase { "x \r5\n", "x", { 0 } },
         LineCase { "x \xC3\xA9t\xC3\xA9\n", "x", { 0 } },
         LineCase { "x \"\xC3\xA9t\xC3\xA9\"\n", "x", { std::string("\xC3\xA9t\xC3\xA9") } }));
+
+// Only the listener's lines are known to be UTF-8. Trimming anything else
+// keeps what is no character, and never reads past the text: each case ends
+// in the middle of a blank that the bytes after it would complete.
+TEST(WhitespaceTrimming, BytesThatAreNoCharacterAreKeptAndNothingBeyondIsRead)
+{
+    struct Case {
+        std::string_view bytes;
+        std::size_t textLength;
+        std::string_view trimmed;
+    };
+    const Case cases[] = {
+        { " \xC2\xA0", 2, "\xC2" }, // a no-break space cut off at the end
+        { "\xC2\xA0x", 1, "\xC2" }, // the same as the whole text
+        { "\t\xE3\x80\x80", 3, "\xE3\x80" }, // an ideographic space cut short
+        { "\xC2\xA0x\xE3\x80\x80", 6, "x" }, // whole blanks, for contrast
+    };
+    for (auto const& [bytes, textLength, trimmed] : cases)
+        EXPECT_EQ(trimWhitespace(bytes.substr(0, textLength)), trimmed) << testing::PrintToString(std::string(bytes));
+}
 
 TEST(ParameterListAccess, MissingPositionsGiveNothing)
 {
