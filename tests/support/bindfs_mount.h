@@ -76,10 +76,31 @@ public:
     bool mounted() const { return m_mounted; }
     // Stops the daemon, not ending it: the kernel keeps waiting for its
     // answers, as for a server that fell asleep. wake() lets it go on.
-    void silence() const { signalDaemon(SIGSTOP); }
+    // Returns once every thread of it has stopped: a thread that has yet to
+    // would still answer a lookup made meanwhile.
+    void silence() const
+    {
+        signalDaemon(SIGSTOP);
+        if (m_mounted)
+            eventually([&] { return everyThreadStopped(); }, std::chrono::seconds(5));
+    }
     void wake() const { signalDaemon(SIGCONT); }
 
 private:
+    bool everyThreadStopped() const
+    {
+        const auto tasks = std::filesystem::path("/proc") / std::to_string(m_daemon->pid()) / "task";
+        std::error_code error;
+        for (auto const& task : std::filesystem::directory_iterator(tasks, error)) {
+            // The state follows the command name, which is in parentheses.
+            const auto stat = readTextFile(task.path() / "stat");
+            const auto nameEnd = stat.rfind(')');
+            if (nameEnd == std::string::npos || stat.compare(nameEnd, 3, ") T") != 0)
+                return false;
+        }
+        return !error;
+    }
+
     void signalDaemon(int signal) const
     {
         if (m_mounted)
