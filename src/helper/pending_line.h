@@ -33,10 +33,7 @@ public:
     // Bytes that arrived at `now`; the caller reads no more than room().
     void receive(std::string_view bytes, Clock::time_point now);
 
-    State state() const { return stateOf(frameCommandLine(m_received)); }
-    // The command line once complete.
-    std::string_view line() const { return frameCommandLine(m_received).line; }
-    // Both at once, framing the bytes once.
+    // What the bytes so far make, and the command line once complete.
     std::pair<State, std::string_view> stateAndLine() const;
     std::string_view received() const { return m_received; }
     // None before the first byte.

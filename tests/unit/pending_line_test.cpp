@@ -49,8 +49,9 @@ TEST(PendingLine, StateAfterEachConnectionsArrivals)
     };
     for (auto const& c : cases) {
         auto pending = fed(c.arrivals);
-        EXPECT_EQ(pending.state(), c.state) << c.name;
-        EXPECT_EQ(pending.line(), c.line) << c.name;
+        auto [state, line] = pending.stateAndLine();
+        EXPECT_EQ(state, c.state) << c.name;
+        EXPECT_EQ(line, c.line) << c.name;
     }
 }
 
