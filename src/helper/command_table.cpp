@@ -91,7 +91,13 @@ CommandResult detectVLCAvailable(CommandContext& context)
 CommandResult launchVLCPreview(CommandContext& context, Parameter path)
 {
     auto const* text = textOf(path);
-    return truthValue(text && NonSandboxableFunctions::launchVLCPreview(context.platform.operations, reach(context, *text).pathForPrograms));
+    if (!text)
+        return truthValue(false);
+    // A sandbox's file that could not be reached here has no name a player
+    // could safely be given.
+    const auto file = reach(context, *text);
+    return truthValue(!file.pathForPrograms.empty()
+        && NonSandboxableFunctions::launchVLCPreview(context.platform.operations, file.pathForPrograms, file.fileForPrograms));
 }
 
 CommandResult makeFrontProcessNamed(CommandContext& context, Parameter name)

@@ -174,14 +174,14 @@ std::optional<platform::ClientProcess> NetworkListener::admittedClient(const pla
 {
     if (!peerIsWelcome(peer))
         return std::nullopt;
-    // Only a peer of our own user can be a sandboxed application of ours;
-    // without an owner there is no socket to find it by.
+    // Only where the system cannot tell owners at all (decided at start and
+    // logged then) is a peer served without being found.
     if (peer.outcome != platform::PeerSocketLookup::Outcome::found)
         return platform::ClientProcess {};
-    auto client = m_platform.clients.ofPeerSocket(peer.inode);
+    auto client = m_platform.clients.ofPeerSocket(peer);
     if (!clientIsWelcome(client))
         return std::nullopt;
-    return client;
+    return std::move(client.client);
 }
 
 bool NetworkListener::peerIsWelcome(const platform::PeerSocketLookup& peer)
@@ -196,14 +196,19 @@ bool NetworkListener::peerIsWelcome(const platform::PeerSocketLookup& peer)
     return welcome;
 }
 
-bool NetworkListener::clientIsWelcome(const platform::ClientProcess& client)
+bool NetworkListener::clientIsWelcome(const platform::ClientLookup& client)
 {
-    const auto served = m_platform.mainBundle.info.strings(kServedSandboxedApplicationsKey).value_or(std::vector<std::string> {});
-    if (admitsClient(client, served))
-        return true;
-    if (m_refusedSandboxWarning.allows(WarningThrottle::Clock::now()))
-        m_platform.log.write("Refused a connection from the sandboxed application " + client.applicationId);
-    return false;
+    const auto admission = admitsClient(client, servedApplications());
+    if (!admission.admitted && m_refusedClientWarnings.allows(admission.refusal, WarningThrottle::Clock::now()))
+        m_platform.log.write(admission.refusal);
+    return admission.admitted;
+}
+
+const std::vector<std::string>& NetworkListener::servedApplications()
+{
+    if (!m_servedApplications)
+        m_servedApplications = m_platform.mainBundle.info.strings(kServedSandboxedApplicationsKey).value_or(std::vector<std::string> {});
+    return *m_servedApplications;
 }
 
 std::optional<std::chrono::milliseconds> NetworkListener::timeUntilNearestDeadline() const

@@ -76,7 +76,8 @@ private:
     bool acceptConnections();
     std::optional<platform::ClientProcess> admittedClient(const platform::PeerSocketLookup& peer);
     bool peerIsWelcome(const platform::PeerSocketLookup& peer);
-    bool clientIsWelcome(const platform::ClientProcess& client);
+    bool clientIsWelcome(const platform::ClientLookup& client);
+    const std::vector<std::string>& servedApplications();
     void serveReadyConnections();
     bool processFD(int descriptor);
     void dropConnection(int descriptor);
@@ -105,5 +106,8 @@ private:
     WarningThrottle m_crossProtocolWarning { std::chrono::minutes(1) };
     WarningThrottle m_refusedPeerWarning { std::chrono::minutes(1) };
     WarningThrottle m_unknownPeerWarning { std::chrono::minutes(1) };
-    WarningThrottle m_refusedSandboxWarning { std::chrono::minutes(1) };
+    WarningThrottles m_refusedClientWarnings { std::chrono::minutes(1) };
+    // The bundle's list of further sandboxed applications to serve, read at
+    // the first connection.
+    std::optional<std::vector<std::string>> m_servedApplications;
 };

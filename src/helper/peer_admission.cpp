@@ -17,18 +17,44 @@ bool admitsPeer(const platform::PeerSocketLookup& peer, platform::UserId helperU
     return false;
 }
 
-bool admitsClient(const platform::ClientProcess& client, std::span<const std::string> servedApplications)
+namespace {
+
+ClientAdmission admitsFound(const platform::ClientProcess& client, std::span<const std::string> servedApplications)
 {
     using Sandbox = platform::ClientProcess::Sandbox;
     const auto listed = std::ranges::find(servedApplications, client.applicationId) != servedApplications.end();
     switch (client.sandbox) {
     case Sandbox::none:
     case Sandbox::container:
-        return true;
+        return { true, {} };
     case Sandbox::flatpak:
-        return client.applicationId == kMainApplicationId || listed;
+        if (client.applicationId == kMainApplicationId || listed)
+            return { true, {} };
+        return { false, "Refused a connection from the sandboxed application " + client.applicationId };
     case Sandbox::snap:
-        return listed;
+        if (listed)
+            return { true, {} };
+        return { false, "Refused a connection from the snap " + client.applicationId };
+    case Sandbox::unidentified:
+        break;
     }
-    return false;
+    return { false, "Refused a connection from a sandbox that does not say what it is" };
+}
+
+} // namespace
+
+ClientAdmission admitsClient(const platform::ClientLookup& lookup, std::span<const std::string> servedApplications)
+{
+    using Outcome = platform::ClientLookup::Outcome;
+    switch (lookup.outcome) {
+    case Outcome::found:
+        return admitsFound(lookup.client, servedApplications);
+    case Outcome::noHolder:
+        return { false, "Refused a connection that no process of this user it can see holds" };
+    case Outcome::unreadable:
+        return { false, "Refused a connection that may be held by a process it cannot look at" };
+    case Outcome::failed:
+        break;
+    }
+    return { false, "Refused a connection whose process could not be looked up" };
 }

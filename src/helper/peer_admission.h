@@ -21,12 +21,20 @@ bool admitsPeer(const platform::PeerSocketLookup& peer, platform::UserId helperU
 // Every Flatpak or snap application of the user that may use the network
 // reaches the port, but only the main application is meant to command the
 // helper: ending processes, powering off and looking at paths its sandbox
-// hides are what other sandboxed applications must not get. A Flatpak
-// application is served when its id is the main application's or one of
-// `servedApplications` (a beta's id, say), a snap when its name is one of
-// them. Containers of the user (toolbox, podman) are the user at work and
-// are served.
-bool admitsClient(const platform::ClientProcess& client, std::span<const std::string> servedApplications);
+// hides are what other sandboxed applications must not get. So a connection
+// of our user is served only on evidence of who is behind it: a Flatpak
+// application whose id is the main application's or one of
+// `servedApplications` (a beta's id, say), a snap whose name is one of them,
+// a container of the user that says what it is (toolbox, podman), or a
+// process of the user in no sandbox. A socket held by no process we can
+// see (passed on in a message), a process that cannot be looked at and a
+// sandbox that does not say what it is are not evidence: refused.
+struct ClientAdmission {
+    bool admitted { false };
+    // For the log: why it was refused, naming the application where known.
+    std::string refusal;
+};
+ClientAdmission admitsClient(const platform::ClientLookup& lookup, std::span<const std::string> servedApplications);
 
 // The Info.plist key that lists further Flatpak application ids and snap
 // names to serve.

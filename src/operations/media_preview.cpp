@@ -45,7 +45,7 @@ bool NonSandboxableFunctions::detectVLCAvailable(OperationsPlatform& platform)
 
 // Every call starts a player of its own; whether one already runs, or the
 // file exists, is the player's business.
-bool NonSandboxableFunctions::launchVLCPreview(OperationsPlatform& platform, const std::string& path)
+bool NonSandboxableFunctions::launchVLCPreview(OperationsPlatform& platform, const std::string& path, int passedFile)
 {
     // With none installed, the preferred one is tried all the same: its
     // launch fails and says so, as it always has.
@@ -55,7 +55,7 @@ bool NonSandboxableFunctions::launchVLCPreview(OperationsPlatform& platform, con
     if (!player)
         player = &platform.mediaPlayers.front();
     const auto& program = player->launcher.empty() ? player->program : player->launcher;
-    if (!platform.launcher.launchDetached(program, launchArguments(*player, path)))
+    if (!platform.launcher.launchDetached(program, launchArguments(*player, path), passedFile))
         return false;
     // A player that is slow to show up, or never does, still was started.
     makeFrontProcessNamed(platform, player->applicationName);

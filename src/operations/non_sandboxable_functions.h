@@ -106,7 +106,9 @@ public:
 
     // Starts a new media player on `path` and brings it forward once it
     // shows up. False, at once, when the player cannot be started.
-    static bool launchVLCPreview(OperationsPlatform& platform, const std::string& path);
+    // `passedFile`: the file already open, which the player is given with
+    // the path that names it (see ProcessLauncher), or -1.
+    static bool launchVLCPreview(OperationsPlatform& platform, const std::string& path, int passedFile = -1);
 
     // Activates every running application of that name with all its
     // windows, waiting for one to appear for up to 10 attempts half a second

@@ -23,6 +23,11 @@ struct ClientPath {
     // Names it for a program started for the client, which outlives us.
     std::string pathForPrograms;
     std::shared_ptr<const void> keptOpen;
+    // Where a sandbox's path was resolved here, the file itself, for a
+    // program started for the client to be given open (see
+    // ProcessLauncher::launchDetached): followed again by that program, the
+    // path would mean what it means outside the sandbox. -1 otherwise.
+    int fileForPrograms { -1 };
 };
 
 // A sandboxed client names files as its sandbox shows them: its own /tmp,

@@ -5,13 +5,18 @@
 
 namespace platform {
 
+// How a program started with a passed file names it.
+inline constexpr const char* kPassedFilePath = "/proc/self/fd/3";
+
 class ProcessLauncher {
 public:
     virtual ~ProcessLauncher() = default;
 
     // Starts a program with the given arguments and this process's
     // environment; it is not waited for. False when it could not be started.
-    virtual bool launchDetached(const std::string& program, const std::vector<std::string>& arguments) = 0;
+    // `passedFile`: a descriptor the program gets as its descriptor 3, which
+    // it names kPassedFilePath; -1 for none.
+    virtual bool launchDetached(const std::string& program, const std::vector<std::string>& arguments, int passedFile = -1) = 0;
 
     // Starts the application of a bundle in a session of its own.
     virtual bool openBundle(const std::string& bundlePath) = 0;

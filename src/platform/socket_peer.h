@@ -24,6 +24,9 @@ struct PeerSocketLookup {
     Outcome outcome { Outcome::unavailable };
     UserId owner { 0 };
     std::uint64_t inode { 0 };
+    // The control group of the process that made the peer's socket, as the
+    // kernel numbers them; 0 where it is not told.
+    std::uint64_t controlGroup { 0 };
 };
 
 // The real user id of this process.

@@ -105,14 +105,16 @@ public:
 class FakeProcessLauncher final : public platform::ProcessLauncher {
 public:
     using Launch = std::pair<std::string, std::vector<std::string>>;
-    bool launchDetached(const std::string& program, const std::vector<std::string>& arguments) override
+    bool launchDetached(const std::string& program, const std::vector<std::string>& arguments, int passedFile) override
     {
         m_launched.add({ program, arguments });
+        lastPassedFile = passedFile;
         return !launchFails;
     }
     bool openBundle(const std::string& bundlePath) override { return m_opened.add(bundlePath), true; }
     bool openBundleAfterExit(const std::string& bundlePath) override { return m_openedAfterExit.add(bundlePath), true; }
     void handOverOnRelaunch(int) override { }
+    int lastPassedFile { -1 };
     std::vector<Launch> launched() const { return m_launched.all(); }
     std::vector<std::string> opened() const { return m_opened.all(); }
     std::vector<std::string> openedAfterExit() const { return m_openedAfterExit.all(); }

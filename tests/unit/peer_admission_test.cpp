@@ -29,29 +29,37 @@ TEST(PeerAdmission, ServesOnlyTheOwnUserAndUnknownOwnersOnlyWhereNoneCanBeKnown)
     }
 }
 
-TEST(ClientAdmission, ServesSandboxesOnlyForTheMainApplicationAndTheListedOnes)
+TEST(ClientAdmission, ServesOnlyOnEvidenceOfWhoIsBehindTheConnection)
 {
     using Sandbox = platform::ClientProcess::Sandbox;
+    using Found = platform::ClientLookup::Outcome;
     const std::vector<std::string> listed { "com.Calderine.Ferrowind3.Beta", "ferrowind" };
     struct Row {
+        Found outcome;
         Sandbox sandbox;
         const char* id;
         bool admitted;
     };
     for (auto row : {
-             Row { Sandbox::none, "", true },
-             Row { Sandbox::container, "", true },
-             Row { Sandbox::flatpak, "com.Calderine.Ferrowind3", true },
-             Row { Sandbox::flatpak, "com.Calderine.Ferrowind3.Beta", true },
-             Row { Sandbox::flatpak, "org.example.Game", false },
-             Row { Sandbox::flatpak, "", false },
-             Row { Sandbox::flatpak, "com.calderine.ferrowind3", false }, // ids are case-sensitive
-             Row { Sandbox::snap, "ferrowind", true },
-             Row { Sandbox::snap, "com.Calderine.Ferrowind3", false }, // a snap name is no Flatpak id
-             Row { Sandbox::snap, "game", false },
+             Row { Found::found, Sandbox::none, "", true },
+             Row { Found::found, Sandbox::container, "", true },
+             Row { Found::found, Sandbox::flatpak, "com.Calderine.Ferrowind3", true },
+             Row { Found::found, Sandbox::flatpak, "com.Calderine.Ferrowind3.Beta", true },
+             Row { Found::found, Sandbox::flatpak, "org.example.Game", false },
+             Row { Found::found, Sandbox::flatpak, "", false },
+             Row { Found::found, Sandbox::flatpak, "com.calderine.ferrowind3", false }, // ids are case-sensitive
+             Row { Found::found, Sandbox::snap, "ferrowind", true },
+             Row { Found::found, Sandbox::snap, "com.Calderine.Ferrowind3", false }, // a snap name is no Flatpak id
+             Row { Found::found, Sandbox::snap, "game", false },
+             Row { Found::found, Sandbox::unidentified, "com.Calderine.Ferrowind3", false },
+             // No evidence, whatever else was seen.
+             Row { Found::noHolder, Sandbox::none, "", false },
+             Row { Found::unreadable, Sandbox::none, "", false },
+             Row { Found::failed, Sandbox::none, "", false },
          }) {
-        EXPECT_EQ(admitsClient({ row.sandbox, 42, row.id }, listed), row.admitted)
-            << static_cast<int>(row.sandbox) << " " << row.id;
+        const auto admission = admitsClient({ row.outcome, { row.sandbox, 42, row.id, nullptr } }, listed);
+        EXPECT_EQ(admission.admitted, row.admitted) << static_cast<int>(row.outcome) << " " << static_cast<int>(row.sandbox) << " " << row.id;
+        EXPECT_EQ(admission.refusal.empty(), row.admitted) << admission.refusal;
     }
 }
 

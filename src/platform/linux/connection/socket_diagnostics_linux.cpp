@@ -3,11 +3,13 @@
 
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace platform::linux_sockets {
 
@@ -37,6 +39,22 @@ Request exactLookup(const sockaddr_in& at, const sockaddr_in& connectedTo, std::
     message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
     return message;
+}
+
+// The control group the socket was made in: an attribute that follows the
+// message, where the kernel has it (5.7 on, with cgroup v2).
+std::uint64_t controlGroupOf(const nlmsghdr& header)
+{
+    const auto* attribute = reinterpret_cast<const rtattr*>(static_cast<const char*>(NLMSG_DATA(&header)) + NLMSG_ALIGN(sizeof(inet_diag_msg)));
+    auto remaining = static_cast<int>(header.nlmsg_len - NLMSG_LENGTH(sizeof(inet_diag_msg)));
+    for (; RTA_OK(attribute, remaining); attribute = RTA_NEXT(attribute, remaining)) {
+        if (attribute->rta_type == INET_DIAG_CGROUP_ID && RTA_PAYLOAD(attribute) >= sizeof(std::uint64_t)) {
+            std::uint64_t id = 0;
+            std::memcpy(&id, RTA_DATA(attribute), sizeof id);
+            return id;
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -86,7 +104,9 @@ PeerSocketLookup SocketDiagnostics::awaitAnswer(const sockaddr_in& at, const soc
             auto* socketInfo = reinterpret_cast<const inet_diag_msg*>(NLMSG_DATA(header));
             if (socketInfo->id.idiag_sport != at.sin_port || socketInfo->id.idiag_dport != connectedTo.sin_port)
                 return { Outcome::notFound, 0, 0 };
-            return foundUnlessClosed(socketInfo->idiag_uid, socketInfo->idiag_inode);
+            auto found = foundUnlessClosed(socketInfo->idiag_uid, socketInfo->idiag_inode);
+            found.controlGroup = controlGroupOf(*header);
+            return found;
         }
     }
 }

@@ -35,11 +35,21 @@ struct PathReference {
     int error { 0 };
 };
 
+// How a path given with a folder to start from may move about.
+enum class Confinement {
+    // As if that folder were "/": absolute links and ".." stay inside it.
+    inRoot,
+    // Below that folder only: a link or ".." that would leave it fails.
+    beneath,
+};
+
 // Opens a bare reference (O_PATH, close-on-exec) to `path`, symbolic links
 // followed, waiting at most kPathWalkBound for the file system to answer.
-// With `root` (an open folder: a sandboxed client's own root) the path is
-// resolved as if that folder were "/": absolute links and ".." stay inside.
-PathReference openPathReference(const std::string& path, int root = kHostRoot);
+// With `root` (an open folder: a sandboxed client's own root, a folder the
+// document portal lends) the path is resolved from there as `confinement`
+// says, and never through /proc's links to other processes' files, which a
+// sandbox could point anywhere.
+PathReference openPathReference(const std::string& path, int root = kHostRoot, Confinement confinement = Confinement::inRoot);
 
 // The attributes `mask` asks for of an opened path, as the kernel holds them
 // already: fstat would ask the file system for fresh ones, and wait on a

@@ -29,21 +29,28 @@ PathReference timedOut() { return { Status::timedOut, OwnedDescriptor(), 0 }; }
 // Resolves `path` from the kernel's caches alone, never asking a file
 // system: a component that would need a lookup or a revalidation makes it
 // fail with EAGAIN instead.
-OwnedDescriptor openInRoot(int root, const std::string& path, std::uint64_t resolve)
+std::uint64_t confined(int root, Confinement confinement)
 {
     static_assert(kHostRoot == AT_FDCWD);
+    if (root == AT_FDCWD)
+        return 0;
+    return RESOLVE_NO_MAGICLINKS | (confinement == Confinement::beneath ? RESOLVE_BENEATH : RESOLVE_IN_ROOT);
+}
+
+OwnedDescriptor openInRoot(int root, const std::string& path, std::uint64_t resolve)
+{
     open_how how {};
     how.flags = O_PATH | O_CLOEXEC;
-    how.resolve = resolve | (root == AT_FDCWD ? 0 : RESOLVE_IN_ROOT);
+    how.resolve = resolve;
     return OwnedDescriptor(static_cast<int>(syscall(SYS_openat2, root, path.c_str(), &how, sizeof how)));
 }
 
-OwnedDescriptor openFromCache(int root, const std::string& path) { return openInRoot(root, path, RESOLVE_CACHED); }
+OwnedDescriptor openFromCache(int root, const std::string& path, std::uint64_t confinement) { return openInRoot(root, path, RESOLVE_CACHED | confinement); }
 
 // What the cache answers for sure: the same as a real walk would.
 bool isFinalAnswer(int error)
 {
-    return error == ENOENT || error == ENOTDIR || error == EACCES || error == ENAMETOOLONG || error == ELOOP;
+    return error == ENOENT || error == ENOTDIR || error == EACCES || error == ENAMETOOLONG || error == ELOOP || error == EXDEV;
 }
 
 std::optional<dev_t> deviceOf(const OwnedDescriptor& descriptor)
@@ -57,13 +64,13 @@ std::optional<dev_t> deviceOf(const OwnedDescriptor& descriptor)
 // The file system that a walk of `path` would wait on: the one holding the
 // deepest folder on the way that the cache alone can reach. Found without
 // touching any file system, so a silent one cannot hold this up.
-dev_t fileSystemAhead(int root, const std::string& path)
+dev_t fileSystemAhead(int root, const std::string& path, std::uint64_t confinement)
 {
     std::string_view rest = path;
     for (;;) {
         auto slash = rest.find_last_of('/');
         rest = slash == std::string_view::npos ? std::string_view(".") : rest.substr(0, std::max<std::size_t>(slash, 1));
-        auto folder = openFromCache(root, std::string(rest));
+        auto folder = openFromCache(root, std::string(rest), confinement);
         if (auto device = folder.isValid() ? deviceOf(folder) : std::nullopt)
             return *device;
         if (rest == "/" || rest == ".")
@@ -83,9 +90,9 @@ struct Walk {
     PathReference result;
 };
 
-void walk(const std::shared_ptr<Walk>& state, const OwnedDescriptor& root, const std::string& path)
+void walk(const std::shared_ptr<Walk>& state, const OwnedDescriptor& root, const std::string& path, std::uint64_t confinement)
 {
-    OwnedDescriptor descriptor = openInRoot(root.isValid() ? root.get() : AT_FDCWD, path, 0);
+    OwnedDescriptor descriptor = openInRoot(root.isValid() ? root.get() : AT_FDCWD, path, confinement);
     int error = errno;
     std::lock_guard hold(state->lock);
     state->done = true;
@@ -95,10 +102,10 @@ void walk(const std::shared_ptr<Walk>& state, const OwnedDescriptor& root, const
     state->finished.notify_all();
 }
 
-PathReference walkWithinBound(int root, const std::string& path)
+PathReference walkWithinBound(int root, const std::string& path, std::uint64_t confinement)
 {
     auto state = std::make_shared<Walk>();
-    state->fileSystem = fileSystemAhead(root, path);
+    state->fileSystem = fileSystemAhead(root, path, confinement);
     if (!stuckWalks().admits(state->fileSystem))
         return timedOut();
     // The walk may outlive the caller's descriptor of the root.
@@ -106,7 +113,7 @@ PathReference walkWithinBound(int root, const std::string& path)
     if (root != AT_FDCWD && !ownRoot->isValid())
         return failedWith(errno);
     try {
-        std::thread([state, ownRoot, path] { walk(state, *ownRoot, path); }).detach();
+        std::thread([state, ownRoot, path, confinement] { walk(state, *ownRoot, path, confinement); }).detach();
     } catch (const std::system_error&) {
         return timedOut(); // walking here instead could hold the caller for good
     }
@@ -121,17 +128,18 @@ PathReference walkWithinBound(int root, const std::string& path)
 
 } // namespace
 
-PathReference openPathReference(const std::string& path, int root)
+PathReference openPathReference(const std::string& path, int root, Confinement confinement)
 {
     // A C string ends at the first NUL: such a name would stand for another.
     if (path.find('\0') != std::string::npos)
         return failedWith(EINVAL);
-    auto cached = openFromCache(root, path);
+    const auto limits = confined(root, confinement);
+    auto cached = openFromCache(root, path, limits);
     if (cached.isValid())
         return { Status::opened, std::move(cached), 0 };
     if (isFinalAnswer(errno))
         return failedWith(errno);
-    return walkWithinBound(root, path);
+    return walkWithinBound(root, path, limits);
 }
 
 bool cachedAttributes(int descriptor, unsigned int mask, struct statx& status)

@@ -134,14 +134,14 @@ constexpr const char* kSetListenPIDAndRun = "LISTEN_PID=$$ exec \"$0\"";
 
 class SpawningProcessLauncher final : public ProcessLauncher {
 public:
-    bool launchDetached(const std::string& program, const std::vector<std::string>& arguments) override
+    bool launchDetached(const std::string& program, const std::vector<std::string>& arguments, int passedFile) override
     {
-        return spawnDetached(program, arguments, environ);
+        return spawnDetached(program, arguments, environ, passedFile);
     }
 
     bool openBundle(const std::string& bundlePath) override
     {
-        return launchDetached(bundleExecutablePath(bundlePath), {});
+        return spawnDetached(bundleExecutablePath(bundlePath), {}, environ);
     }
 
     bool openBundleAfterExit(const std::string& bundlePath) override

@@ -1,5 +1,6 @@
 #include "platform/client_paths.h"
 #include "platform/linux/file_holders/bounded_path_walk.h"
+#include "platform/linux/sandbox/client_process_handle.h"
 #include "platform/linux/sandbox/document_portal.h"
 #include "platform/linux/volumes/mount_info.h"
 #include "platform/linux_platform.h"
@@ -16,10 +17,10 @@ namespace platform {
 namespace {
 
 using linux_files::OwnedDescriptor;
+using linux_files::PathReference;
 using Status = ClientPath::Status;
 
-ClientPath asSent(const std::string& path) { return { Status::reached, path, path, nullptr }; }
-ClientPath notReached(Status status, const std::string& path, const std::string& forPrograms) { return { status, path, forPrograms, nullptr }; }
+ClientPath asSent(const std::string& path) { return { Status::reached, path, path, nullptr, -1 }; }
 
 std::string runtimeFolder()
 {
@@ -56,10 +57,10 @@ std::optional<std::uint64_t> mountIDOf(int descriptor)
 
 // The mount an opened file lies on, from the table of the process whose view
 // it was opened in (mount ids are the same in every table).
-std::optional<linux_files::MountEntry> mountOf(int descriptor, ProcessID viewer)
+std::optional<linux_files::MountEntry> mountOf(int descriptor, const sandbox::ProcessDirectory* viewer)
 {
     const auto id = mountIDOf(descriptor);
-    std::ifstream table(viewer ? "/proc/" + std::to_string(viewer) + "/mountinfo" : "/proc/self/mountinfo");
+    std::ifstream table(viewer ? "/proc/" + std::to_string(viewer->id()) + "/mountinfo" : "/proc/self/mountinfo");
     if (!id || !table)
         return std::nullopt;
     for (auto& mount : linux_files::parseMountInfo(table)) {
@@ -78,6 +79,21 @@ std::optional<std::string> pathInPortal(const linux_files::MountEntry& mount, co
     return (mount.root == "/" ? "" : mount.root) + below;
 }
 
+Status statusOf(const PathReference& reference)
+{
+    return reference.status == PathReference::Status::timedOut ? Status::unreachable : Status::missing;
+}
+
+// A file opened here, answered for through our descriptor while the command
+// runs, and given open to a program started for the client: no name is
+// walked again, by us or by it.
+ClientPath opened(OwnedDescriptor descriptor)
+{
+    auto file = std::make_shared<OwnedDescriptor>(std::move(descriptor));
+    const auto path = descriptorPath(file->get());
+    return { Status::reached, path, kPassedFilePath, file, file->get() };
+}
+
 class LinuxClientPaths final : public ClientPaths {
 public:
     ClientPath reach(const ClientProcess& client, const std::string& path) const override
@@ -85,38 +101,50 @@ public:
         const bool sandboxed = client.sandbox != ClientProcess::Sandbox::none;
         if (!sandboxed && !mayBePortalPath(path))
             return asSent(path);
-        const auto rootLink = "/proc/" + std::to_string(client.process) + "/root";
-        // A program we start for the client looks for a file it cannot reach
-        // where the client would.
-        const auto forPrograms = sandboxed ? rootLink + (path.starts_with('/') ? path : "/" + path) : path;
-        OwnedDescriptor root(sandboxed ? open(rootLink.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1);
+        // An ordinary client's program may look for a file we could not
+        // reach where the client would; a sandbox's never gets a name.
+        const auto notReached = [&](Status status) { return ClientPath { status, path, sandboxed ? "" : path, nullptr, -1 }; };
+        const auto* viewer = sandboxed && client.handle ? &client.handle->task() : nullptr;
+        OwnedDescriptor root(viewer ? viewer->openRoot() : OwnedDescriptor());
         if (sandboxed && !root.isValid())
-            return notReached(Status::missing, path, forPrograms);
+            return notReached(Status::missing);
         auto reference = linux_files::openPathReference(path, sandboxed ? root.get() : linux_files::kHostRoot);
-        if (reference.status == linux_files::PathReference::Status::timedOut)
-            return notReached(Status::unreachable, path, forPrograms);
-        if (reference.status != linux_files::PathReference::Status::opened)
-            return notReached(Status::missing, path, forPrograms);
-        auto file = std::make_shared<OwnedDescriptor>(std::move(reference.descriptor));
-        const auto resolved = linkTarget(descriptorPath(file->get()));
-        if (auto lent = resolved ? lentHostFile(file->get(), sandboxed ? client.process : 0, *resolved) : std::nullopt)
-            return asSent(*lent);
+        if (reference.status != PathReference::Status::opened)
+            return notReached(statusOf(reference));
+        const auto resolved = linkTarget(descriptorPath(reference.descriptor.get()));
+        const auto document = resolved ? lentDocument(reference.descriptor.get(), viewer, *resolved) : std::nullopt;
+        if (document)
+            return hostFileOf(*document, path, sandboxed);
         if (!sandboxed)
             return asSent(path);
         // The sandbox's own files (its private /tmp) are reached through our
-        // descriptor while we answer, and through its root by a program we start.
-        return { Status::reached, descriptorPath(file->get()), rootLink + resolved.value_or(path), file };
+        // descriptor.
+        return opened(std::move(reference.descriptor));
     }
 
 private:
-    std::optional<std::string> lentHostFile(int descriptor, ProcessID viewer, const std::string& resolved) const
+    std::optional<sandbox::PortalDocument> lentDocument(int descriptor, const sandbox::ProcessDirectory* viewer, const std::string& resolved) const
     {
         const auto mount = mountOf(descriptor, viewer);
         if (!mount || mount->fileSystemType != sandbox::kDocumentPortalType)
             return std::nullopt;
         const auto inPortal = pathInPortal(*mount, resolved);
-        const auto document = inPortal ? sandbox::portalDocumentAt(*inPortal) : std::nullopt;
-        return document ? sandbox::hostPathOf(m_sessionBus, *document) : std::nullopt;
+        return inPortal ? sandbox::portalDocumentAt(*inPortal) : std::nullopt;
+    }
+
+    // A folder lent whole is the client's only below it: a link inside that
+    // leads out of it leads nowhere.
+    ClientPath hostFileOf(const sandbox::PortalDocument& document, const std::string& path, bool sandboxed) const
+    {
+        const auto lent = sandbox::hostFileOf(m_sessionBus, document);
+        if (!lent)
+            return { Status::missing, path, sandboxed ? "" : path, nullptr, -1 };
+        auto hostFile = linux_files::openPathReference(lent->hostPath);
+        if (hostFile.status == PathReference::Status::opened && !lent->below.empty())
+            hostFile = linux_files::openPathReference(lent->below, hostFile.descriptor.get(), linux_files::Confinement::beneath);
+        if (hostFile.status != PathReference::Status::opened)
+            return { statusOf(hostFile), path, sandboxed ? "" : path, nullptr, -1 };
+        return opened(std::move(hostFile.descriptor));
     }
 
     mutable linux_dbus::BusConnection m_sessionBus { G_BUS_TYPE_SESSION };

@@ -1,28 +1,196 @@
 #include "platform/client_process.h"
+#include "platform/linux/processes/proc_entries.h"
+#include "platform/linux/sandbox/client_process_handle.h"
+#include "platform/linux/sandbox/control_groups.h"
+#include "platform/linux/sandbox/sandbox_groups.h"
 #include "platform/linux/sandbox/sandbox_of_process.h"
-#include "platform/linux/sandbox/socket_holder.h"
+#include "platform/linux/sandbox/socket_holding.h"
 #include "platform/linux_platform.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
 
 namespace platform {
 
 namespace {
 
-ClientProcess describeSandboxed(pid_t process)
+using sandbox::ProcessDirectory;
+using Outcome = ClientLookup::Outcome;
+using Sandbox = ClientProcess::Sandbox;
+using Holding = sandbox::SocketHolding::Result;
+
+// Clients reconnect from the same few processes: the download manager, a
+// script of the user's. What was learnt of each is kept for its next
+// connection; more than a few would only be searched in vain.
+constexpr std::size_t kMostKnownClients = 16;
+
+// A process that held a client's socket, as found then.
+struct KnownClient {
+    ClientProcess client;
+    std::uint64_t controlGroup { 0 };
+    int descriptor { -1 };
+};
+
+// What one search of the candidates found.
+struct Search {
+    std::optional<KnownClient> sandboxed;
+    std::optional<KnownClient> ordinary;
+    bool sandboxesDisagree { false };
+    bool unreadable { false };
+};
+
+bool isOurs(const ProcessDirectory& process, bool& unreadable)
 {
-    if (auto application = sandbox::flatpakApplicationId(process))
-        return { ClientProcess::Sandbox::flatpak, process, std::move(*application) };
-    if (auto snap = sandbox::snapName(process))
-        return { ClientProcess::Sandbox::snap, process, std::move(*snap) };
-    return { ClientProcess::Sandbox::container, process, {} };
+    const auto owner = process.owner();
+    if (owner == getuid())
+        return true;
+    // A process of ours that made itself unreadable shows as root's; its
+    // status still tells whose it is.
+    if (owner == 0 && procfs::realUserID(process.id()) == getuid())
+        unreadable = true;
+    return false;
+}
+
+KnownClient describeHolder(sandbox::SocketHolding holding, ProcessDirectory process, std::uint64_t controlGroup)
+{
+    auto task = holding.thread ? std::move(*holding.thread) : std::move(process);
+    auto client = sandbox::inOtherMountNamespace(task) ? sandbox::identityOf(task) : ClientProcess { Sandbox::none, task.id(), {}, nullptr };
+    client.process = task.id();
+    client.handle = std::make_shared<const ClientProcessHandle>(std::move(task));
+    return { std::move(client), controlGroup, holding.descriptor };
 }
 
 class LinuxClientProcesses final : public ClientProcesses {
 public:
-    ClientProcess ofPeerSocket(std::uint64_t peerSocketInode) const override
+    ClientLookup ofPeerSocket(const PeerSocketLookup& peer) override
     {
-        const auto holder = sandbox::sandboxedHolderOfSocket(peerSocketInode);
-        return holder ? describeSandboxed(*holder) : ClientProcess {};
+        const auto socketLink = sandbox::socketLinkOf(peer.inode);
+        const auto group = m_groups.pathOf(peer.controlGroup);
+        if (auto scoped = group ? sandbox::sandboxOfGroup(*group) : std::nullopt)
+            return inSandboxGroup(*scoped, *group, socketLink, peer.controlGroup);
+        if (auto known = knownHolder(socketLink, peer.controlGroup))
+            return { Outcome::found, known->client };
+        const auto candidates = group ? m_groups.processesIn(*group) : std::nullopt;
+        return remember(search(candidates ? *candidates : procfs::listedProcessIDs(), socketLink, peer.controlGroup));
     }
+
+private:
+    // A group that names a sandbox says who made the socket: its processes
+    // are searched only for the one holding it, whose root paths are
+    // resolved in.
+    ClientLookup inSandboxGroup(const sandbox::GroupSandbox& scoped, const std::string& group, const std::string& socketLink, std::uint64_t id)
+    {
+        const auto members = m_groups.processesIn(group);
+        auto found = search(members.value_or(std::vector<pid_t> {}), socketLink, id);
+        auto holder = found.sandboxed ? std::move(found.sandboxed) : std::move(found.ordinary);
+        if (!holder)
+            return { found.unreadable ? Outcome::unreadable : Outcome::noHolder, {} };
+        holder->client.sandbox = scoped.kind == sandbox::GroupSandbox::Kind::flatpak ? Sandbox::flatpak : Sandbox::snap;
+        holder->client.applicationId = scoped.id;
+        return { Outcome::found, holder->client };
+    }
+
+    // A process that held an earlier socket of the same group and holds
+    // this one too; it is looked at where it held the last one first.
+    std::optional<KnownClient> knownHolder(const std::string& socketLink, std::uint64_t controlGroup)
+    {
+        for (auto known = m_known.begin(); known != m_known.end(); ++known) {
+            if (known->controlGroup != controlGroup)
+                continue;
+            const auto& task = known->client.handle->task();
+            const auto status = task.status();
+            if (!status) {
+                m_known.erase(known); // gone: its directory names nothing now
+                return knownHolder(socketLink, controlGroup);
+            }
+            auto holding = sandbox::findSocketIn(task, *status, socketLink, known->descriptor);
+            if (holding.result != Holding::holds || holding.thread)
+                continue;
+            known->descriptor = holding.descriptor;
+            std::rotate(m_known.begin(), known, known + 1);
+            return m_known.front();
+        }
+        return std::nullopt;
+    }
+
+    // Processes in another mount namespace are few and every one of them
+    // is searched, so that a sandbox holding the socket is never missed;
+    // among the many others, the first holder is evidence enough. The
+    // newest processes are searched first: a client is usually young.
+    Search search(std::vector<pid_t> candidates, const std::string& socketLink, std::uint64_t controlGroup)
+    {
+        Search found;
+        std::vector<ProcessDirectory> ordinary;
+        std::sort(candidates.begin(), candidates.end(), std::greater<> {});
+        for (const pid_t pid : candidates) {
+            ProcessDirectory process(pid);
+            if (pid == getpid() || !process.isValid() || !isOurs(process, found.unreadable))
+                continue;
+            if (process.mountNamespace() && !sandbox::inOtherMountNamespace(process))
+                ordinary.push_back(std::move(process));
+            else
+                lookAtSandboxed(std::move(process), socketLink, controlGroup, found);
+        }
+        for (auto& process : ordinary) {
+            const auto status = process.status();
+            auto holding = status ? sandbox::findSocketIn(process, *status, socketLink) : sandbox::SocketHolding {};
+            found.unreadable = found.unreadable || holding.result == Holding::unreadable;
+            if (holding.result != Holding::holds)
+                continue;
+            auto holder = describeHolder(std::move(holding), std::move(process), controlGroup);
+            // A thread with a table of its own may be in a sandbox of its own.
+            keepHolder(std::move(holder), found);
+            if (found.ordinary)
+                break;
+        }
+        return found;
+    }
+
+    // Also a process whose namespace cannot be read: it may be a sandbox.
+    void lookAtSandboxed(ProcessDirectory process, const std::string& socketLink, std::uint64_t controlGroup, Search& found)
+    {
+        const auto status = process.status();
+        auto holding = status ? sandbox::findSocketIn(process, *status, socketLink) : sandbox::SocketHolding {};
+        if (holding.result == Holding::unreadable || !process.mountNamespace())
+            found.unreadable = true;
+        if (holding.result == Holding::holds)
+            keepHolder(describeHolder(std::move(holding), std::move(process), controlGroup), found);
+    }
+
+    static void keepHolder(KnownClient holder, Search& found)
+    {
+        if (holder.client.sandbox == Sandbox::none) {
+            found.ordinary = std::move(holder);
+            return;
+        }
+        const auto& first = found.sandboxed;
+        if (first && (first->client.sandbox != holder.client.sandbox || first->client.applicationId != holder.client.applicationId))
+            found.sandboxesDisagree = true;
+        if (!found.sandboxed)
+            found.sandboxed = std::move(holder);
+    }
+
+    // A sandbox that holds the socket speaks through it, whoever else does;
+    // two different sandboxes holding one socket are not one client.
+    ClientLookup remember(Search found)
+    {
+        if (found.sandboxesDisagree)
+            found.sandboxed->client.sandbox = Sandbox::unidentified;
+        auto holder = found.sandboxed ? std::move(found.sandboxed) : std::move(found.ordinary);
+        if (!holder)
+            return { found.unreadable ? Outcome::unreadable : Outcome::noHolder, {} };
+        if (!found.sandboxesDisagree) {
+            m_known.insert(m_known.begin(), *holder);
+            if (m_known.size() > kMostKnownClients)
+                m_known.pop_back();
+        }
+        return { Outcome::found, holder->client };
+    }
+
+    sandbox::ControlGroups m_groups;
+    std::vector<KnownClient> m_known;
 };
 
 } // namespace

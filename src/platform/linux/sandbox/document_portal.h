@@ -25,8 +25,15 @@ struct PortalDocument {
 // root ("/ID/NAME…" or "/by-app/APP/ID/NAME…").
 std::optional<PortalDocument> portalDocumentAt(const std::string& pathInPortal);
 
+// Where the portal keeps a document on the host: the file or folder it lent,
+// and the path below that folder that the document path goes on to.
+struct LentFile {
+    std::string hostPath;
+    std::string below;
+};
+
 // The host file behind `document`, as the portal says (Info, a bounded call
 // on the session bus). Nothing when the portal does not know it.
-std::optional<std::string> hostPathOf(linux_dbus::BusConnection& sessionBus, const PortalDocument& document);
+std::optional<LentFile> hostFileOf(linux_dbus::BusConnection& sessionBus, const PortalDocument& document);
 
 } // namespace platform::sandbox

@@ -35,7 +35,7 @@ std::optional<PortalDocument> portalDocumentAt(const std::string& pathInPortal)
     return PortalDocument { std::string(id), std::string(inDocument) };
 }
 
-std::optional<std::string> hostPathOf(linux_dbus::BusConnection& sessionBus, const PortalDocument& document)
+std::optional<LentFile> hostFileOf(linux_dbus::BusConnection& sessionBus, const PortalDocument& document)
 {
     static constexpr linux_dbus::MethodAddress kInfo { "org.freedesktop.portal.Documents", "/org/freedesktop/portal/documents",
         "org.freedesktop.portal.Documents", "Info" };
@@ -51,7 +51,7 @@ std::optional<std::string> hostPathOf(linux_dbus::BusConnection& sessionBus, con
     const auto [name, below] = firstElement(document.pathInDocument);
     if (name != lastElement(hostPath))
         return std::nullopt;
-    return below.empty() ? hostPath : hostPath + "/" + std::string(below);
+    return LentFile { hostPath, std::string(below) };
 }
 
 } // namespace platform::sandbox

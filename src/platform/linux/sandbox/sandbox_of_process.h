@@ -1,7 +1,12 @@
 #pragma once
 
 // Which sandbox a process of the user runs in, as far as the kernel and the
-// sandbox's own files tell.
+// sandbox's own files tell. Those files lie in a root the process controls,
+// so they are read as what they must be (a small regular file in memory),
+// never followed out of that root, and never waited on for long.
+
+#include "platform/client_process.h"
+#include "platform/linux/sandbox/process_directory.h"
 
 #include <sys/types.h>
 
@@ -16,17 +21,38 @@ namespace platform::sandbox {
 // processes all do; ordinary processes of the session do not. False when
 // the process is gone or its namespace cannot be read.
 bool inOtherMountNamespace(pid_t process);
+bool inOtherMountNamespace(const ProcessDirectory& process);
 
-// The application id Flatpak wrote into the sandbox of `process`
-// ("[Application] name=" of /.flatpak-info), read through the process's
-// own root. Nothing for a process outside a Flatpak sandbox.
+// What a file that says which sandbox a root belongs to amounts to.
+struct SandboxFile {
+    enum class State {
+        absent,
+        // `text` holds it.
+        read,
+        // Something stands at its place that is not such a file, or could
+        // not be read in time: a lie, or a broken sandbox.
+        untrustworthy,
+    };
+    State state { State::absent };
+    std::string text;
+};
+
+// /.flatpak-info in the root of `process`.
+SandboxFile flatpakInfoOf(const ProcessDirectory& process);
+// The application id of a .flatpak-info's text ("[Application] name=").
+std::optional<std::string> applicationIdIn(const std::string& flatpakInfo);
+
+// The application id Flatpak wrote into the sandbox of `process`. Nothing
+// for a process outside a Flatpak sandbox, or whose file is untrustworthy.
 std::optional<std::string> flatpakApplicationId(pid_t process);
 
-// The snap a strictly confined process belongs to, from the name of its
-// control group ("snap.NAME.APP-….scope" or "snap.NAME.APP"). Nothing for a
-// process outside a snap.
-std::optional<std::string> snapName(pid_t process);
-// The same from the text of /proc/PID/cgroup.
+// The sandbox of a process in another mount namespace than ours, from its
+// own files and control group: its .flatpak-info, a snap's group, podman's
+// /run/.containerenv (toolbox is podman); unidentified otherwise.
+ClientProcess identityOf(const ProcessDirectory& process);
+
+// The snap a strictly confined process belongs to, from the text of
+// /proc/PID/cgroup.
 std::optional<std::string> snapNameInControlGroups(std::string_view controlGroups);
 
 } // namespace platform::sandbox

@@ -1,0 +1,28 @@
+#pragma once
+
+// What systemd's names for control groups say about the processes in them.
+// Flatpak asks the user's manager for a scope "app-flatpak-APPID-PID.scope"
+// for every application it runs, and snapd runs every snap application in
+// "snap.NAME.APP-UUID.scope" (a service: "snap.NAME.APP.service"). Only the
+// sandbox's launcher outside it can ask for such a group: the sandbox has no
+// way to write the hierarchy. The name of a group proves a sandbox; a group
+// without such a name proves nothing, since where no manager runs Flatpak
+// leaves the application in the group of whoever started it.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::sandbox {
+
+struct GroupSandbox {
+    enum class Kind { flatpak, snap };
+    Kind kind;
+    // The Flatpak application id, or the snap's name.
+    std::string id;
+};
+
+// The sandbox the last element of a group's path names, if any.
+std::optional<GroupSandbox> sandboxOfGroup(std::string_view groupPath);
+
+} // namespace platform::sandbox

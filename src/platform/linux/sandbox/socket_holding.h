@@ -1,0 +1,36 @@
+#pragma once
+
+// Whether a process holds a given socket: one of its descriptor tables (the
+// process's own, or a thread's made without sharing it) has it open.
+
+#include "platform/linux/sandbox/process_directory.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace platform::sandbox {
+
+struct SocketHolding {
+    enum class Result {
+        holds,
+        doesNotHold,
+        // Its descriptors cannot be listed: another user's, or made
+        // unreadable on purpose.
+        unreadable,
+    };
+    Result result { Result::doesNotHold };
+    // The thread whose own table holds it; nothing when the process's does.
+    std::optional<ProcessDirectory> thread;
+    // Where it holds it: a client that reconnects usually gets the same
+    // number again, which is then the first one looked at.
+    int descriptor { -1 };
+};
+
+// How /proc names a socket's descriptors: "socket:[INODE]".
+std::string socketLinkOf(std::uint64_t inode);
+
+// `likelyDescriptor`: a number to look at first, or -1.
+SocketHolding findSocketIn(const ProcessDirectory& process, const ProcessStatus& status, const std::string& socketLink, int likelyDescriptor = -1);
+
+} // namespace platform::sandbox
