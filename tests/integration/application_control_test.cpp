@@ -1,6 +1,7 @@
 // Application control and the media player rows against the real helper,
 // with real processes under chosen names and a virtual display.
 #include "integration/helper_harness.h"
+#include "support/stand_in_player.h"
 #include "support/window_manager.h"
 #include "support/xvfb.h"
 #include "unit/platform/platform_test_support.h"
@@ -239,73 +240,21 @@ TEST_P(ApplicationRowsUnderWindowManager, MakeFrontRaisesAnApplicationInAPidName
 
 INSTANTIATE_TEST_SUITE_P(RealManagers, ApplicationRowsUnderWindowManager, testing::Values("openbox", "metacity"));
 
-// The player is looked for at its fixed place only. These tests put a
-// stand-in there, in a mount namespace of their own, so that nothing outside
-// this test process and its children sees it.
 class MediaPlayerRows : public ApplicationRows {
 protected:
-    static constexpr const char* kPlayerFolder = "/usr/bin";
-    static constexpr const char* kPlayer = "/usr/bin/vlc";
+    static constexpr const char* kPlayer = testing_support::StandInPlayer::kProgram;
 
     void SetUp() override
     {
-        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            GTEST_SKIP() << "needs a mount namespace of its own";
-        const auto layer = m_folder.path() / "layer";
-        std::filesystem::create_directories(layer);
-        if (mount("tmpfs", layer.c_str(), "tmpfs", 0, nullptr) != 0)
-            GTEST_SKIP() << "cannot mount a tmpfs";
-        std::filesystem::create_directories(layer / "upper");
-        std::filesystem::create_directories(layer / "work");
-        const std::string options = "lowerdir=" + std::string(kPlayerFolder) + ",upperdir=" + (layer / "upper").string()
-            + ",workdir=" + (layer / "work").string();
-        if (mount("overlay", kPlayerFolder, "overlay", 0, options.c_str()) != 0)
-            GTEST_SKIP() << "cannot lay a writable layer over " << kPlayerFolder;
-        // Whatever a real installation put there is hidden by the stand-in.
-        std::filesystem::remove_all(kPlayer);
+        if (m_player.refusal())
+            GTEST_SKIP() << *m_player.refusal();
     }
 
-    void TearDown() override
-    {
-        for (const pid_t player : players())
-            kill(player, SIGKILL);
-        umount2(kPlayerFolder, MNT_DETACH);
-        umount2((m_folder.path() / "layer").c_str(), MNT_DETACH);
-    }
+    void installStandIn() { m_player.install(); }
+    std::vector<std::string> awaitLaunch(std::size_t count) { return m_player.awaitLaunch(count); }
+    std::size_t launchCount() const { return m_player.launches().size(); }
 
-    void installStandIn() { std::filesystem::copy_file(STAND_IN_APPLICATION, kPlayer); }
-
-    // The players started so far and the arguments each was given.
-    std::map<pid_t, std::vector<std::string>> launches() const
-    {
-        std::map<pid_t, std::vector<std::string>> found;
-        for (auto const& entry : std::filesystem::directory_iterator(kPlayerFolder)) {
-            const auto name = entry.path().filename().string();
-            if (!name.starts_with("arguments.") || name.ends_with(".partial"))
-                continue;
-            const auto text = platform::testing::readTextFile(entry.path());
-            std::vector<std::string> arguments;
-            for (std::size_t start = 0, end; (end = text.find('\0', start)) != std::string::npos; start = end + 1)
-                arguments.push_back(text.substr(start, end - start));
-            found[std::stoi(name.substr(std::strlen("arguments.")))] = arguments;
-        }
-        return found;
-    }
-
-    std::vector<pid_t> players() const
-    {
-        std::vector<pid_t> pids;
-        for (auto const& [pid, arguments] : launches())
-            pids.push_back(pid);
-        return pids;
-    }
-
-    std::vector<std::string> awaitLaunch(std::size_t count)
-    {
-        eventually([&] { return launches().size() >= count; }, 5s);
-        const auto found = launches();
-        return found.size() == count ? std::prev(found.end())->second : std::vector<std::string> {};
-    }
+    testing_support::StandInPlayer m_player;
 };
 
 TEST_F(MediaPlayerRows, NoPlayerAnswersZeroAtOnceAndKeepsServing)
@@ -336,7 +285,7 @@ TEST_F(MediaPlayerRows, StartsAPlayerPerRequestWithTheFileAsOneArgument)
 
     EXPECT_EQ(ask(client, "launchVLCPreview 3"), "0");
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(launches().size(), 2u);
+    EXPECT_EQ(launchCount(), 2u);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // is served.
 #include "integration/gvfs_session.h"
 #include "integration/helper_harness.h"
+#include "support/bindfs_mount.h"
 #include "support/flatpak_apps.h"
 #include "support/held_file.h"
 #include "support/text_files.h"
@@ -10,6 +11,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -56,6 +64,44 @@ TEST_F(SandboxedClients, OnlyTheMainApplicationAndTheListedOnesAreServed)
     for (auto row : { Row { "com.Calderine.Ferrowind3", true }, Row { "org.ferrowind.Beta", true }, Row { "org.example.Game", false } }) {
         SCOPED_TRACE(row.id);
         ASSERT_TRUE(m_apps.install(row.id, kAskVersion));
+        ASSERT_TRUE(m_apps.run(row.id));
+        const auto reply = platform::testing::readTextFile(m_apps.dataFolder(row.id) / "reply");
+        if (row.served)
+            EXPECT_TRUE(reply.starts_with("Ferrowind Helper/") && reply.ends_with("\n" + version() + "\n")) << reply;
+        else
+            EXPECT_EQ(reply, "");
+    }
+    expectStillServing();
+}
+
+// Ways a sandboxed application might hide that it holds its connection: a
+// helper that took "no sandbox seen" for "an ordinary process" served them.
+// Only the main application is served, and only where it can be seen.
+TEST_F(SandboxedClients, OnlyAClientSeenHoldingItsConnectionIsServed)
+{
+    start();
+    // Each run does what the host wrote into the application's data folder.
+    const std::string script = "exec /app/bin/sandbox_client \"$(cat \"$XDG_DATA_HOME/how\")\" 9483 \"$XDG_DATA_HOME/reply\"";
+    for (const char* id : { "org.example.Other", "com.Calderine.Ferrowind3" })
+        ASSERT_TRUE(m_apps.install(id, script, { SANDBOX_CLIENT_PROGRAM }));
+    struct Row {
+        const char* how;
+        const char* id;
+        bool served;
+    };
+    for (auto row : {
+             Row { "plain", "org.example.Other", false },
+             Row { "in-flight", "org.example.Other", false },
+             Row { "own-table", "org.example.Other", false },
+             Row { "leader-exits", "org.example.Other", false },
+             Row { "plain", "com.Calderine.Ferrowind3", true },
+             Row { "own-table", "com.Calderine.Ferrowind3", true },
+             Row { "leader-exits", "com.Calderine.Ferrowind3", true },
+         }) {
+        SCOPED_TRACE(std::string(row.id) + " " + row.how);
+        std::filesystem::create_directories(m_apps.dataFolder(row.id));
+        platform::testing::writeTextFile(m_apps.dataFolder(row.id) / "how", row.how);
+        std::filesystem::remove(m_apps.dataFolder(row.id) / "reply");
         ASSERT_TRUE(m_apps.run(row.id));
         const auto reply = platform::testing::readTextFile(m_apps.dataFolder(row.id) / "reply");
         if (row.served)
@@ -113,6 +159,139 @@ TEST_F(SandboxedClients, AFlatpakPlayerIsFoundAndGivenTheFile)
     const auto arguments = m_apps.dataFolder(id) / "arguments";
     EXPECT_TRUE(testing_support::eventually([&] { return std::filesystem::exists(arguments); }, 20s));
     EXPECT_THAT(platform::testing::readTextFile(arguments), testing::MatchesRegex("--avi-index=2 .*/doc/[^/]+/movie\\.mkv\n")) << "not forwarded";
+}
+
+// A process of the user in a mount namespace and root of its own, which can
+// put anything where a sandbox keeps the file that says what it is.
+class ContainedClient {
+public:
+    explicit ContainedClient(const std::filesystem::path& root)
+    {
+        if (pipe2(m_ready, O_CLOEXEC) != 0 || pipe2(m_go, O_CLOEXEC) != 0 || pipe2(m_report, O_CLOEXEC) != 0)
+            throw std::runtime_error("no pipe");
+        const pid_t pid = fork();
+        if (pid == 0)
+            _exit(enterAndConnect(root));
+        m_process.emplace(pid);
+    }
+    ~ContainedClient()
+    {
+        for (int descriptor : { m_ready[0], m_ready[1], m_go[0], m_go[1], m_report[0], m_report[1] })
+            close(descriptor);
+    }
+
+    // True once the process is in its root.
+    bool inRoot() { return readFrom(m_ready[0], 5s) == "r"; }
+    // Connects; what the helper sent before closing or within 3 s.
+    std::string connect()
+    {
+        [[maybe_unused]] auto written = write(m_go[1], "g", 1);
+        const auto report = readFrom(m_report[0], 20s);
+        return report.starts_with("=") ? report.substr(1) : report;
+    }
+
+private:
+    int enterAndConnect(const std::filesystem::path& root)
+    {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return 1;
+        if (std::filesystem::exists(root / "dev/zero") && mount("/dev/zero", (root / "dev/zero").c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return 1;
+        if (chroot(root.c_str()) != 0 || chdir("/") != 0)
+            return 1;
+        [[maybe_unused]] auto written = write(m_ready[1], "r", 1);
+        char go = 0;
+        if (read(m_go[0], &go, 1) != 1)
+            return 1;
+        auto client = Client::connectTo(kPort, 3s);
+        const auto welcome = client ? client->readLine(3s) : std::nullopt;
+        // Never empty: a pipe's reader is not woken by nothing.
+        const auto report = "=" + welcome.value_or("");
+        written = write(m_report[1], report.data(), report.size());
+        return 0;
+    }
+
+    static std::string readFrom(int descriptor, Clock::duration limit)
+    {
+        pollfd entry { descriptor, POLLIN, 0 };
+        if (poll(&entry, 1, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(limit).count())) <= 0)
+            return "<nothing in time>";
+        char text[512];
+        const auto length = read(descriptor, text, sizeof text);
+        return length > 0 ? std::string(text, static_cast<std::size_t>(length)) : "";
+    }
+
+    int m_ready[2] { -1, -1 };
+    int m_go[2] { -1, -1 };
+    int m_report[2] { -1, -1 };
+    std::optional<testing_support::ChildProcess> m_process;
+};
+
+class ContainedClients : public testing::Test, protected HelperSession {
+protected:
+    void SetUp() override
+    {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            GTEST_SKIP() << "needs mount namespaces";
+        start();
+    }
+
+    platform::testing::TemporaryDirectory m_roots;
+};
+
+// Only a container that says what it is (podman's, toolbox's) is the user
+// at work; whatever stands where Flatpak keeps its file is read as what it
+// must be, and holds the helper up no longer than any path's walk.
+TEST_F(ContainedClients, AreServedOnlyWhenTheySayWhatTheyAre)
+{
+    using platform::testing::writeTextFile;
+    using std::filesystem::path;
+    struct Row {
+        const char* name;
+        void (*lay)(const path& root);
+        bool served;
+    };
+    for (auto row : {
+             Row { "podman", [](const path& root) { writeTextFile(root / "run/.containerenv", "engine=\"podman\"\n"); }, true },
+             Row { "nothing", [](const path&) {}, false },
+             Row { "fifo", [](const path& root) { mkfifo((root / ".flatpak-info").c_str(), 0600); }, false },
+             Row { "endless",
+                 [](const path& root) {
+                     writeTextFile(root / "dev/zero", ""); // where /dev/zero is bound
+                     std::filesystem::create_symlink("/dev/zero", root / ".flatpak-info");
+                 },
+                 false },
+         }) {
+        SCOPED_TRACE(row.name);
+        const auto root = m_roots.path() / row.name;
+        std::filesystem::create_directories(root / "run");
+        std::filesystem::create_directories(root / "dev");
+        row.lay(root);
+        ContainedClient client(root);
+        ASSERT_TRUE(client.inRoot());
+        const auto welcome = client.connect();
+        EXPECT_EQ(welcome.starts_with("Ferrowind Helper/"), row.served) << welcome;
+        EXPECT_EQ(ask("version\n"), version());
+    }
+}
+
+// A root on a file system that never answers costs one bounded walk.
+TEST_F(ContainedClients, ASilentFileSystemAtTheirRootHoldsNoOneUp)
+{
+    const auto served = m_roots.path() / "served";
+    const auto root = m_roots.path() / "root";
+    std::filesystem::create_directories(served);
+    std::filesystem::create_directories(root);
+    platform::testing::writeTextFile(served / ".flatpak-info", "[Application]\nname=com.Calderine.Ferrowind3\n");
+    testing_support::BindfsMount fuse(served, root);
+    if (fuse.refusal())
+        GTEST_SKIP() << *fuse.refusal();
+    ContainedClient client(root);
+    ASSERT_TRUE(client.inRoot());
+    fuse.silence();
+    EXPECT_EQ(client.connect(), "");
+    EXPECT_EQ(ask("version\n"), version());
+    fuse.wake();
 }
 
 } // namespace

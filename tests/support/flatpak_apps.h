@@ -42,8 +42,8 @@ public:
     }
 
     // Installs an application `id` with network access whose command runs
-    // `script` with busybox's sh.
-    bool install(const std::string& id, const std::string& script)
+    // `script` with busybox's sh; `programs` are copied to its /app/bin.
+    bool install(const std::string& id, const std::string& script, const std::vector<std::filesystem::path>& programs = {})
     {
         const auto build = m_folder.path() / ("build-" + id);
         if (!flatpak({ "build-init", build.string(), id, kRuntime, kRuntime, "1" }))
@@ -52,6 +52,8 @@ public:
         std::ofstream(build / "files/bin/run") << "#!/bin/sh\n"
                                                << script << "\n";
         std::filesystem::permissions(build / "files/bin/run", std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
+        for (const auto& program : programs)
+            std::filesystem::copy_file(program, build / "files/bin" / program.filename());
         return flatpak({ "build-finish", build.string(), "--share=network", "--command=run" })
             && flatpak({ "build-export", repository(), build.string() })
             && flatpak({ "--user", "install", "-y", "--noninteractive", "local", id });

@@ -4,7 +4,9 @@
 // waits to be ended, at most a minute so that none outlives a broken test.
 // Started with "--window-after=<milliseconds>" it shows its window that much
 // later, as a program that takes its time to start up; with "--windows=<n>"
-// it shows n windows, one after another.
+// it shows n windows, one after another. A last argument that names a file
+// it can read is read as a player would, its first bytes recorded in
+// "<its folder>/opened.<pid>".
 #include <xcb/xcb.h>
 
 #include <unistd.h>
@@ -38,6 +40,21 @@ void recordArguments(int argc, char** argv)
         std::fwrite(argv[i], 1, std::strlen(argv[i]) + 1, file);
     std::fclose(file);
     std::rename(partial.c_str(), record.c_str());
+}
+
+void recordOpenedFile(int argc, char** argv)
+{
+    FILE* opened = argc > 1 ? std::fopen(argv[argc - 1], "rb") : nullptr;
+    if (!opened)
+        return;
+    char start[64];
+    const auto length = std::fread(start, 1, sizeof start, opened);
+    std::fclose(opened);
+    const std::string record = ownFolder() + "/opened." + std::to_string(getpid());
+    if (FILE* file = std::fopen(record.c_str(), "wb")) {
+        std::fwrite(start, 1, length, file);
+        std::fclose(file);
+    }
 }
 
 xcb_atom_t atomNamed(xcb_connection_t* connection, const char* name)
@@ -78,6 +95,7 @@ int optionValue(int argc, char** argv, std::string_view option, int otherwise)
 
 int main(int argc, char** argv)
 {
+    recordOpenedFile(argc, argv);
     recordArguments(argc, argv);
     usleep(static_cast<useconds_t>(optionValue(argc, argv, "--window-after=", 0)) * 1000);
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);

@@ -16,7 +16,8 @@
 namespace platform::sandbox {
 
 struct GroupSandbox {
-    enum class Kind { flatpak, snap };
+    enum class Kind { flatpak,
+        snap };
     Kind kind;
     // The Flatpak application id, or the snap's name.
     std::string id;
