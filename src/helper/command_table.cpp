@@ -96,8 +96,8 @@ CommandResult launchVLCPreview(CommandContext& context, Parameter path)
     // A sandbox's file that could not be reached here has no name a player
     // could safely be given.
     const auto file = reach(context, *text);
-    return truthValue(!file.pathForPrograms.empty()
-        && NonSandboxableFunctions::launchVLCPreview(context.platform.operations, file.pathForPrograms, file.fileForPrograms));
+    return truthValue(file.pathForPrograms
+        && NonSandboxableFunctions::launchVLCPreview(context.platform.operations, *file.pathForPrograms, file.fileForPrograms));
 }
 
 CommandResult makeFrontProcessNamed(CommandContext& context, Parameter name)

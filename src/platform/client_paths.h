@@ -3,6 +3,7 @@
 #include "platform/client_process.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -20,8 +21,10 @@ struct ClientPath {
     Status status { Status::missing };
     // Names the file here for as long as this object lives.
     std::string path;
-    // Names it for a program started for the client, which outlives us.
-    std::string pathForPrograms;
+    // Names it for a program started for the client, which outlives us;
+    // nothing for a sandbox's file that could not be reached here, which no
+    // program may look for in our view of the files.
+    std::optional<std::string> pathForPrograms;
     std::shared_ptr<const void> keptOpen;
     // Where a sandbox's path was resolved here, the file itself, for a
     // program started for the client to be given open (see

@@ -6,6 +6,7 @@
 #include "support/bindfs_mount.h"
 #include "support/flatpak_apps.h"
 #include "support/held_file.h"
+#include "support/stand_in_player.h"
 #include "support/text_files.h"
 #include "unit/platform/platform_test_support.h"
 
@@ -140,6 +141,35 @@ TEST_F(SandboxedClients, PathsAreAnsweredAsTheSandboxSeesThem)
     ASSERT_TRUE(m_apps.run(id));
     const auto reply = platform::testing::readTextFile(m_apps.dataFolder(id) / "reply");
     EXPECT_TRUE(reply.ends_with("\n1\n1\n0\n")) << reply;
+}
+
+// A player we start for a sandbox opens the file the sandbox means: one of
+// its own, or nothing. A path into the sandbox for the player to walk would
+// follow the sandbox's links on the host.
+TEST_F(SandboxedClients, APlayerIsGivenOnlyWhatTheSandboxCanReach)
+{
+    testing_support::StandInPlayer player;
+    if (player.refusal())
+        GTEST_SKIP() << *player.refusal();
+    player.install();
+    // The document portal the bus starts must mount where flatpak, in the
+    // player's mount namespace now, looks for it.
+    m_bus.reset();
+    m_bus = startSessionBus(m_bundle.home() / "runtime", m_apps.environment());
+    platform::testing::TemporaryDirectory host;
+    const auto secret = host / "private.mkv";
+    platform::testing::writeTextFile(secret, "host secret");
+    const char* id = "com.Calderine.Ferrowind3";
+    const std::string script = "printf 'sandbox movie' > /tmp/movie; ln -s '" + secret
+        + "' /tmp/link\n"
+          "for file in /tmp/movie /tmp/link; do printf 'launchVLCPreview \"%s\"\\n' \"$file\"; sleep 1; done"
+          " | nc -w 3 127.0.0.1 9483 > \"$XDG_DATA_HOME/reply\"";
+    ASSERT_TRUE(m_apps.install(id, script));
+    start();
+    ASSERT_TRUE(m_apps.run(id));
+    EXPECT_TRUE(platform::testing::readTextFile(m_apps.dataFolder(id) / "reply").ends_with("\n1\n0\n"));
+    ASSERT_EQ(player.awaitLaunch(1), (std::vector<std::string> { "--avi-index=2", "/proc/self/fd/3" }));
+    EXPECT_EQ(player.openedBy(player.players().front()), "sandbox movie");
 }
 
 // VLC from Flathub, for the user: found where flatpak exports it, and given

@@ -103,7 +103,7 @@ public:
             return asSent(path);
         // An ordinary client's program may look for a file we could not
         // reach where the client would; a sandbox's never gets a name.
-        const auto notReached = [&](Status status) { return ClientPath { status, path, sandboxed ? "" : path, nullptr, -1 }; };
+        const auto notReached = [&](Status status) { return ClientPath { status, path, sandboxed ? std::nullopt : std::optional(path), nullptr, -1 }; };
         const auto* viewer = sandboxed && client.handle ? &client.handle->task() : nullptr;
         OwnedDescriptor root(viewer ? viewer->openRoot() : OwnedDescriptor());
         if (sandboxed && !root.isValid())
@@ -138,12 +138,12 @@ private:
     {
         const auto lent = sandbox::hostFileOf(m_sessionBus, document);
         if (!lent)
-            return { Status::missing, path, sandboxed ? "" : path, nullptr, -1 };
+            return { Status::missing, path, sandboxed ? std::nullopt : std::optional(path), nullptr, -1 };
         auto hostFile = linux_files::openPathReference(lent->hostPath);
         if (hostFile.status == PathReference::Status::opened && !lent->below.empty())
             hostFile = linux_files::openPathReference(lent->below, hostFile.descriptor.get(), linux_files::Confinement::beneath);
         if (hostFile.status != PathReference::Status::opened)
-            return { statusOf(hostFile), path, sandboxed ? "" : path, nullptr, -1 };
+            return { statusOf(hostFile), path, sandboxed ? std::nullopt : std::optional(path), nullptr, -1 };
         return opened(std::move(hostFile.descriptor));
     }
 
