@@ -20,7 +20,9 @@ namespace {
 
 using Outcome = platform::ClientLookup::Outcome;
 
-enum class Hiding { none, undumpable, inFlight };
+enum class Hiding { none,
+    undumpable,
+    inFlight };
 
 void connectAndWait(std::uint16_t port, Hiding hiding)
 {
