@@ -96,23 +96,32 @@ private:
     // this one too; it is looked at where it held the last one first.
     std::optional<KnownClient> knownHolder(const std::string& socketLink, std::uint64_t controlGroup)
     {
-        for (auto known = m_known.begin(); known != m_known.end(); ++known) {
-            if (known->controlGroup != controlGroup)
-                continue;
+        for (auto known = m_known.begin(); known != m_known.end();) {
             const auto& task = known->client.handle->task();
-            const auto status = task.status();
-            if (!status) {
-                m_known.erase(known); // gone: its directory names nothing now
-                return knownHolder(socketLink, controlGroup);
-            }
-            auto holding = sandbox::findSocketIn(task, *status, socketLink, known->descriptor);
-            if (holding.result != Holding::holds || holding.thread)
+            if (task.hasEnded()) {
+                known = m_known.erase(known); // its directory names nothing now
                 continue;
-            known->descriptor = holding.descriptor;
-            std::rotate(m_known.begin(), known, known + 1);
-            return m_known.front();
+            }
+            if (known->controlGroup == controlGroup && holds(*known, socketLink)) {
+                std::rotate(m_known.begin(), known, known + 1);
+                return m_known.front();
+            }
+            ++known;
         }
         return std::nullopt;
+    }
+
+    static bool holds(KnownClient& known, const std::string& socketLink)
+    {
+        const auto& task = known.client.handle->task();
+        if (sandbox::holdsAt(task, known.descriptor, socketLink))
+            return true;
+        const auto status = task.status();
+        auto holding = status ? sandbox::findSocketIn(task, *status, socketLink) : sandbox::SocketHolding {};
+        if (holding.result != Holding::holds || holding.thread)
+            return false;
+        known.descriptor = holding.descriptor;
+        return true;
     }
 
     // Processes in another mount namespace are few and every one of them
@@ -126,7 +135,7 @@ private:
         std::sort(candidates.begin(), candidates.end(), std::greater<> {});
         for (const pid_t pid : candidates) {
             ProcessDirectory process(pid);
-            if (pid == getpid() || !process.isValid() || !isOurs(process, found.unreadable))
+            if (!process.isValid() || !isOurs(process, found.unreadable))
                 continue;
             if (process.mountNamespace() && !sandbox::inOtherMountNamespace(process))
                 ordinary.push_back(std::move(process));

@@ -30,6 +30,9 @@ public:
     ProcessDirectory& operator=(ProcessDirectory&&) = default;
 
     bool isValid() const { return m_directory.isValid(); }
+    // Whether the process has ended, as opposed to being unreadable for the
+    // moment (we may have run out of descriptors).
+    bool hasEnded() const;
     pid_t id() const { return m_id; }
     int descriptor() const { return m_directory.get(); }
     // The directory belongs to whoever the process runs as, and to root for

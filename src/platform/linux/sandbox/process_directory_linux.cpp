@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <string_view>
 
@@ -67,6 +68,11 @@ ProcessDirectory::ProcessDirectory(pid_t id)
     : m_directory(open(("/proc/" + std::to_string(id)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
     , m_id(id)
 {
+}
+
+bool ProcessDirectory::hasEnded() const
+{
+    return faccessat(m_directory.get(), "stat", F_OK, 0) != 0 && (errno == ENOENT || errno == ESRCH);
 }
 
 std::optional<uid_t> ProcessDirectory::owner() const

@@ -30,6 +30,10 @@ struct SocketHolding {
 // How /proc names a socket's descriptors: "socket:[INODE]".
 std::string socketLinkOf(std::uint64_t inode);
 
+// Whether the process's own table has the socket at `descriptor`: a look
+// that needs no descriptor of ours, so it works when we have none left.
+bool holdsAt(const ProcessDirectory& process, int descriptor, const std::string& socketLink);
+
 // `likelyDescriptor`: a number to look at first, or -1.
 SocketHolding findSocketIn(const ProcessDirectory& process, const ProcessStatus& status, const std::string& socketLink, int likelyDescriptor = -1);
 

@@ -48,6 +48,11 @@ SocketHolding searchTable(int table, const std::string& socketLink, int likelyDe
 
 } // namespace
 
+bool holdsAt(const ProcessDirectory& process, int descriptor, const std::string& socketLink)
+{
+    return descriptor >= 0 && linkNames(process.descriptor(), ("fd/" + std::to_string(descriptor)).c_str(), socketLink);
+}
+
 std::string socketLinkOf(std::uint64_t inode) { return "socket:[" + std::to_string(inode) + "]"; }
 
 SocketHolding findSocketIn(const ProcessDirectory& process, const ProcessStatus& status, const std::string& socketLink, int likelyDescriptor)
