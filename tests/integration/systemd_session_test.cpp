@@ -95,6 +95,7 @@ TEST_F(OnASystemdMachine, LogindHoldsOneInhibitorUntilTheHelperLetsGoOrEnds)
             EXPECT_NE(held.front().find(part), std::string::npos) << release.how << ": " << held.front();
         release.release(unit);
         EXPECT_TRUE(helperInhibitorsBecomeNone()) << release.how;
+        // Gone before the next starts, so that the port is free for it.
         m_machine->runAsRoot("systemctl stop " + unit);
     }
 
@@ -137,7 +138,8 @@ TEST_F(OnASystemdMachine, JournalListsBothLinesOfEveryCommandInOrder)
     m_machine->putFile(sender, kCommandSender);
     const std::vector<std::string> versionLines { "Command: version, Parameters: ()", "Command result: \"" FERROWIND_VERSION "\"" };
     for (const std::string ending : endings) {
-        const pid_t helper = startHelper("ferrowind-helper-" + ending);
+        const std::string unit = "ferrowind-helper-" + ending;
+        const pid_t helper = startHelper(unit);
         const auto sent = m_machine->runAsUser("bash " + sender + " " + std::to_string(kCommands) + " " + ending + " " + std::to_string(helper));
         // The version asked at start, and those sent here.
         const int replies = std::atoi(sent.output.c_str()) + 1;
@@ -158,6 +160,8 @@ TEST_F(OnASystemdMachine, JournalListsBothLinesOfEveryCommandInOrder)
             },
             5s, 100ms);
         EXPECT_EQ(logged, expected) << ending;
+        // Gone before the next starts, so that the port is free for it.
+        m_machine->runAsRoot("systemctl stop " + unit);
     }
 }
 
