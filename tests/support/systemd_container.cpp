@@ -139,7 +139,9 @@ bool SystemdContainer::bootAndLogIn(std::string& whyNot)
 {
     const auto started = Clock::now();
     const std::string bootLog = m_scratch / "boot.log";
-    m_container.emplace(SYSTEMD_CONTAINER_SCRIPT, std::vector<std::string> { "ferrowind-test-" + std::to_string(getpid()) },
+    // Named after the scratch folder, unique here where process IDs may not
+    // be; nspawn keeps a lock by that name.
+    m_container.emplace(SYSTEMD_CONTAINER_SCRIPT, std::vector<std::string> { m_scratch.path().filename().string() },
         ChildOptions { {}, { { STDOUT_FILENO, bootLog }, { STDERR_FILENO, bootLog } }, SIGTERM });
     bool ended = false;
     eventually(

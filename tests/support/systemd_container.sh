@@ -13,9 +13,15 @@ set -eu
 name=$1
 shift
 
+# nspawn refuses / itself as the root; the same tree bound elsewhere, in a
+# mount namespace of the container's own, it takes. The folder's name is
+# unique on this machine, where process IDs may not be (each test in a PID
+# namespace of its own).
+root=$(mktemp -d /tmp/ferrowind-container-root-XXXXXX)
+
 # The container gets a cgroup of its own in each hierarchy systemd uses, so
 # that two containers booted side by side do not share one.
-group=ferrowind-container-$$
+group=$(basename "$root")
 hierarchies=
 for hierarchy in /sys/fs/cgroup/unified /sys/fs/cgroup/systemd /sys/fs/cgroup; do
   if [ -w "$hierarchy/cgroup.procs" ]; then
@@ -24,9 +30,6 @@ for hierarchy in /sys/fs/cgroup/unified /sys/fs/cgroup/systemd /sys/fs/cgroup; d
   fi
 done
 
-# nspawn refuses / itself as the root; the same tree bound elsewhere, in a
-# mount namespace of the container's own, it takes.
-root=$(mktemp -d /tmp/ferrowind-container-root-XXXXXX)
 # shellcheck disable=SC2016 # expanded by the shell that unshare starts
 unshare --mount --propagation private sh -c '
   for group in $1; do echo $$ >"$group/cgroup.procs"; done
