@@ -1,9 +1,10 @@
 // Round trip of `version` against a bare blocking echo server on loopback,
-// without a log daemon and with one reading /dev/log as on a desktop,
+// without a log daemon and with one as on a desktop (journald, or a syslog
+// daemon reading /dev/log),
 // start-up time to the welcome line, and what an idle helper costs.
 // Run it where no other helper holds port 9483, as root or in a user
 // namespace of its own (scripts/bench.sh runs it in namespaces of its own:
-// the log daemon's socket replaces /dev in a private mount namespace). An
+// the log daemon's socket is put in place in a private mount namespace). An
 // argument names another helper executable to measure instead of the one
 // built beside it.
 #include "bench_support.h"
@@ -150,20 +151,33 @@ long contextSwitches(pid_t pid)
 }
 
 // Stands in for journald or rsyslog: a process of its own reading every
-// datagram sent to /dev/log, one at a time as they do. The machine may have
-// no /dev/log, so /dev is replaced, in the benchmark's own mount namespace,
-// by a tmpfs holding the same entries and the socket.
+// datagram sent to the log socket, one at a time as they do. The machine may
+// have neither socket, so the folder that holds it is replaced, in the
+// benchmark's own mount namespace, by a tmpfs holding the same entries and
+// the socket: /dev for rsyslog's /dev/log, /run for journald's
+// /run/systemd/journal/socket, which the helper prefers where it is.
 class LogDaemonStandIn {
 public:
+    LogDaemonStandIn(const char* folder, const char* socketWithin)
+        : m_folder(folder)
+        , m_socketWithin(socketWithin)
+    {
+    }
+
     bool start()
     {
-        char scratch[] = "/tmp/ferrowind-bench-dev-XXXXXX";
+        char scratch[] = "/tmp/ferrowind-bench-folder-XXXXXX";
         if (!mkdtemp(scratch) || mount("tmpfs", scratch, "tmpfs", 0, "mode=755") != 0) {
-            std::perror("a tmpfs for /dev");
+            std::perror("a tmpfs for the log socket's folder");
             return false;
         }
         m_scratch = scratch;
-        for (auto const& entry : std::filesystem::directory_iterator("/dev")) {
+        // The socket's own folders are made afresh, not bound: the
+        // machine's own are left as they are.
+        const auto socketTop = m_socketWithin.begin()->string();
+        for (auto const& entry : std::filesystem::directory_iterator(m_folder)) {
+            if (entry.path().filename() == socketTop)
+                continue;
             auto copy = m_scratch / entry.path().filename();
             std::error_code ignored;
             if (entry.is_symlink())
@@ -171,13 +185,14 @@ public:
             else if (entry.is_directory(ignored) ? mkdir(copy.c_str(), 0755) == 0 : std::ofstream(copy).good())
                 mount(entry.path().c_str(), copy.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
         }
+        std::filesystem::create_directories((m_scratch / m_socketWithin).parent_path());
         int socketDescriptor = socket(AF_UNIX, SOCK_DGRAM, 0);
         sockaddr_un address {};
         address.sun_family = AF_UNIX;
-        std::snprintf(address.sun_path, sizeof address.sun_path, "%s/log", scratch);
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (m_scratch / m_socketWithin).c_str());
         if (bind(socketDescriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-            || mount(scratch, "/dev", nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-            std::perror("a log socket on /dev/log");
+            || mount(scratch, m_folder.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+            std::perror("a log socket");
             return false;
         }
         // A fresh network namespace lets 10 datagrams wait unread; systemd
@@ -218,7 +233,7 @@ public:
     {
         sockaddr_un address {};
         address.sun_family = AF_UNIX;
-        std::snprintf(address.sun_path, sizeof address.sun_path, "/dev/log");
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (m_folder / m_socketWithin).c_str());
         int sender = socket(AF_UNIX, SOCK_DGRAM, 0);
         sendto(sender, "", 0, 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
         close(sender);
@@ -228,12 +243,14 @@ public:
         waitpid(m_pid, nullptr, 0);
         close(m_counts);
         close(m_socket);
-        umount2("/dev", MNT_DETACH);
+        umount2(m_folder.c_str(), MNT_DETACH);
         umount2(m_scratch.c_str(), MNT_DETACH);
         rmdir(m_scratch.c_str());
     }
 
 private:
+    const std::filesystem::path m_folder;
+    const std::filesystem::path m_socketWithin;
     std::filesystem::path m_scratch;
     pid_t m_pid { -1 };
     int m_counts { -1 };
@@ -313,17 +330,24 @@ int main(int argc, char** argv)
         g_serverCPU = 0;
     }
     // Every command writes two log lines; on a desktop a daemon reads them.
-    LogDaemonStandIn daemon;
-    if (!daemon.start())
-        return 1;
-    compareRoundTrips("client, servers and log daemon on CPU 0 (target <= 1.25)");
-    daemon.stop();
-    if (!daemon.start())
-        return 1;
-    // As on a desktop, where commands come one at a time: the reply should
-    // not wait for the log.
-    compareRoundTrips("client, servers and log daemon on CPU 0", kPacedCommands, 500us);
-    daemon.stop();
+    struct LogDaemon {
+        const char* name;
+        const char* folder;
+        const char* socketWithin;
+    };
+    for (const LogDaemon& kind : { LogDaemon { "journald", "/run", "systemd/journal/socket" }, LogDaemon { "a syslog daemon", "/dev", "log" } }) {
+        LogDaemonStandIn daemon(kind.folder, kind.socketWithin);
+        if (!daemon.start())
+            return 1;
+        compareRoundTrips((std::string("client, servers and ") + kind.name + " on CPU 0 (target <= 1.25)").c_str());
+        daemon.stop();
+        if (!daemon.start())
+            return 1;
+        // As on a desktop, where commands come one at a time: the reply
+        // should not wait for the log.
+        compareRoundTrips((std::string("client, servers and ") + kind.name + " on CPU 0").c_str(), kPacedCommands, 500us);
+        daemon.stop();
+    }
 
     pid_t pid;
     int helper;

@@ -27,6 +27,7 @@ test_packages=(
   util-linux psmisc lsof bindfs sshfs openssh-sftp-server
   desktop-file-utils x11-utils xvfb openbox metacity
   dbus-daemon python3-dbusmock
+  systemd systemd-container libpam-systemd dbus-user-session
   flatpak xdg-desktop-portal busybox-static bubblewrap
   sway foot xwayland kwin-wayland qt6-wayland gnome-shell
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib

@@ -25,7 +25,9 @@
 namespace platform {
 
 std::unique_ptr<UserAccount> makeUserAccount();
-// ident: the program name the log lines carry.
+// ident: the program name the log lines carry. Spoken in journald's own
+// protocol where journald runs; elsewhere to /dev/log in syslog's, whose tag
+// cannot hold a blank, so there blanks become dashes.
 std::unique_ptr<SystemLog> makeSystemLog(const std::string& ident);
 std::unique_ptr<RunningApplications> makeRunningApplications();
 std::unique_ptr<ProcessLauncher> makeProcessLauncher();

@@ -1,3 +1,4 @@
+#include "platform/linux/log/log_line_framing.h"
 #include "platform/linux/log/system_log_linux.h"
 #include "support/temporary_directory.h"
 
@@ -11,9 +12,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <endian.h>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,11 +27,63 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr const char* kIdent = "a test";
+
+// The fields of a journald datagram: NAME=value lines, or NAME, a line
+// break, the value's length (64 bits, little-endian), the value and a line
+// break. Empty where it is none.
+std::map<std::string, std::string> journalFields(std::string_view datagram)
+{
+    std::map<std::string, std::string> fields;
+    while (!datagram.empty()) {
+        const auto lineEnd = datagram.find('\n');
+        const auto equals = datagram.find('=');
+        if (lineEnd == std::string_view::npos)
+            return {};
+        if (equals < lineEnd) {
+            fields[std::string(datagram.substr(0, equals))] = datagram.substr(equals + 1, lineEnd - equals - 1);
+            datagram.remove_prefix(lineEnd + 1);
+            continue;
+        }
+        std::uint64_t length = 0;
+        if (datagram.size() < lineEnd + 1 + sizeof length)
+            return {};
+        std::memcpy(&length, datagram.data() + lineEnd + 1, sizeof length);
+        length = le64toh(length);
+        const auto value = lineEnd + 1 + sizeof length;
+        if (datagram.size() < value + length + 1 || datagram[value + length] != '\n')
+            return {};
+        fields[std::string(datagram.substr(0, lineEnd))] = datagram.substr(value, length);
+        datagram.remove_prefix(value + length + 1);
+    }
+    return fields;
+}
+
+// The text of a line as the daemon reads it, or what is wrong with it.
+std::string textOfSyslogLine(const std::string& datagram, pid_t writer)
+{
+    const std::string header = "a-test[" + std::to_string(writer) + "]: ";
+    const auto text = datagram.find(header);
+    if (datagram.rfind("<13>", 0) != 0 || text == std::string::npos)
+        return "not a syslog line of the writer: " + datagram.substr(0, 80);
+    return datagram.substr(text + header.size());
+}
+
+std::string textOfJournalEntry(const std::string& datagram, pid_t writer)
+{
+    auto fields = journalFields(datagram);
+    if (fields["SYSLOG_IDENTIFIER"] != kIdent || fields["PRIORITY"] != "5" || fields["SYSLOG_PID"] != std::to_string(writer)
+        || !fields.contains("MESSAGE"))
+        return "not a journal entry of the writer: " + datagram.substr(0, 80);
+    return fields["MESSAGE"];
+}
+
 // Stands in for the log daemon: a datagram socket of the test's own, read
 // by the test while a child process writes.
 class LogDaemonStandIn {
 public:
-    LogDaemonStandIn()
+    explicit LogDaemonStandIn(LogDaemonProtocol protocol)
+        : m_protocol(protocol)
     {
         sockaddr_un address {};
         address.sun_family = AF_UNIX;
@@ -38,11 +94,12 @@ public:
     ~LogDaemonStandIn() { close(m_socket); }
 
     std::string path() const { return m_folder / "log"; }
+    LogDaemonProtocol protocol() const { return m_protocol; }
 
-    // What follows "ident[pid]: " in each line that came until `child` ended
-    // and nothing more came; `status` tells how it ended. Read as the lines
-    // come, since the socket holds only a few unread. With `reading` false,
-    // nothing is read, as of a daemon that is stuck.
+    // The text of each line that came until `child` ended and nothing more
+    // came; `status` tells how it ended. Read as the lines come, since the
+    // socket holds only a few unread. With `reading` false, nothing is
+    // read, as of a daemon that is stuck.
     std::vector<std::string> linesUntilEnd(pid_t child, int& status, bool reading = true)
     {
         std::vector<std::string> lines;
@@ -58,8 +115,7 @@ public:
             }
             const auto length = recv(m_socket, buffer.data(), buffer.size(), 0);
             const std::string datagram(buffer.data(), length > 0 ? static_cast<std::size_t>(length) : 0);
-            const auto text = datagram.find("]: ");
-            lines.push_back(text == std::string::npos ? datagram : datagram.substr(text + 3));
+            lines.push_back(m_protocol == LogDaemonProtocol::journal ? textOfJournalEntry(datagram, child) : textOfSyslogLine(datagram, child));
         }
         kill(child, SIGKILL);
         waitpid(child, &status, 0);
@@ -67,17 +123,18 @@ public:
     }
 
 private:
+    const LogDaemonProtocol m_protocol;
     testing_support::TemporaryDirectory m_folder { "ferrowind-log" };
     int m_socket { socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0) };
 };
 
 // Writes `lines` in a child process, every third at once and the others
 // kept, then ends it with `end`.
-pid_t writeInChild(const std::string& daemonSocket, const std::vector<std::string>& lines, const std::function<void(std::unique_ptr<SystemLog>&)>& end)
+pid_t writeInChild(const LogDaemonStandIn& daemon, const std::vector<std::string>& lines, const std::function<void(std::unique_ptr<SystemLog>&)>& end)
 {
     const pid_t child = fork();
     if (child == 0) {
-        auto log = makeSystemLogSendingTo("test", daemonSocket, false);
+        auto log = makeSystemLogSendingTo(kIdent, daemon.path(), daemon.protocol(), false);
         for (std::size_t i = 0; i < lines.size(); ++i) {
             if (i % 3 == 2)
                 log->write(lines[i]);
@@ -106,8 +163,13 @@ TEST(SystemLog, EveryLineArrivesOnceInOrderHoweverTheProcessEnds)
         std::function<void(std::unique_ptr<SystemLog>&)> end;
         // The signal that ends the process; 0 for an exit with status 0.
         int signal;
+        // What the daemon reads, where it is not `lines`.
+        std::vector<std::string> read {};
     };
     auto longLine = std::string(70'000, 'x');
+    // Past what the kernel takes in one datagram; cut short of it.
+    auto tooLongLine = std::string(300'000, 'x');
+    auto tooLongLineCut = std::string(128 * 1024 - 3, 'x') + "…";
     const Ending endings[] = {
         { "more lines than wait at once, then the log destroyed", numberedLines(200), [](auto& log) { log.reset(); _exit(0); }, 0 },
         { "a line longer than all the room", { "before", longLine, "after" }, [](auto& log) { log.reset(); _exit(0); }, 0 },
@@ -116,23 +178,36 @@ TEST(SystemLog, EveryLineArrivesOnceInOrderHoweverTheProcessEnds)
         // A crash that sanitizers leave to the program's own handlers.
         { "an illegal instruction", numberedLines(4), [](auto&) { raise(SIGILL); }, SIGILL },
         { "SIGTERM", numberedLines(4), [](auto&) { raise(SIGTERM); }, SIGTERM },
+        { "a line longer than a datagram can be", { "before", tooLongLine, "after" }, [](auto& log) { log.reset(); _exit(0); }, 0,
+            { "before", tooLongLineCut, "after" } },
     };
-    for (const auto& ending : endings) {
-        LogDaemonStandIn daemon;
-        const pid_t child = writeInChild(daemon.path(), ending.lines, ending.end);
-        int status = -1;
-        EXPECT_EQ(daemon.linesUntilEnd(child, status), ending.lines) << ending.how;
-        if (ending.signal)
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == ending.signal) << ending.how << ": status " << status;
-        else
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ending.how << ": status " << status;
+    for (auto protocol : { LogDaemonProtocol::syslog, LogDaemonProtocol::journal }) {
+        const char* protocolName = protocol == LogDaemonProtocol::journal ? "journal: " : "syslog: ";
+        for (const auto& ending : endings) {
+            LogDaemonStandIn daemon(protocol);
+            const pid_t child = writeInChild(daemon, ending.lines, ending.end);
+            int status = -1;
+            EXPECT_EQ(daemon.linesUntilEnd(child, status), ending.read.empty() ? ending.lines : ending.read) << protocolName << ending.how;
+            if (ending.signal)
+                EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == ending.signal) << protocolName << ending.how << ": status " << status;
+            else
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << protocolName << ending.how << ": status " << status;
+        }
     }
+}
+
+TEST(SystemLog, AJournalMessageMayHoldALineBreak)
+{
+    auto framing = makeJournalFraming(kIdent);
+    const std::string text = "one\ntwo";
+    const std::string datagram = std::string(framing->before(text)) + text + std::string(framing->after());
+    EXPECT_EQ(textOfJournalEntry(datagram, getpid()), text);
 }
 
 TEST(SystemLog, AStuckDaemonHoldsNoWriterUp)
 {
-    LogDaemonStandIn daemon;
-    const pid_t child = writeInChild(daemon.path(), numberedLines(3000), [](auto& log) { log.reset(); _exit(0); });
+    LogDaemonStandIn daemon(LogDaemonProtocol::journal);
+    const pid_t child = writeInChild(daemon, numberedLines(3000), [](auto& log) { log.reset(); _exit(0); });
     int status = -1;
     daemon.linesUntilEnd(child, status, false);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;

@@ -8,8 +8,8 @@
 
 namespace platform {
 
-// The datagram socket to the log daemon, /dev/log on a desktop: journald or
-// rsyslog. Connected on first use, and once more when the daemon has
+// The datagram socket to the log daemon: journald's own, or /dev/log where
+// only a syslog daemon such as rsyslog listens. Connected on first use, and once more when the daemon has
 // restarted and listens on a socket of its own.
 class LogDaemonLink {
 public:

@@ -4,60 +4,44 @@
 #include "platform/linux/log/lines_sent_at_end.h"
 #include "platform/linux/log/log_daemon_link.h"
 #include "platform/linux/log/log_line_escaping.h"
+#include "platform/linux/log/log_line_framing.h"
 #include "platform/linux/log/waiting_log_lines.h"
 #include "platform/linux_platform.h"
 
 #include <syslog.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <ctime>
 #include <mutex>
 
 namespace platform {
 
 namespace {
 
-// What syslog(3) puts before a line: the facility and level, the local
-// time, and who wrote it. The month is named in English whatever the
-// locale, as syslog(3) does.
-class SyslogHeader {
-public:
-    explicit SyslogHeader(const std::string& ident)
-        : m_ident(ident + "[" + std::to_string(getpid()) + "]: ")
-    {
-    }
+// journald's own socket. Where it is there journald runs, and its native
+// protocol keeps the identifier whole, which a syslog tag cannot.
+constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 
-    // Remade once a second.
-    const std::string& now()
-    {
-        const std::time_t now = std::time(nullptr);
-        if (now != m_second) {
-            static constexpr const char* kMonths[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
-            std::tm local {};
-            localtime_r(&now, &local);
-            char stamp[48];
-            std::snprintf(stamp, sizeof stamp, "<%d>%s %2d %02d:%02d:%02d ", LOG_USER | LOG_NOTICE, kMonths[local.tm_mon], local.tm_mday,
-                local.tm_hour, local.tm_min, local.tm_sec);
-            m_header = stamp + m_ident;
-            m_second = now;
-        }
-        return m_header;
-    }
+// Every line goes to the daemon as one datagram, and the kernel takes one
+// of at most the socket's send buffer, some 208 KiB unless the system says
+// otherwise. Longer text is cut, so that its start is in the log rather
+// than none of it.
+constexpr std::size_t kLongestText = 128 * 1024;
+constexpr std::string_view kCutMark = "…";
 
-    // What standard error shows before a line.
-    const std::string& ident() const { return m_ident; }
-
-private:
-    const std::string m_ident;
-    std::time_t m_second { -1 };
-    std::string m_header;
-};
+// Cut where no UTF-8 character is split.
+std::string_view cutToFitADatagram(std::string_view text)
+{
+    std::size_t end = kLongestText - kCutMark.size();
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xc0) == 0x80)
+        --end;
+    return text.substr(0, end);
+}
 
 class DaemonLog final : public SystemLog, private LinesSentAtEnd {
 public:
-    DaemonLog(const std::string& ident, const std::string& daemonSocket, bool echoToStderr)
-        : m_header(ident)
+    DaemonLog(const std::string& ident, std::unique_ptr<LogLineFraming> framing, const std::string& daemonSocket, bool echoToStderr)
+        : m_stderrPrefix(ident + "[" + std::to_string(getpid()) + "]: ")
+        , m_framing(std::move(framing))
         , m_daemon(daemonSocket)
         , m_echoToStderr(echoToStderr)
     {
@@ -112,16 +96,26 @@ private:
             line = escaped;
         }
         if (m_echoToStderr)
-            linux_files::writeAll(STDERR_FILENO, m_header.ident() + std::string(line) + "\n");
-        if (!toDaemon)
-            return;
-        const std::string& header = m_header.now();
-        if (m_waiting.append(header, line))
+            linux_files::writeAll(STDERR_FILENO, m_stderrPrefix + std::string(line) + "\n");
+        if (toDaemon)
+            keepForDaemon(line);
+    }
+
+    void keepForDaemon(std::string_view text)
+    {
+        std::string cut;
+        if (text.size() > kLongestText) {
+            cut = std::string(cutToFitADatagram(text)) + std::string(kCutMark);
+            text = cut;
+        }
+        const std::string_view before = m_framing->before(text);
+        const std::string_view after = m_framing->after();
+        if (m_waiting.append(before, text, after))
             return;
         sendKept();
-        if (!m_waiting.append(header, line)) {
+        if (!m_waiting.append(before, text, after)) {
             // Longer than all the room there is: it goes on its own.
-            const std::string whole = header + std::string(line);
+            const std::string whole = std::string(before) + std::string(text) + std::string(after);
             const iovec datagram { const_cast<char*>(whole.data()), whole.size() };
             m_daemon.send(&datagram, 1);
         }
@@ -133,7 +127,8 @@ private:
         m_waiting.clear();
     }
 
-    SyslogHeader m_header;
+    const std::string m_stderrPrefix;
+    const std::unique_ptr<LogLineFraming> m_framing;
     LogDaemonLink m_daemon;
     const bool m_echoToStderr;
     // Keeps the lines of every thread, and standard error's copy, in one
@@ -144,14 +139,18 @@ private:
 
 } // namespace
 
-std::unique_ptr<SystemLog> makeSystemLogSendingTo(const std::string& ident, const std::string& daemonSocket, bool echoToStderr)
+std::unique_ptr<SystemLog> makeSystemLogSendingTo(const std::string& ident, const std::string& daemonSocket, LogDaemonProtocol protocol, bool echoToStderr)
 {
-    return std::make_unique<DaemonLog>(ident, daemonSocket, echoToStderr);
+    auto framing = protocol == LogDaemonProtocol::journal ? makeJournalFraming(ident) : makeSyslogFraming(ident);
+    return std::make_unique<DaemonLog>(ident, std::move(framing), daemonSocket, echoToStderr);
 }
 
 std::unique_ptr<SystemLog> makeSystemLog(const std::string& ident)
 {
-    return makeSystemLogSendingTo(ident, _PATH_LOG, isatty(STDERR_FILENO) == 1);
+    const bool echoToStderr = isatty(STDERR_FILENO) == 1;
+    if (access(kJournalSocket, F_OK) == 0)
+        return makeSystemLogSendingTo(ident, kJournalSocket, LogDaemonProtocol::journal, echoToStderr);
+    return makeSystemLogSendingTo(ident, _PATH_LOG, LogDaemonProtocol::syslog, echoToStderr);
 }
 
 } // namespace platform

@@ -22,9 +22,9 @@ public:
     WaitingLogLines(const WaitingLogLines&) = delete;
     WaitingLogLines& operator=(const WaitingLogLines&) = delete;
 
-    // Keeps `header` and `text` as one line. False, and nothing kept, when
-    // it does not fit beside those that wait.
-    bool append(std::string_view header, std::string_view text);
+    // Keeps `before`, `text` and `after` as one line. False, and nothing
+    // kept, when it does not fit beside those that wait.
+    bool append(std::string_view before, std::string_view text, std::string_view after);
     void clear();
 
     // Async-signal-safe: the lines appended whole so far.

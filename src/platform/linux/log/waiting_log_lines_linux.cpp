@@ -4,15 +4,20 @@
 
 namespace platform {
 
-bool WaitingLogLines::append(std::string_view header, std::string_view text)
+bool WaitingLogLines::append(std::string_view before, std::string_view text, std::string_view after)
 {
     const std::size_t count = m_count.load(std::memory_order_relaxed);
-    const std::size_t length = header.size() + text.size();
+    const std::size_t length = before.size() + text.size() + after.size();
     if (count == kMostLines || length > kBytes - m_usedBytes)
         return false;
     char* line = m_bytes.data() + m_usedBytes;
-    std::memcpy(line, header.data(), header.size());
-    std::memcpy(line + header.size(), text.data(), text.size());
+    char* end = line;
+    for (std::string_view piece : { before, text, after }) {
+        if (piece.empty())
+            continue; // whose data() may be null, which memcpy may not take
+        std::memcpy(end, piece.data(), piece.size());
+        end += piece.size();
+    }
     m_lines[count] = { line, length };
     m_usedBytes += length;
     // Published only once whole: a signal handler reading the count sends
