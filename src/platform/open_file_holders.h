@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -34,17 +36,29 @@ public:
         unreachable,
     };
 
-    // Whether any process other than us has `path` open or mapped, asked of
-    // the kernel in one step, without looking at any process. References
+    // Whether any process other than us, of whichever user, has `path` open
+    // or mapped, asked of the kernel in one step, without looking at any
+    // process. References
     // opened with O_PATH and watches do not count.
     virtual Openers otherOpeners(const std::string& path) const = 0;
 
-    // Calls `holder` once for each process that has `path` open, in no
-    // particular order, until it answers Stop. The calls come one at a time,
-    // though not necessarily on the caller's thread; all are over when this
-    // returns. No holder is reported unless the query is answered. Like
-    // otherOpeners, it passes over descriptors opened with O_PATH.
-    virtual Query forEachHolder(const std::string& path, const std::function<Scan(ProcessID)>& holder) const = 0;
+    // The processes a query looks into: only the listed ones, or every
+    // process but those.
+    struct Processes {
+        bool onlyListed { false };
+        std::vector<ProcessID> listed;
+        static Processes only(std::vector<ProcessID> processes) { return { true, std::move(processes) }; }
+        static Processes allBut(std::vector<ProcessID> processes) { return { false, std::move(processes) }; }
+    };
+
+    // Calls `holder` once for each of `among` that has `path` open or
+    // mapped, in no particular order, until it answers Stop. The calls come
+    // one at a time, though not necessarily on the caller's thread; all are
+    // over when this returns. No holder is reported unless the query is
+    // answered. Like otherOpeners, it passes over descriptors opened with
+    // O_PATH. Processes it may not look into are passed over.
+    virtual Query forEachHolder(const std::string& path, const Processes& among,
+        const std::function<Scan(ProcessID)>& holder) const = 0;
 };
 
 } // namespace platform

@@ -18,7 +18,7 @@ struct RunningApplication {
 class RunningApplications {
 public:
     virtual ~RunningApplications() = default;
-    // The current user's running applications, read afresh on each call.
+    // The current user's applications running at the time of the call.
     virtual std::vector<RunningApplication> list() const = 0;
     // The running application with this process id, if it is one of the
     // user's; the same record list() would give for it.

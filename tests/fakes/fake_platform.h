@@ -7,6 +7,7 @@
 #include "helper/helper_platform.h"
 #include "platform/linux_platform.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -181,12 +182,19 @@ public:
         probedPaths.push_back(path);
         return openers;
     }
-    Query forEachHolder(const std::string& path, const std::function<Scan(platform::ProcessID)>& holder) const override
+    Query forEachHolder(const std::string& path, const Processes& among,
+        const std::function<Scan(platform::ProcessID)>& holder) const override
     {
         queriedPaths.push_back(path);
+        std::string processes = among.onlyListed ? "only" : "all but";
+        for (auto pid : among.listed)
+            processes += " " + std::to_string(pid);
+        queriedProcesses.push_back(processes);
         if (outcome != Query::answered)
             return outcome;
         for (auto pid : holders) {
+            if ((std::ranges::find(among.listed, pid) != among.listed.end()) != among.onlyListed)
+                continue;
             ++reported;
             if (holder(pid) == Scan::Stop)
                 break;
@@ -198,6 +206,8 @@ public:
     Openers openers { Openers::unknown };
     mutable std::vector<std::string> probedPaths;
     mutable std::vector<std::string> queriedPaths;
+    // "only 10 11" or "all but 10 11": the processes each query looked into.
+    mutable std::vector<std::string> queriedProcesses;
     mutable int reported { 0 };
 };
 

@@ -56,6 +56,25 @@ TEST_F(FileBusyOnThisSystem, FinderHoldersAreDisregarded)
     EXPECT_FALSE(fileBusy());
 }
 
+// "watch" keeps a file browser running without holding the file; "path"
+// only names it.
+TEST_F(FileBusyOnThisSystem, FinderBesideOtherHolders)
+{
+    using Holds = std::vector<std::pair<std::string, std::string>>;
+    for (auto const& [holds, busy] : std::initializer_list<std::pair<Holds, bool>> {
+             { { { "Finder", "write" } }, false },
+             { { { "Finder", "open" }, { "player", "open" } }, true },
+             { { { "Finder", "open" }, { "player", "map" } }, true },
+             { { { "Finder", "watch" }, { "player", "map" } }, true },
+             { { { "Finder", "watch" }, { "namer", "path" } }, false },
+         }) {
+        holders.clear();
+        for (auto const& [name, mode] : holds)
+            hold(name, mode);
+        EXPECT_EQ(fileBusy(), busy) << holds.back().first << " " << holds.back().second;
+    }
+}
+
 TEST_F(FileBusyOnThisSystem, NamesCloseToFinderAreNotDisregarded)
 {
     hold("Finder");

@@ -44,7 +44,7 @@ TEST_F(FileBusy, AnyOtherHolderMakesItBusyAndEndsTheScan)
     run("Finder", 10);
     fake.openFileHolders.holders = { 10, 30, 31, 32 };
     EXPECT_TRUE(fileBusy("/a b/ü.txt"));
-    EXPECT_EQ(fake.openFileHolders.reported, 2);
+    EXPECT_EQ(fake.openFileHolders.reported, 1);
     EXPECT_EQ(fake.openFileHolders.queriedPaths, std::vector<std::string> { "/a b/ü.txt" });
     // A holder that is not an application at all still counts.
     fake.openFileHolders.holders = { 99 };
@@ -76,20 +76,44 @@ TEST_F(FileBusy, AFileOnASilentServerIsBusyWithoutAskingAgain)
 {
     fake.openFileHolders.outcome = platform::OpenFileHolders::Query::unreachable;
     EXPECT_TRUE(fileBusy("/x"));
+    run("Finder", 10);
+    fake.openFileHolders.openers = platform::OpenFileHolders::Openers::some;
+    EXPECT_TRUE(fileBusy("/x"));
+    EXPECT_EQ(fake.openFileHolders.queriedPaths.size(), 2u);
     EXPECT_TRUE(fake.fileManager.askedPaths.empty());
 }
 
+// Processes are looked into only where a file browser runs, and then only as
+// far as needed. "player" (20) always runs, "Finder" (10) where told.
 TEST_F(FileBusy, TheKernelsOneStepAnswerSparesTheScan)
 {
     using Openers = platform::OpenFileHolders::Openers;
-    run("Finder", 10);
-    fake.openFileHolders.holders = { 10 };
-    for (auto [openers, busy, scanned] : { std::tuple { Openers::none, false, false }, { Openers::unreachable, true, false },
-             { Openers::some, false, true }, { Openers::unknown, false, true } }) {
-        fake.openFileHolders.queriedPaths.clear();
-        fake.openFileHolders.openers = openers;
-        EXPECT_EQ(fileBusy(), busy) << static_cast<int>(openers);
-        EXPECT_EQ(fake.openFileHolders.queriedPaths.empty(), !scanned) << static_cast<int>(openers);
+    struct Row {
+        Openers openers;
+        bool finderRuns;
+        std::vector<platform::ProcessID> holders;
+        bool busy;
+        std::vector<std::string> queries;
+    };
+    for (auto const& row : std::initializer_list<Row> {
+             { Openers::none, true, { 10 }, false, {} },
+             { Openers::unreachable, true, { 10 }, true, {} },
+             { Openers::some, true, { 10 }, false, { "only 10", "all but 10" } },
+             { Openers::some, true, { 10, 20 }, true, { "only 10", "all but 10" } },
+             { Openers::some, false, { 20 }, true, {} },
+             // Held by someone we may not look into.
+             { Openers::some, true, {}, true, { "only 10" } },
+             { Openers::unknown, true, { 10 }, false, { "all but 10" } },
+             { Openers::unknown, false, { 20 }, true, { "all but" } },
+         }) {
+        fake.applications.applications = { { "player", 20, {} } };
+        if (row.finderRuns)
+            run("Finder", 10);
+        fake.openFileHolders.openers = row.openers;
+        fake.openFileHolders.holders = row.holders;
+        fake.openFileHolders.queriedProcesses.clear();
+        EXPECT_EQ(fileBusy(), row.busy) << static_cast<int>(row.openers) << " " << row.holders.size();
+        EXPECT_EQ(fake.openFileHolders.queriedProcesses, row.queries) << static_cast<int>(row.openers);
     }
 }
 

@@ -21,10 +21,11 @@ protected:
     void SetUp() override { testing::writeTextFile(file, "contents"); }
 
     // Every holder the query reports, or nothing when it fails.
-    std::optional<std::vector<ProcessID>> holders(const std::string& path)
+    std::optional<std::vector<ProcessID>> holders(const std::string& path,
+        const OpenFileHolders::Processes& among = OpenFileHolders::Processes::allBut({}))
     {
         std::vector<ProcessID> found;
-        auto outcome = query->forEachHolder(path, [&](ProcessID pid) {
+        auto outcome = query->forEachHolder(path, among, [&](ProcessID pid) {
             found.push_back(pid);
             return OpenFileHolders::Scan::Continue;
         });
@@ -50,6 +51,9 @@ TEST_F(OpenFileHoldersQuery, FindsOpenDescriptorsAndMappingsButNotWatches)
     EXPECT_TRUE(reports(mapped.pid()));
     EXPECT_FALSE(reports(watching.pid()));
     EXPECT_EQ(holders(file)->size(), 2u);
+    using Processes = OpenFileHolders::Processes;
+    EXPECT_EQ(holders(file, Processes::only({ watching.pid(), opened.pid() })), std::vector { opened.pid() });
+    EXPECT_EQ(holders(file, Processes::allBut({ opened.pid() })), std::vector { mapped.pid() });
 }
 
 TEST_F(OpenFileHoldersQuery, FollowsTheFileNotItsName)
@@ -69,7 +73,7 @@ TEST_F(OpenFileHoldersQuery, StopsWhenAsked)
     FileHolderProcess first(scratch.path(), "a", "open", file);
     FileHolderProcess second(scratch.path(), "b", "open", file);
     int calls = 0;
-    EXPECT_EQ(query->forEachHolder(file, [&](ProcessID) {
+    EXPECT_EQ(query->forEachHolder(file, OpenFileHolders::Processes::allBut({}), [&](ProcessID) {
         ++calls;
         return OpenFileHolders::Scan::Stop;
     }),

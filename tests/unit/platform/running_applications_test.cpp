@@ -75,6 +75,31 @@ TEST_F(RunningApplicationsList, NamesOtherProcessesByTheirExecutableFileName)
     EXPECT_EQ(replacedApplication->displayName, "replaced-sleeper");
 }
 
+// A process keeps its id when it replaces its program with another, as every
+// program started from another does: it is named by the one it runs now.
+TEST_F(RunningApplicationsList, NamesAProcessAfreshOnceItRunsAnotherProgram)
+{
+    const std::string program = folder / "Finder";
+    std::filesystem::copy_file("/bin/sleep", program);
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        char byte;
+        if (close(go[1]) == 0 && read(go[0], &byte, 1) == 1)
+            execl(program.c_str(), "Finder", "30", nullptr);
+        _exit(127);
+    }
+    ChildProcess child(pid);
+    close(go[0]);
+    ASSERT_TRUE(find(pid).has_value());
+    EXPECT_NE(find(pid)->displayName, "Finder");
+    ASSERT_EQ(write(go[1], "!", 1), 1);
+    close(go[1]);
+    EXPECT_TRUE(testing::eventually([&] { return find(pid) && find(pid)->displayName == "Finder"; }));
+}
+
 TEST_F(RunningApplicationsList, IncludesThisProcessAndLeavesOutEndedOnes)
 {
     ChildProcess child("/bin/sleep", { "30" });

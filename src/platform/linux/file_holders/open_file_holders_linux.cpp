@@ -17,6 +17,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -110,16 +112,32 @@ struct ProcessEntry {
     std::string name;
 };
 
-std::optional<std::vector<ProcessEntry>> listProcesses(int procFD)
+ProcessEntry entryOf(ProcessID pid) { return { pid, std::to_string(pid) }; }
+
+// Newest first, as far as process ids tell: a file just downloaded is most
+// often held by a program opened on it since, such as a viewer, rather than
+// by one of the programs that run all session long.
+std::optional<std::vector<ProcessEntry>> listProcessesBut(int procFD, const std::vector<ProcessID>& excluded)
 {
     std::vector<ProcessEntry> processes;
     auto listed = anyDirectoryEntry(OwnedDescriptor(dup(procFD)), [&](const char* name) {
-        if (auto pid = procfs::processIDFromText(name))
+        auto pid = procfs::processIDFromText(name);
+        if (pid && std::ranges::find(excluded, *pid) == excluded.end())
             processes.push_back({ *pid, name });
         return false;
     });
     if (!listed)
         return std::nullopt;
+    std::ranges::sort(processes, std::greater {}, &ProcessEntry::pid);
+    return processes;
+}
+
+std::optional<std::vector<ProcessEntry>> processesAmong(int procFD, const OpenFileHolders::Processes& among)
+{
+    if (!among.onlyListed)
+        return listProcessesBut(procFD, among.listed);
+    std::vector<ProcessEntry> processes;
+    std::ranges::transform(among.listed, std::back_inserter(processes), entryOf);
     return processes;
 }
 
@@ -154,7 +172,12 @@ public:
     }
 
 private:
-    static unsigned workerCount() { return std::clamp(std::thread::hardware_concurrency(), 1u, 4u); }
+    // A thread costs more to start than looking into a process or two.
+    unsigned workerCount() const
+    {
+        auto processors = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+        return std::max<std::size_t>(1, std::min<std::size_t>(processors, m_processes.size() / 2));
+    }
 
     void work()
     {
@@ -229,7 +252,8 @@ public:
 
     // The descriptors of other processes are examined from the cache only,
     // so a holder of a file on a silent server does not hold up the scan.
-    Query forEachHolder(const std::string& path, const std::function<Scan(ProcessID)>& holder) const override
+    Query forEachHolder(const std::string& path, const Processes& among,
+        const std::function<Scan(ProcessID)>& holder) const override
     {
         using Status = linux_files::ClientPathIdentity::Status;
         auto file = linux_files::identityOfClientPath(path);
@@ -238,7 +262,7 @@ public:
         auto proc = OwnedDescriptor(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!proc.isValid())
             return Query::failed;
-        auto processes = listProcesses(proc.get());
+        auto processes = processesAmong(proc.get(), among);
         if (!processes)
             return Query::failed;
         HolderScan(proc.get(), file.identity, *processes, holder).run();

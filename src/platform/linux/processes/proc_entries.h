@@ -19,6 +19,18 @@ std::optional<pid_t> processIDFromText(std::string_view text);
 // The processes /proc lists at this moment.
 std::vector<pid_t> listedProcessIDs();
 
+// A process as /proc lists it, with the inode number of its entry. The
+// kernel never gives one number to two entries, so a process that reuses
+// an ended one's id has another number, as it has another start time, and
+// the number comes with the listing rather than from a file to read for
+// each process. (The same process may get a new number too, when the kernel
+// drops its entry from its cache.)
+struct ListedProcess {
+    pid_t pid;
+    ino_t entryInode;
+};
+std::vector<ListedProcess> listedProcesses();
+
 // The executable of a process; `process` is a pid or "self". A program
 // replaced on disk while running shows as "path (deleted)": the path it
 // was started from is what we want.

@@ -1,13 +1,13 @@
 #include "platform/linux/processes/proc_entries.h"
 
 #include <dirent.h>
+#include <limits.h>
+#include <unistd.h>
 
 #include <charconv>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <system_error>
 
 namespace platform::procfs {
 
@@ -42,26 +42,37 @@ std::optional<pid_t> processIDFromText(std::string_view text)
     return pid;
 }
 
+std::vector<ListedProcess> listedProcesses()
+{
+    std::vector<ListedProcess> processes;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return processes;
+    while (const dirent* entry = readdir(proc)) {
+        if (const auto pid = processIDFromText(entry->d_name))
+            processes.push_back({ *pid, entry->d_ino });
+    }
+    closedir(proc);
+    return processes;
+}
+
 std::vector<pid_t> listedProcessIDs()
 {
     std::vector<pid_t> pids;
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return pids;
-    while (const dirent* entry = readdir(proc)) {
-        if (const auto pid = processIDFromText(entry->d_name))
-            pids.push_back(*pid);
-    }
-    closedir(proc);
+    for (const auto& process : listedProcesses())
+        pids.push_back(process.pid);
     return pids;
 }
 
 std::optional<std::string> executablePath(const std::string& process)
 {
-    std::error_code error;
-    std::string path = std::filesystem::read_symlink(entryPath(process, "exe"), error).string();
-    if (error || path.empty())
+    // One call, with room for any path the kernel gives: listing
+    // applications reads the link of every process each time.
+    char link[PATH_MAX];
+    const auto length = readlink(entryPath(process, "exe").c_str(), link, sizeof link);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof link)
         return std::nullopt;
+    std::string path(link, static_cast<std::size_t>(length));
     if (path.ends_with(kDeletedMark))
         path.resize(path.size() - kDeletedMark.size());
     return path;

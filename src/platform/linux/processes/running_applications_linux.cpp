@@ -7,13 +7,15 @@
 
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <unordered_map>
 
 namespace platform {
 
 namespace {
 
 // Several processes often share one bundle; its Info.plist is read once per
-// listing, and afresh on the next, since bundles are updated in place.
+// listing.
 class BundleInfoCache {
 public:
     const std::optional<InfoDictionary>& info(const std::string& bundlePath)
@@ -53,9 +55,11 @@ RunningApplication describe(pid_t pid, const std::string& executable, BundleInfo
     return application;
 }
 
+bool isUsers(pid_t pid) { return procfs::realUserID(pid) == getuid(); }
+
 std::optional<RunningApplication> describeIfUsers(pid_t pid, BundleInfoCache& bundles)
 {
-    if (procfs::realUserID(pid) != getuid())
+    if (!isUsers(pid))
         return std::nullopt;
     // Kernel threads and zombies have no executable: they are not
     // applications.
@@ -65,18 +69,59 @@ std::optional<RunningApplication> describeIfUsers(pid_t pid, BundleInfoCache& bu
     return describe(pid, *executable, bundles);
 }
 
-class ProcRunningApplications final : public RunningApplications {
+// Describing a process reads several files of it, and a bundle's Info.plist;
+// a description is kept while the same process (the same /proc entry) runs
+// the same executable, which costs one look at its executable per listing.
+// That look is not spared: a process started from another program runs that
+// program's executable until it replaces it with its own. An application
+// keeps its name while it runs, even when its bundle is updated in place.
+class DescribedProcesses {
 public:
-    std::vector<RunningApplication> list() const override
+    std::vector<RunningApplication> list()
     {
+        std::lock_guard lock(m_mutex);
         BundleInfoCache bundles;
+        std::unordered_map<pid_t, Described> described;
         std::vector<RunningApplication> applications;
-        for (const pid_t pid : procfs::listedProcessIDs()) {
-            if (auto application = describeIfUsers(pid, bundles))
-                applications.push_back(std::move(*application));
+        for (const auto& process : procfs::listedProcesses()) {
+            auto executable = procfs::executablePath(std::to_string(process.pid));
+            if (!executable)
+                continue;
+            auto& now = described[process.pid] = describedNow(process, std::move(*executable), bundles);
+            if (now.application)
+                applications.push_back(*now.application);
         }
+        m_described = std::move(described);
         return applications;
     }
+
+private:
+    struct Described {
+        ino_t entryInode;
+        std::string executable;
+        std::optional<RunningApplication> application;
+    };
+
+    Described describedNow(const procfs::ListedProcess& process, std::string executable, BundleInfoCache& bundles)
+    {
+        // Inode number 1 stands for an entry the kernel gave no number of its own.
+        auto known = m_described.find(process.pid);
+        if (known != m_described.end() && process.entryInode > 1 && known->second.entryInode == process.entryInode
+            && known->second.executable == executable)
+            return std::move(known->second);
+        std::optional<RunningApplication> application;
+        if (isUsers(process.pid))
+            application = describe(process.pid, executable, bundles);
+        return { process.entryInode, std::move(executable), std::move(application) };
+    }
+
+    std::mutex m_mutex;
+    std::unordered_map<pid_t, Described> m_described;
+};
+
+class ProcRunningApplications final : public RunningApplications {
+public:
+    std::vector<RunningApplication> list() const override { return m_described.list(); }
 
     std::optional<RunningApplication> application(ProcessID pid) const override
     {
@@ -85,6 +130,9 @@ public:
     }
 
     ProcessID currentProcessIdentifier() const override { return getpid(); }
+
+private:
+    mutable DescribedProcesses m_described;
 };
 
 } // namespace
