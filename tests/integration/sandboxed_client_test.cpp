@@ -113,6 +113,20 @@ TEST_F(SandboxedClients, OnlyAClientSeenHoldingItsConnectionIsServed)
     expectStillServing();
 }
 
+// A scope's name is evidence only because a sandbox cannot make a group
+// of its own or move into one: tried here wherever a hierarchy may be.
+TEST_F(SandboxedClients, CannotNameItsOwnControlGroup)
+{
+    const char* id = "org.example.Other";
+    const std::string script = "for hierarchy in /sys/fs/cgroup /sys/fs/cgroup/unified /sys/fs/cgroup/systemd; do\n"
+                               "  mkdir \"$hierarchy/app-flatpak-com.Calderine.Ferrowind3-1.scope\" 2>/dev/null && echo \"made in $hierarchy\"\n"
+                               "  echo $$ 2>/dev/null > \"$hierarchy/cgroup.procs\" && echo \"moved in $hierarchy\"\n"
+                               "done > \"$XDG_DATA_HOME/reply\"; echo tried >> \"$XDG_DATA_HOME/reply\"";
+    ASSERT_TRUE(m_apps.install(id, script));
+    ASSERT_TRUE(m_apps.run(id));
+    EXPECT_EQ(platform::testing::readTextFile(m_apps.dataFolder(id) / "reply"), "tried\n");
+}
+
 // The client names files as its sandbox shows them: a file the document
 // portal lends it, and one in its private /tmp that it holds itself.
 TEST_F(SandboxedClients, PathsAreAnsweredAsTheSandboxSeesThem)

@@ -101,7 +101,7 @@ private:
         std::filesystem::create_directories(runtime / "usr/bin");
         std::filesystem::create_directories(runtime / "files");
         std::filesystem::copy_file("/bin/busybox", runtime / "usr/bin/busybox");
-        for (const char* applet : { "sh", "cat", "echo", "nc", "sleep", "printf", "ls", "ln" })
+        for (const char* applet : { "sh", "cat", "echo", "nc", "sleep", "printf", "ls", "ln", "mkdir" })
             std::filesystem::create_symlink("busybox", runtime / "usr/bin" / applet);
         utsname system {};
         uname(&system);
