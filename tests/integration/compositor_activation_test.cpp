@@ -79,7 +79,10 @@ TEST(CompositorActivation, SwayFocusesNativeAndXwaylandWindowsOfTheProcess)
 // Starts a native and an Xwayland window in the session and raises each in
 // turn, the other one raised first; `focused` reads the focused window's
 // process back from the compositor.
-void expectEachRaisedInTurn(const testing_support::Environment& client, const std::function<std::optional<pid_t>()>& focused)
+// `raise` asks for a process's windows to be raised, the platform's own way
+// unless given.
+void expectEachRaisedInTurn(const testing_support::Environment& client, const std::function<std::optional<pid_t>()>& focused,
+    const std::function<void(pid_t)>& raise = activate)
 {
     // The installer stands in for any Qt application. Built with a sanitizer
     // it would stop at what that finds in Qt's own Wayland code, which is
@@ -89,7 +92,7 @@ void expectEachRaisedInTurn(const testing_support::Environment& client, const st
     testing_support::ChildProcess native(INSTALLER_PROGRAM, {}, { nativeEnvironment, { { 2, "/dev/null" } } });
     testing_support::ChildProcess xwayland(STAND_IN_APPLICATION, {}, { client });
     const auto raises = [&](pid_t process) {
-        activate(process);
+        raise(process);
         return eventually([&] { return focused() == process; }, 3s);
     };
     // Each window is there once it can be raised.
@@ -118,7 +121,20 @@ TEST(CompositorActivation, GnomeShellActivatesNativeAndXwaylandWindowsThroughThe
     testing_support::GnomeShellSession shell(HELPER_BUNDLE_DIR);
     ASSERT_TRUE(shell.extensionInstalled());
     ASSERT_TRUE(shell.ready()) << "GNOME Shell did not load the extension; see " << shell.log();
-    expectEachRaisedInTurn(shell.clientEnvironment(), [&] { return shell.focusedProcess(); });
+    // The Shell raises windows for the helper alone: the test asks it by the
+    // applications' names, which are their executables' here.
+    harness::HelperBundleCopy bundle;
+    harness::HelperProcess helper(bundle);
+    auto client = harness::greetedClient();
+    ASSERT_TRUE(client);
+    const auto byName = [&](pid_t process) {
+        const auto name = std::filesystem::path(std::filesystem::read_symlink("/proc/" + std::to_string(process) + "/exe")).filename().string();
+        client->ask("makeFrontProcessNamed \"" + name + "\"\n", 10s);
+    };
+    expectEachRaisedInTurn(
+        shell.clientEnvironment(), [&] { return shell.focusedProcess(); }, byName);
+    // Any other client of the session bus is refused.
+    EXPECT_EQ(shell.focusedProcess("/usr/bin/gdbus"), std::nullopt);
 }
 
 } // namespace

@@ -69,10 +69,11 @@ public:
             { "QT_QPA_PLATFORM", "wayland" } };
     }
 
-    // The process of the focused window, as the extension tells it.
-    std::optional<pid_t> focusedProcess() const
+    // The process of the focused window, as the extension tells the helper;
+    // asked with another program, as it tells that one.
+    std::optional<pid_t> focusedProcess(const std::optional<std::string>& asker = std::nullopt) const
     {
-        std::FILE* pipe = popen(("gdbus call --session -d " + std::string(kExtensionBus) + " -o /com/Ferrowind/FerrowindHelper/Windows -m "
+        std::FILE* pipe = popen(("'" + asker.value_or(helperNamedBusClient()) + "' call --session -d " + std::string(kExtensionBus) + " -o /com/Ferrowind/FerrowindHelper/Windows -m "
                                     + kExtensionBus + ".FocusedProcess 2>/dev/null")
                                     .c_str(),
             "r");
@@ -85,6 +86,18 @@ public:
 
 private:
     bool extensionAnswers() const { return focusedProcess().has_value(); }
+
+    // The extension answers the helper's executable alone: gdbus under its
+    // name asks as the helper would.
+    std::string helperNamedBusClient() const
+    {
+        const auto copy = m_folder.path() / "Ferrowind Helper.app/Contents/MacOS/Ferrowind Helper";
+        if (!std::filesystem::exists(copy)) {
+            std::filesystem::create_directories(copy.parent_path());
+            std::filesystem::copy_file("/usr/bin/gdbus", copy);
+        }
+        return copy.string();
+    }
 
     // Mutter names the X display it took in its log.
     std::string xDisplay() const
