@@ -7,6 +7,7 @@
 #include "platform/linux/sandbox/socket_holding.h"
 #include "platform/linux_platform.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -41,16 +42,34 @@ struct Search {
     bool unreadable { false };
 };
 
-bool isOurs(const ProcessDirectory& process, bool& unreadable)
+// What a look at a process's /proc entry tells, before it is opened: most
+// are ordinary processes that may never need opening.
+enum class Glance {
+    notOurs,
+    ordinary,
+    // In another mount namespace, or one we may not look at.
+    sandboxedOrUnreadable,
+};
+
+Glance glanceAt(pid_t pid, bool& unreadable)
 {
-    const auto owner = process.owner();
-    if (owner == getuid())
-        return true;
-    // A process of ours that made itself unreadable shows as root's; its
-    // status still tells whose it is.
-    if (owner == 0 && procfs::realUserID(process.id()) == getuid())
-        unreadable = true;
-    return false;
+    static const uid_t user = getuid();
+    static const auto ourNamespace = ProcessDirectory(getpid()).mountNamespace();
+    const auto entry = "/proc/" + std::to_string(pid);
+    struct stat status { };
+    if (stat(entry.c_str(), &status) != 0)
+        return Glance::notOurs;
+    if (status.st_uid != user) {
+        // A process of ours that made itself unreadable shows as root's; its
+        // status still tells whose it is.
+        if (status.st_uid == 0 && procfs::realUserID(pid) == user)
+            unreadable = true;
+        return Glance::notOurs;
+    }
+    struct stat view { };
+    if (stat((entry + "/ns/mnt").c_str(), &view) == 0 && ourNamespace && view.st_ino == *ourNamespace)
+        return Glance::ordinary;
+    return Glance::sandboxedOrUnreadable;
 }
 
 KnownClient describeHolder(sandbox::SocketHolding holding, ProcessDirectory process, std::uint64_t controlGroup)
@@ -131,19 +150,24 @@ private:
     Search search(std::vector<pid_t> candidates, const std::string& socketLink, std::uint64_t controlGroup)
     {
         Search found;
-        std::vector<ProcessDirectory> ordinary;
+        std::vector<pid_t> ordinary;
         std::sort(candidates.begin(), candidates.end(), std::greater<> {});
         for (const pid_t pid : candidates) {
-            ProcessDirectory process(pid);
-            if (!process.isValid() || !isOurs(process, found.unreadable))
-                continue;
-            if (process.mountNamespace() && !sandbox::inOtherMountNamespace(process))
-                ordinary.push_back(std::move(process));
-            else
-                lookAtSandboxed(std::move(process), socketLink, controlGroup, found);
+            switch (glanceAt(pid, found.unreadable)) {
+            case Glance::notOurs:
+                break;
+            case Glance::ordinary:
+                ordinary.push_back(pid);
+                break;
+            case Glance::sandboxedOrUnreadable:
+                if (ProcessDirectory process(pid); process.isValid())
+                    lookAtSandboxed(std::move(process), socketLink, controlGroup, found);
+                break;
+            }
         }
-        for (auto& process : ordinary) {
-            const auto status = process.status();
+        for (const pid_t pid : ordinary) {
+            ProcessDirectory process(pid);
+            const auto status = process.isValid() ? process.status() : std::nullopt;
             auto holding = status ? sandbox::findSocketIn(process, *status, socketLink) : sandbox::SocketHolding {};
             found.unreadable = found.unreadable || holding.result == Holding::unreadable;
             if (holding.result != Holding::holds)
