@@ -8,6 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -80,6 +84,28 @@ inline bool readLine(int descriptor, std::string& pending, std::string* line = n
             return false;
         pending.append(buffer, static_cast<std::size_t>(count));
     }
+}
+
+// Starts the helper at `executable` and returns once it answers on `port`;
+// ends the benchmark when it does not within 10 s.
+inline pid_t startHelper(const char* executable, int port)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl(executable, executable, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const auto deadline = Clock::now() + 10s;
+    int descriptor;
+    while ((descriptor = connectTo(port)) < 0) {
+        if (Clock::now() > deadline) {
+            std::fprintf(stderr, "the helper did not answer; is port %d free?\n", port);
+            std::exit(1);
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    close(descriptor);
+    return pid;
 }
 
 } // namespace bench

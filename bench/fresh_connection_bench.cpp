@@ -82,26 +82,6 @@ int startGreetingEchoServer(pid_t& server)
     return ntohs(address.sin_port);
 }
 
-pid_t startHelper(const char* executable)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execl(executable, executable, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    const auto deadline = Clock::now() + 10s;
-    int descriptor;
-    while ((descriptor = connectTo(kHelperPort)) < 0) {
-        if (Clock::now() > deadline) {
-            std::fprintf(stderr, "the helper did not answer; is port %d free?\n", kHelperPort);
-            std::exit(1);
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    close(descriptor);
-    return pid;
-}
-
 // One fresh connection; nothing when it was refused or lost.
 std::optional<double> freshConnection(int port)
 {
@@ -191,7 +171,7 @@ int main(int argc, char** argv)
     const auto crowd = startCrowd();
     pid_t echoServer = 0;
     const int echoPort = startGreetingEchoServer(echoServer);
-    const pid_t helper = startHelper(argc > 1 ? argv[1] : HELPER_EXECUTABLE);
+    const pid_t helper = startHelper(argc > 1 ? argv[1] : HELPER_EXECUTABLE, kHelperPort);
     std::printf("Fresh connections with %d processes x %d files of the user\n", kCrowd, kFilesEach);
 
     int refused = 0;

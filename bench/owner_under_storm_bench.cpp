@@ -266,26 +266,6 @@ void stop(const std::vector<pid_t>& children)
         waitpid(child, nullptr, 0);
 }
 
-pid_t startHelper(const char* executable)
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        execl(executable, executable, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    auto deadline = Clock::now() + 10s;
-    int descriptor;
-    while ((descriptor = connectTo(kHelperPort)) < 0) {
-        if (Clock::now() > deadline) {
-            std::fprintf(stderr, "the helper did not answer; is port %d free?\n", kHelperPort);
-            std::exit(1);
-        }
-        std::this_thread::sleep_for(1ms);
-    }
-    close(descriptor);
-    return pid;
-}
-
 void printRow(const char* what, const std::vector<double>& quiet, const std::vector<double>& stormy)
 {
     if (quiet.empty() || stormy.empty()) {
@@ -333,7 +313,7 @@ int main(int argc, char** argv)
         mmap(nullptr, sizeof(std::atomic<long>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     new (made) std::atomic<long>(0);
 
-    pid_t helper = startHelper(argc > 1 ? argv[1] : HELPER_EXECUTABLE);
+    pid_t helper = startHelper(argc > 1 ? argv[1] : HELPER_EXECUTABLE, kHelperPort);
     auto quiet = measure();
     long madeDuring = 0;
     double seconds = 1;

@@ -87,38 +87,41 @@ void askVersion(int connection)
     close(file);
 }
 
-void passToItself(int channel, int descriptor)
-{
-    char byte = 0;
+// A one-byte message with room for one descriptor beside it.
+struct DescriptorMessage {
+    char byte { 0 };
     iovec data { &byte, 1 };
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
     msghdr message {};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
+
+    DescriptorMessage()
+    {
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
+    DescriptorMessage(const DescriptorMessage&) = delete;
+};
+
+void passToItself(int channel, int descriptor)
+{
+    DescriptorMessage sent;
+    cmsghdr* header = CMSG_FIRSTHDR(&sent.message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
     header->cmsg_len = CMSG_LEN(sizeof(int));
     std::memcpy(CMSG_DATA(header), &descriptor, sizeof(int));
-    sendmsg(channel, &message, 0);
+    sendmsg(channel, &sent.message, 0);
 }
 
 int takeBack(int channel)
 {
-    char byte = 0;
-    iovec data { &byte, 1 };
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
-    msghdr message {};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    if (recvmsg(channel, &message, 0) != 1 || !CMSG_FIRSTHDR(&message))
+    DescriptorMessage received;
+    if (recvmsg(channel, &received.message, 0) != 1 || !CMSG_FIRSTHDR(&received.message))
         return -1;
     int descriptor = -1;
-    std::memcpy(&descriptor, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
+    std::memcpy(&descriptor, CMSG_DATA(CMSG_FIRSTHDR(&received.message)), sizeof(int));
     return descriptor;
 }
 
