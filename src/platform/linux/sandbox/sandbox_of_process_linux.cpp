@@ -16,7 +16,7 @@ std::string procEntry(pid_t process, const char* entry) { return "/proc/" + std:
 
 std::optional<ino_t> mountNamespaceOf(const std::string& namespaceLink)
 {
-    struct stat status { };
+    struct stat status = {};
     if (stat(namespaceLink.c_str(), &status) != 0)
         return std::nullopt;
     return status.st_ino;
