@@ -36,6 +36,8 @@ protected:
     {
         if (!m_apps.ready())
             GTEST_SKIP() << "flatpak cannot make an offline runtime here";
+        if (const auto refusal = m_apps.sandboxRefusal())
+            GTEST_SKIP() << "bubblewrap cannot make a sandbox here: " << *refusal;
         // Applications run in a desktop session, which has a bus.
         m_bus = startSessionBus(m_bundle.home() / "runtime", m_apps.environment());
         ASSERT_TRUE(m_bus) << "no session bus";
