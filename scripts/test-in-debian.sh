@@ -53,8 +53,10 @@ mkdir -p "$top"
 echo "== debootstrap $release from $mirror"
 debootstrap --variant=minbase "$release" "$root" "$mirror" >"$top/debootstrap.log" 2>&1 ||
   { tail -n 20 "$top/debootstrap.log"; exit 1; }
-# What an installed system has and minbase leaves out.
-[[ -e $root/etc/hosts ]] || printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
+# What an installed system has and minbase leaves out (sudo looks the host
+# name up).
+[[ -e $root/etc/hosts ]] ||
+  printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\tlocalhost ip6-localhost ip6-loopback\n' "$(hostname)" >"$root/etc/hosts"
 
 # Tracked and new files as they are in the work tree, in a clone of its own
 # (the format check lists files with git).
