@@ -39,6 +39,13 @@ test_packages=(
 # Packages that bring a system service along: the tests start their own.
 test_servers=(samba lighttpd lighttpd-mod-webdav)
 
+# Debian 13 moved Qt's SVG plugins (the installer's icon) out of libqt6svg6;
+# testing and unstable name no VERSION_ID.
+version_id=$(. /etc/os-release && echo "${VERSION_ID:-}")
+if [[ -z $version_id || ${version_id%%.*} -ge 13 ]]; then
+  run_packages+=(qt6-svg-plugins)
+fi
+
 case $purpose in
 run) packages=("${run_packages[@]}") ;;
 test) packages=("${run_packages[@]}" "${test_packages[@]}" "${test_servers[@]}") ;;
