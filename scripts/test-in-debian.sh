@@ -59,10 +59,12 @@ debootstrap --variant=minbase "$release" "$root" "$mirror" >"$top/debootstrap.lo
   printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\tlocalhost ip6-localhost ip6-loopback\n' "$(hostname)" >"$root/etc/hosts"
 
 # Tracked and new files as they are in the work tree, in a clone of its own
-# (the format check lists files with git).
+# (the format check lists files with git). Through sudo, root reads a tree
+# it does not own, which git refuses unless told.
 source_dir=/srv/ferrowind
-git clone --quiet --no-hardlinks "$PWD" "$root$source_dir"
-git ls-files -z --cached --others --exclude-standard |
+git=(git -c safe.directory='*')
+"${git[@]}" clone --quiet --no-hardlinks --upload-pack="git -c safe.directory='*' upload-pack" "$PWD" "$root$source_dir"
+"${git[@]}" ls-files -z --cached --others --exclude-standard |
   tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -C "$root$source_dir" -xf -
 
 # In the new namespaces: the root's own /proc, the machine's /sys and /dev,
