@@ -69,7 +69,9 @@ git=(git -c safe.directory='*')
 
 # In the new namespaces: the root's own /proc, the machine's /sys and /dev,
 # an empty /tmp and /run, then pivot_root into it and the old root let go.
+# Any step that fails ends it, before anything runs on this machine's root.
 enter='
+  set -e
   root=$1; network=$2; shift 2
   mount --rbind "$root" "$root"
   mount -t proc proc "$root/proc"
