@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of tests/fuzz with clang 14 and runs each for a
-# bounded time, starting from the seed corpus in tests/fuzz/corpus.
+# Builds the libFuzzer targets of tests/fuzz with the release's clang
+# (whichever version it ships) and runs each for a bounded time, starting
+# from the seed corpus in tests/fuzz/corpus.
 #
 #   scripts/fuzz.sh                 4 seconds per target (what the test command runs)
 #   scripts/fuzz.sh 600             ten minutes per target
@@ -17,7 +18,7 @@ seconds=${1:-4}
 shift || true
 build=build/fuzz
 
-cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+cmake -S tests/fuzz -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build" -j2
 
 targets=("$@")

@@ -32,10 +32,20 @@ test_packages=(
   sway foot xwayland kwin-wayland qt6-wayland gnome-shell
   gvfs-daemons gvfs-backends gvfs-fuse python3-pyftpdlib
   dpkg-dev file lintian appstream
-  clang-14 libclang-rt-14-dev libmount-dev clang-format
+  # The release's own clang, whichever version it ships, for the fuzz
+  # targets (libFuzzer and the sanitizers' runtimes); git lists the files
+  # the format check reads.
+  clang libclang-rt-dev libmount-dev clang-format git
 )
 # Packages that bring a system service along: the tests start their own.
 test_servers=(samba lighttpd lighttpd-mod-webdav)
+
+# Debian 13 moved Qt's SVG plugins (the installer's icon) out of libqt6svg6;
+# testing and unstable name no VERSION_ID.
+version_id=$(. /etc/os-release && echo "${VERSION_ID:-}")
+if [[ -z $version_id || ${version_id%%.*} -ge 13 ]]; then
+  run_packages+=(qt6-svg-plugins)
+fi
 
 case $purpose in
 run) packages=("${run_packages[@]}") ;;

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
 cmake --preset default >/dev/null
-cmake --build --preset default --target ferrowind_installer package_files
+cmake --build --preset default --target ferrowind_installer ferrowind_ask package_files
 rm -rf build/default/package
 (cd build/default && cpack -G DEB >/dev/null)
 deb=$(ls build/default/package/*.deb)

@@ -11,55 +11,28 @@
 // in the order they are declared. Each is a class operation: no instance, no
 // state beyond what the operation itself names. Operations that touch the
 // system take the platform services first.
+// clang-format 14 and later versions lay requires-expressions out
+// differently; this one is kept as written.
+// clang-format off
 template<typename Functions>
-concept NonSandboxableFunctionsProtocol = requires(OperationsPlatform& platform, const std::string& text, std::uint32_t eventID)
-{
-    {
-        Functions::helperVersion()
-        } -> std::same_as<std::string>;
-    {
-        Functions::getVolumeMountURL(platform, text)
-        } -> std::same_as<std::optional<std::string>>;
-    {
-        Functions::terminateProcessNamed(platform, text)
-        } -> std::same_as<bool>;
-    {
-        Functions::SendAppleEvent(platform, eventID, text)
-        } -> std::same_as<bool>;
-    {
-        Functions::SendAppleEventToSystemProcess(platform, eventID)
-        } -> std::same_as<std::int32_t>;
-    {
-        Functions::sleepSystem(platform)
-        } -> std::same_as<bool>;
-    {
-        Functions::shutdownSystem(platform)
-        } -> std::same_as<bool>;
-    {
-        Functions::allowSystemSleep(platform)
-        } -> std::same_as<bool>;
-    {
-        Functions::preventSystemSleep(platform)
-        } -> std::same_as<bool>;
-    {
-        Functions::detectVLCAvailable(platform)
-        } -> std::same_as<bool>;
-    {
-        Functions::launchVLCPreview(platform, text)
-        } -> std::same_as<bool>;
-    {
-        Functions::makeFrontProcessNamed(platform, text)
-        } -> std::same_as<bool>;
-    {
-        Functions::mountVolumeWithMountURL(platform, text)
-        } -> std::same_as<std::optional<std::string>>;
-    {
-        Functions::compareVersion(text, text)
-        } -> std::same_as<std::int32_t>;
-    {
-        Functions::fileBusy(platform, text)
-        } -> std::same_as<bool>;
+concept NonSandboxableFunctionsProtocol = requires(OperationsPlatform& platform, const std::string& text, std::uint32_t eventID) {
+    { Functions::helperVersion() } -> std::same_as<std::string>;
+    { Functions::getVolumeMountURL(platform, text) } -> std::same_as<std::optional<std::string>>;
+    { Functions::terminateProcessNamed(platform, text) } -> std::same_as<bool>;
+    { Functions::SendAppleEvent(platform, eventID, text) } -> std::same_as<bool>;
+    { Functions::SendAppleEventToSystemProcess(platform, eventID) } -> std::same_as<std::int32_t>;
+    { Functions::sleepSystem(platform) } -> std::same_as<bool>;
+    { Functions::shutdownSystem(platform) } -> std::same_as<bool>;
+    { Functions::allowSystemSleep(platform) } -> std::same_as<bool>;
+    { Functions::preventSystemSleep(platform) } -> std::same_as<bool>;
+    { Functions::detectVLCAvailable(platform) } -> std::same_as<bool>;
+    { Functions::launchVLCPreview(platform, text) } -> std::same_as<bool>;
+    { Functions::makeFrontProcessNamed(platform, text) } -> std::same_as<bool>;
+    { Functions::mountVolumeWithMountURL(platform, text) } -> std::same_as<std::optional<std::string>>;
+    { Functions::compareVersion(text, text) } -> std::same_as<std::int32_t>;
+    { Functions::fileBusy(platform, text) } -> std::same_as<bool>;
 };
+// clang-format on
 
 class NonSandboxableFunctions {
 public:

@@ -78,7 +78,7 @@ int sign(const std::string& privateKeyPath, const std::string& archivePath, bool
         return 1;
     }
     auto signature = updater::signFile(archivePath, *key);
-    struct stat status { };
+    struct stat status = {};
     if (!signature || stat(archivePath.c_str(), &status) != 0) {
         std::cerr << archivePath << ": cannot read the archive\n";
         return 1;

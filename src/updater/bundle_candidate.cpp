@@ -41,7 +41,7 @@ support::Outcome<std::string> findUpdateBundle(const std::string& unpackedFolder
     if (error)
         return refused("cannot list the unpacked update");
     if (bundles.size() != 1)
-        return refused("the update holds " + std::to_string(bundles.size()) + " bundles, not one");
+        return refused("the update holds " + std::to_string(bundles.size()) + " bundles where one was expected");
     const std::string bundle = bundles.front().string();
     if (!fs::is_directory(fs::symlink_status(bundles.front())))
         return refused("the update's bundle is not a folder");

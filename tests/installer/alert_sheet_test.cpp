@@ -22,7 +22,7 @@ TEST(AlertSheet, FailuresCarryAWarningSuccessesTheLogoAtItsSizeInPoints)
             SCOPED_TRACE(alert.messageText.toStdString());
             QMessageBox* box = beginAlertSheet(alert, installer.window.get(),
                 installer.controller.logoImageView->pixmap(), installer.window.get(),
-                [](QMessageBox*, qint64) {});
+                [](QMessageBox*, qint64) { /* nothing waits for the answer */ });
             EXPECT_EQ(box->icon() == QMessageBox::Warning, !succeeded);
             if (succeeded) {
                 EXPECT_EQ(box->iconPixmap().deviceIndependentSize(), QSizeF(64, 64));

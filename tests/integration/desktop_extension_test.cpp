@@ -27,6 +27,18 @@ Strings listed(GSettings* settings, const char* key)
     return result;
 }
 
+// As GNOME Shell tells it ("GNOME Shell 48.7"); 0 when it does not.
+int installedShellMajorVersion()
+{
+    gchar* output = nullptr;
+    if (!g_spawn_command_line_sync("/usr/bin/gnome-shell --version", &output, nullptr, nullptr, nullptr))
+        return 0;
+    const std::string line = output ? output : "";
+    g_free(output);
+    const auto digit = line.find_first_of("0123456789");
+    return digit == std::string::npos ? 0 : std::atoi(line.c_str() + digit);
+}
+
 TEST(DesktopExtension, GnomeShellsExtensionIsPutInPlaceEnabledAndTakenAway)
 {
     if (!std::filesystem::exists("/usr/bin/gnome-shell"))
@@ -44,9 +56,13 @@ TEST(DesktopExtension, GnomeShellsExtensionIsPutInPlaceEnabledAndTakenAway)
     const auto registration = platform::gnomeShellExtensionRegistration();
     ASSERT_TRUE(registration.install(HELPER_BUNDLE_DIR));
     const auto folder = data.path() / "gnome-shell/extensions/window-raising@helper.ferrowind.com";
-    // Debian 12's Shell is 43: the format of imports, not of modules.
-    EXPECT_NE(testing_support::readTextFile(folder / "metadata.json").find("\"43\""), std::string::npos);
-    EXPECT_NE(testing_support::readTextFile(folder / "extension.js").find("function init()"), std::string::npos);
+    // The release decides which Shell is installed (43 on Debian 12, 48 on
+    // Debian 13), and with it the format: imports before 45, modules since.
+    const int shell = installedShellMajorVersion();
+    ASSERT_GT(shell, 0);
+    EXPECT_NE(testing_support::readTextFile(folder / "metadata.json").find("\"" + std::to_string(shell) + "\""), std::string::npos);
+    EXPECT_NE(testing_support::readTextFile(folder / "extension.js").find(shell >= 45 ? "export default class" : "function init()"),
+        std::string::npos);
     EXPECT_EQ(listed(settings, "enabled-extensions"), (Strings { "other@example.com", "window-raising@helper.ferrowind.com" }));
     EXPECT_EQ(listed(settings, "disabled-extensions"), Strings {});
 

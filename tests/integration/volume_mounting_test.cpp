@@ -53,8 +53,7 @@ public:
 
     bool mounted() const
     {
-        struct stat point {
-        }, parent {};
+        struct stat point = {}, parent = {};
         for (auto deadline = Clock::now() + 10s; Clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
             if (stat(m_mountPoint.c_str(), &point) == 0 && stat(m_mountPoint.parent_path().c_str(), &parent) == 0
                 && point.st_dev != parent.st_dev)

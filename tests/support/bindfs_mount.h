@@ -25,7 +25,7 @@ public:
     BindfsMount(const std::filesystem::path& served, const std::filesystem::path& mountPoint)
         : m_mountPoint(mountPoint)
     {
-        struct stat before { };
+        struct stat before = {};
         if (stat(mountPoint.c_str(), &before) != 0) {
             m_refusal = "no mount point " + mountPoint.string();
             return;
@@ -42,7 +42,7 @@ public:
         // The mount point's device changes once the mount is there, also
         // for a folder mounted over itself.
         const auto mountedOver = [&] {
-            struct stat now { };
+            struct stat now = {};
             return stat(mountPoint.c_str(), &now) == 0 && now.st_dev != before.st_dev;
         };
         std::optional<int> ended;

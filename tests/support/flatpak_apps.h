@@ -31,6 +31,22 @@ public:
 
     bool ready() const { return m_ready; }
 
+    // Why bubblewrap cannot make the sandbox flatpak runs applications in
+    // (its own words: no user namespaces for a user in a chroot, no
+    // pivot_root for root in one), or nothing when it can.
+    std::optional<std::string> sandboxRefusal() const
+    {
+        const auto log = (m_folder.path() / "bwrap.log").string();
+        ChildProcess probe("/usr/bin/bwrap", { "--unshare-user-try", "--unshare-pid", "--unshare-ipc", "--ro-bind", "/", "/", "--proc", "/proc", "--dev", "/dev", "/bin/true" },
+            { .outputs = { { 2, log } } });
+        const auto status = probe.reapWithin(std::chrono::seconds(20));
+        if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
+            return std::nullopt;
+        std::string reason;
+        std::getline(std::ifstream(log), reason);
+        return reason.empty() ? "bwrap failed" : reason;
+    }
+
     // What every flatpak command of the test runs with: home, caches and the
     // user installation (in its usual place, $XDG_DATA_HOME/flatpak) inside
     // the test's folder.

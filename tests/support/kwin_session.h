@@ -95,9 +95,9 @@ public:
         }
         if (id.empty())
             return std::nullopt;
-        [[maybe_unused]] int ran = std::system((call + "/Scripting/Script" + id + " -m org.kde.kwin.Script.run >/dev/null 2>&1 || " + call + "/" + id
-            + " -m org.kde.kwin.Script.run >/dev/null 2>&1")
-                                                   .c_str());
+        const std::string run = call + "/Scripting/Script" + id + " -m org.kde.kwin.Script.run >/dev/null 2>&1 || " + call + "/" + id
+            + " -m org.kde.kwin.Script.run >/dev/null 2>&1";
+        [[maybe_unused]] int ran = std::system(run.c_str());
         [[maybe_unused]] int unloaded = std::system((call + "/Scripting -m org.kde.kwin.Scripting.unloadScript " + name + " >/dev/null").c_str());
         std::optional<pid_t> found;
         eventually([&] {

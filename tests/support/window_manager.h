@@ -129,8 +129,7 @@ private:
 class WindowManager {
 public:
     WindowManager(const std::string& program, const std::string& display)
-        : m_process(ChildProcess::tryStart(program, {},
-            { .environment = environmentFor(display), .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM }))
+        : m_process(ChildProcess::tryStart(program, {}, { .environment = environmentFor(display), .outputs = { { STDERR_FILENO, "/dev/null" } }, .endSignal = SIGTERM }))
         , m_ready(m_process && Pager(display).managerTakesOnWindows())
     {
     }

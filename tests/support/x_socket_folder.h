@@ -12,7 +12,7 @@ namespace testing_support {
 // its place.
 inline void ownXSocketFolder()
 {
-    struct stat folder { };
+    struct stat folder = {};
     if (getpid() == 1 && stat("/tmp/.X11-unix", &folder) == 0 && folder.st_uid != 0 && folder.st_uid != getuid())
         mount("tmpfs", "/tmp/.X11-unix", "tmpfs", 0, "mode=1777");
 }

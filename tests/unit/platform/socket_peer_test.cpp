@@ -60,7 +60,7 @@ private:
 
 ino_t inodeOf(int descriptor)
 {
-    struct stat status { };
+    struct stat status = {};
     fstat(descriptor, &status);
     return status.st_ino;
 }

@@ -176,7 +176,13 @@ std::optional<InfoDictionary> readInfoDictionary(const std::string& plistPath)
     if (!contents || contents->empty())
         return std::nullopt;
     plist_t rawRoot = nullptr;
-    plist_from_memory(contents->data(), static_cast<std::uint32_t>(contents->size()), &rawRoot);
+    const auto size = static_cast<std::uint32_t>(contents->size());
+#if FERROWIND_LIBPLIST_VERSION >= 20600
+    // Which of its formats the file was in does not matter here.
+    plist_from_memory(contents->data(), size, &rawRoot, nullptr);
+#else
+    plist_from_memory(contents->data(), size, &rawRoot);
+#endif
     const PlistPointer root(rawRoot);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT || holdsTextWithZeroByte(root.get()))
         return std::nullopt;

@@ -42,7 +42,7 @@ std::unique_ptr<PeerSocketTable> openTable(Source source)
 bool tableFinds(PeerSocketTable& table, int knownSocket)
 {
     auto at = addressOf(knownSocket, getsockname);
-    struct stat status { };
+    struct stat status = {};
     if (!at || fstat(knownSocket, &status) != 0)
         return false;
     // A listening socket is connected to nothing: zero address, zero port.

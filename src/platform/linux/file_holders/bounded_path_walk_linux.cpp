@@ -55,7 +55,7 @@ bool isFinalAnswer(int error)
 
 std::optional<dev_t> deviceOf(const OwnedDescriptor& descriptor)
 {
-    struct statx status { };
+    struct statx status = {};
     if (!cachedAttributes(descriptor.get(), 0, status))
         return std::nullopt;
     return makedev(status.stx_dev_major, status.stx_dev_minor);

@@ -11,7 +11,7 @@ namespace {
 
 std::optional<FileIdentity> statxIdentity(int directoryFD, const char* name, int flags)
 {
-    struct statx status { };
+    struct statx status = {};
     flags |= AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC;
     if (statx(directoryFD, name, flags, STATX_TYPE | STATX_INO, &status) != 0)
         return std::nullopt;

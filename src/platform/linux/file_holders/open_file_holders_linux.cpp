@@ -235,7 +235,7 @@ public:
             return Openers::unreachable;
         if (reference.status != linux_files::PathReference::Status::opened)
             return Openers::unknown;
-        struct statx status { };
+        struct statx status = {};
         if (!linux_files::cachedAttributes(reference.descriptor.get(), STATX_TYPE | STATX_MNT_ID, status)
             || !S_ISREG(status.stx_mode) || !opensLocally(status))
             return Openers::unknown;

@@ -16,7 +16,7 @@ std::optional<MappedFile> MappedFile::open(const std::string& path)
         linux_files::retryingInterrupts([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }));
     if (!descriptor.isValid())
         return std::nullopt;
-    struct stat status { };
+    struct stat status = {};
     if (fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
     const auto size = static_cast<std::size_t>(status.st_size);

@@ -31,12 +31,12 @@ void sendAtExit()
 // has set an action (a sanitizer's crash report, say), theirs stands.
 void installHandlers()
 {
-    struct sigaction action { };
+    struct sigaction action = {};
     action.sa_handler = sendThenEnd;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (int signal : { SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS, SIGTERM, SIGINT, SIGHUP, SIGQUIT }) {
-        struct sigaction current { };
+        struct sigaction current = {};
         if (sigaction(signal, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_DFL)
             sigaction(signal, &action, nullptr);
     }

@@ -49,7 +49,7 @@ std::optional<std::string> linkTarget(const std::string& link)
 // Asks the kernel only, as every other mount lookup of ours does.
 std::optional<std::uint64_t> mountIDOf(int descriptor)
 {
-    struct statx status { };
+    struct statx status = {};
     if (!linux_files::cachedAttributes(descriptor, STATX_MNT_ID, status) || !(status.stx_mask & STATX_MNT_ID))
         return std::nullopt;
     return status.stx_mnt_id;

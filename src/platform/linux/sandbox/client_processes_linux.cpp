@@ -56,7 +56,7 @@ Glance glanceAt(pid_t pid, bool& unreadable)
     static const uid_t user = getuid();
     static const auto ourNamespace = ProcessDirectory(getpid()).mountNamespace();
     const auto entry = "/proc/" + std::to_string(pid);
-    struct stat status { };
+    struct stat status = {};
     if (stat(entry.c_str(), &status) != 0)
         return Glance::notOurs;
     if (status.st_uid != user) {
@@ -66,7 +66,7 @@ Glance glanceAt(pid_t pid, bool& unreadable)
             unreadable = true;
         return Glance::notOurs;
     }
-    struct stat view { };
+    struct stat view = {};
     if (stat((entry + "/ns/mnt").c_str(), &view) == 0 && ourNamespace && view.st_ino == *ourNamespace)
         return Glance::ordinary;
     return Glance::sandboxedOrUnreadable;

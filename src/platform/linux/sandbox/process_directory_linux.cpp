@@ -77,7 +77,7 @@ bool ProcessDirectory::hasEnded() const
 
 std::optional<uid_t> ProcessDirectory::owner() const
 {
-    struct stat status { };
+    struct stat status = {};
     if (fstat(m_directory.get(), &status) != 0)
         return std::nullopt;
     return status.st_uid;
@@ -107,7 +107,7 @@ std::optional<ProcessStatus> ProcessDirectory::status() const
 
 std::optional<ino_t> ProcessDirectory::mountNamespace() const
 {
-    struct stat status { };
+    struct stat status = {};
     if (fstatat(m_directory.get(), "ns/mnt", &status, 0) != 0)
         return std::nullopt;
     return status.st_ino;

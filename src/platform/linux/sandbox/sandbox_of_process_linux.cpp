@@ -26,7 +26,7 @@ constexpr std::size_t kMostSandboxFileBytes = 64 * 1024;
 
 std::optional<ino_t> ourMountNamespace()
 {
-    struct stat status { };
+    struct stat status = {};
     if (stat("/proc/self/ns/mnt", &status) != 0)
         return std::nullopt;
     return status.st_ino;
@@ -59,7 +59,7 @@ std::optional<OwnedDescriptor> findRegularFile(const ProcessDirectory& process, 
         untrustworthy = !missing;
         return std::nullopt;
     }
-    struct statx status { };
+    struct statx status = {};
     if (!linux_files::cachedAttributes(reference.descriptor.get(), STATX_TYPE, status) || !S_ISREG(status.stx_mode)) {
         untrustworthy = true;
         return std::nullopt;
@@ -69,7 +69,7 @@ std::optional<OwnedDescriptor> findRegularFile(const ProcessDirectory& process, 
 
 std::optional<std::string> readInMemoryFile(const ProcessDirectory& process, const OwnedDescriptor& reference)
 {
-    struct statx status { };
+    struct statx status = {};
     if (!linux_files::cachedAttributes(reference.get(), STATX_SIZE | STATX_MNT_ID, status) || !(status.stx_mask & STATX_MNT_ID)
         || status.stx_size > kMostSandboxFileBytes || fileSystemTypeOf(process, status.stx_mnt_id) != "tmpfs")
         return std::nullopt;

@@ -144,8 +144,7 @@ public:
     {
         std::vector<LoginItem> items;
         std::error_code error;
-        for (std::filesystem::directory_iterator entry(m_folder, error), end; !error && entry != end;
-             entry.increment(error)) {
+        for (std::filesystem::directory_iterator entry(m_folder, error), end; !error && entry != end; entry.increment(error)) {
             if (entry->path().filename().string().ends_with(".desktop"))
                 items.push_back({ entry->path().string() });
         }
@@ -168,7 +167,7 @@ public:
         const auto bundlePath = localPathOfFileURL(bundleFileURL.get());
         // lstat: the registered path itself must still be there; where it
         // leads is not ours to judge.
-        struct stat status { };
+        struct stat status = {};
         if (!bundlePath || lstat(bundlePath->c_str(), &status) != 0)
             return std::nullopt;
         return std::string(bundleFileURL.get());

@@ -32,7 +32,7 @@ std::optional<MountedFile> examine(const std::string& path)
     if (reference.status != linux_files::PathReference::Status::opened)
         return std::nullopt;
     auto const& file = reference.descriptor;
-    struct statx status { };
+    struct statx status = {};
     if (!linux_files::cachedAttributes(file.get(), STATX_INO | STATX_MNT_ID, status))
         return std::nullopt;
     char target[PATH_MAX];
