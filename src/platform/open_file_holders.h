@@ -57,8 +57,7 @@ public:
     // over when this returns. No holder is reported unless the query is
     // answered. Like otherOpeners, it passes over descriptors opened with
     // O_PATH. Processes it may not look into are passed over.
-    virtual Query forEachHolder(const std::string& path, const Processes& among,
-        const std::function<Scan(ProcessID)>& holder) const = 0;
+    virtual Query forEachHolder(const std::string& path, const Processes& among, const std::function<Scan(ProcessID)>& holder) const = 0;
 };
 
 } // namespace platform

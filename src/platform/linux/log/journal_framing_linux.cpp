@@ -10,11 +10,19 @@ namespace platform {
 
 namespace {
 
+// The fields every line of ours carries before its message.
+std::string fieldsOf(const std::string& ident)
+{
+    std::string fields = "PRIORITY=" + std::to_string(LOG_NOTICE) + "\n";
+    fields += "SYSLOG_FACILITY=" + std::to_string(LOG_FAC(LOG_USER)) + "\n";
+    fields += "SYSLOG_IDENTIFIER=" + ident + "\n";
+    return fields + "SYSLOG_PID=" + std::to_string(getpid()) + "\n";
+}
+
 class JournalFraming final : public LogLineFraming {
 public:
     explicit JournalFraming(const std::string& ident)
-        : m_fields("PRIORITY=" + std::to_string(LOG_NOTICE) + "\nSYSLOG_FACILITY=" + std::to_string(LOG_FAC(LOG_USER))
-            + "\nSYSLOG_IDENTIFIER=" + ident + "\nSYSLOG_PID=" + std::to_string(getpid()) + "\n")
+        : m_fields(fieldsOf(ident))
     {
     }
 
