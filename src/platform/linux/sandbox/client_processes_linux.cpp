@@ -115,6 +115,14 @@ private:
     // this one too; it is looked at where it held the last one first.
     std::optional<KnownClient> knownHolder(const std::string& socketLink, std::uint64_t controlGroup)
     {
+        // A client that reconnects usually has the socket where it had the
+        // last one: one look each, before anything costlier.
+        for (auto known = m_known.begin(); known != m_known.end(); ++known) {
+            if (known->controlGroup == controlGroup && sandbox::holdsAt(known->client.handle->task(), known->descriptor, socketLink)) {
+                std::rotate(m_known.begin(), known, known + 1);
+                return m_known.front();
+            }
+        }
         for (auto known = m_known.begin(); known != m_known.end();) {
             const auto& task = known->client.handle->task();
             if (task.hasEnded()) {
