@@ -167,20 +167,29 @@ TEST_F(OnASystemdMachine, JournalListsBothLinesOfEveryCommandInOrder)
 
 // On a systemd desktop every Flatpak application runs in a scope named after
 // it, which the kernel reports for each socket: a scope's name decides
-// before any process is looked at. A client in the user's own session is
-// found holding its socket.
+// whatever the client does to hide its connection. A client in the user's
+// own session is found holding its socket.
 TEST_F(OnASystemdMachine, AScopeNamedForASandboxSaysWhoConnects)
 {
     startHelper("ferrowind-helper-scopes");
     struct Row {
         const char* scope;
+        const char* how;
         bool served;
     };
-    for (auto row : { Row { "app-flatpak-org.example.Other-7", false }, Row { "app-flatpak-com.Calderine.Ferrowind3-8", true }, Row { nullptr, true } }) {
-        const std::string client = std::string(SANDBOX_CLIENT_PROGRAM) + " plain 9483 \"$XDG_RUNTIME_DIR/reply\"; cat \"$XDG_RUNTIME_DIR/reply\"";
+    for (auto row : {
+             Row { "app-flatpak-org.example.Other-7", "plain", false },
+             Row { "app-flatpak-org.example.Other-8", "in-flight", false },
+             Row { "app-flatpak-org.example.Other-9", "own-table", false },
+             Row { "app-flatpak-org.example.Other-10", "leader-exits", false },
+             Row { "app-flatpak-com.Calderine.Ferrowind3-11", "plain", true },
+             Row { "app-flatpak-com.Calderine.Ferrowind3-12", "own-table", true },
+             Row { nullptr, "plain", true },
+         }) {
+        const std::string client = std::string(SANDBOX_CLIENT_PROGRAM) + " " + row.how + " 9483 \"$XDG_RUNTIME_DIR/reply\"; cat \"$XDG_RUNTIME_DIR/reply\"";
         const auto inScope = row.scope ? "systemd-run --user --quiet --scope --unit=" + std::string(row.scope) + " -- sh -c '" + client + "'" : client;
         const auto reply = m_machine->runAsUser("rm -f \"$XDG_RUNTIME_DIR/reply\"; " + inScope).output;
-        SCOPED_TRACE(row.scope ? row.scope : "session");
+        SCOPED_TRACE(std::string(row.scope ? row.scope : "session") + " " + row.how);
         EXPECT_EQ(reply.starts_with("Ferrowind Helper/") && reply.ends_with("\"" FERROWIND_VERSION "\"\n"), row.served) << reply;
     }
     EXPECT_EQ(ask("version"), "\"" FERROWIND_VERSION "\"");
