@@ -52,6 +52,17 @@ protected:
         ASSERT_TRUE(m_bus) << "no session bus";
     }
 
+    // What the application `id` wrote it was told: the welcome line and the
+    // answer to `version` when served, nothing when the helper closed first.
+    void expectReply(const std::string& id, bool served)
+    {
+        const auto reply = platform::testing::readTextFile(m_apps.dataFolder(id) / "reply");
+        if (served)
+            EXPECT_TRUE(reply.starts_with("Ferrowind Helper/") && reply.ends_with("\n" + version() + "\n")) << reply;
+        else
+            EXPECT_EQ(reply, "");
+    }
+
     FlatpakApps m_apps;
     std::optional<Daemon> m_bus;
 };
@@ -68,11 +79,7 @@ TEST_F(SandboxedClients, OnlyTheMainApplicationAndTheListedOnesAreServed)
         SCOPED_TRACE(row.id);
         ASSERT_TRUE(m_apps.install(row.id, kAskVersion));
         ASSERT_TRUE(m_apps.run(row.id));
-        const auto reply = platform::testing::readTextFile(m_apps.dataFolder(row.id) / "reply");
-        if (row.served)
-            EXPECT_TRUE(reply.starts_with("Ferrowind Helper/") && reply.ends_with("\n" + version() + "\n")) << reply;
-        else
-            EXPECT_EQ(reply, "");
+        expectReply(row.id, row.served);
     }
     expectStillServing();
 }
@@ -106,11 +113,7 @@ TEST_F(SandboxedClients, OnlyAClientSeenHoldingItsConnectionIsServed)
         platform::testing::writeTextFile(m_apps.dataFolder(row.id) / "how", row.how);
         std::filesystem::remove(m_apps.dataFolder(row.id) / "reply");
         ASSERT_TRUE(m_apps.run(row.id));
-        const auto reply = platform::testing::readTextFile(m_apps.dataFolder(row.id) / "reply");
-        if (row.served)
-            EXPECT_TRUE(reply.starts_with("Ferrowind Helper/") && reply.ends_with("\n" + version() + "\n")) << reply;
-        else
-            EXPECT_EQ(reply, "");
+        expectReply(row.id, row.served);
     }
     expectStillServing();
 }
