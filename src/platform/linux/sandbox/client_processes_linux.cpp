@@ -112,39 +112,36 @@ private:
     }
 
     // A process that held an earlier socket of the same group and holds
-    // this one too; it is looked at where it held the last one first.
+    // this one too. A client that reconnects usually has the socket where
+    // it had the last one: one look at each, before anything costlier.
     std::optional<KnownClient> knownHolder(const std::string& socketLink, std::uint64_t controlGroup)
     {
-        // A client that reconnects usually has the socket where it had the
-        // last one: one look each, before anything costlier.
         for (auto known = m_known.begin(); known != m_known.end(); ++known) {
-            if (known->controlGroup == controlGroup && sandbox::holdsAt(known->client.handle->task(), known->descriptor, socketLink)) {
-                std::rotate(m_known.begin(), known, known + 1);
-                return m_known.front();
-            }
+            if (known->controlGroup == controlGroup && sandbox::holdsAt(known->client.handle->task(), known->descriptor, socketLink))
+                return mostRecent(known);
         }
         for (auto known = m_known.begin(); known != m_known.end();) {
-            const auto& task = known->client.handle->task();
-            if (task.hasEnded()) {
+            if (known->client.handle->task().hasEnded()) {
                 known = m_known.erase(known); // its directory names nothing now
                 continue;
             }
-            if (known->controlGroup == controlGroup && holds(*known, socketLink)) {
-                std::rotate(m_known.begin(), known, known + 1);
-                return m_known.front();
-            }
+            if (known->controlGroup == controlGroup && holdsElsewhere(*known, socketLink))
+                return mostRecent(known);
             ++known;
         }
         return std::nullopt;
     }
 
-    static bool holds(KnownClient& known, const std::string& socketLink)
+    KnownClient mostRecent(std::vector<KnownClient>::iterator known)
     {
-        const auto& task = known.client.handle->task();
-        if (sandbox::holdsAt(task, known.descriptor, socketLink))
-            return true;
-        const auto status = task.status();
-        auto holding = status ? sandbox::findSocketIn(task, *status, socketLink) : sandbox::SocketHolding {};
+        std::rotate(m_known.begin(), known, known + 1);
+        return m_known.front();
+    }
+
+    // Whether its own table holds the socket at another number than last time.
+    static bool holdsElsewhere(KnownClient& known, const std::string& socketLink)
+    {
+        auto holding = sandbox::findSocketIn(known.client.handle->task(), socketLink);
         if (holding.result != Holding::holds || holding.thread)
             return false;
         known.descriptor = holding.descriptor;
@@ -175,8 +172,7 @@ private:
         }
         for (const pid_t pid : ordinary) {
             ProcessDirectory process(pid);
-            const auto status = process.isValid() ? process.status() : std::nullopt;
-            auto holding = status ? sandbox::findSocketIn(process, *status, socketLink) : sandbox::SocketHolding {};
+            auto holding = sandbox::findSocketIn(process, socketLink);
             found.unreadable = found.unreadable || holding.result == Holding::unreadable;
             if (holding.result != Holding::holds)
                 continue;
@@ -192,8 +188,7 @@ private:
     // Also a process whose namespace cannot be read: it may be a sandbox.
     void lookAtSandboxed(ProcessDirectory process, const std::string& socketLink, std::uint64_t controlGroup, Search& found)
     {
-        const auto status = process.status();
-        auto holding = status ? sandbox::findSocketIn(process, *status, socketLink) : sandbox::SocketHolding {};
+        auto holding = sandbox::findSocketIn(process, socketLink);
         if (holding.result == Holding::unreadable || !process.mountNamespace())
             found.unreadable = true;
         if (holding.result == Holding::holds)

@@ -36,5 +36,8 @@ bool holdsAt(const ProcessDirectory& process, int descriptor, const std::string&
 
 // `likelyDescriptor`: a number to look at first, or -1.
 SocketHolding findSocketIn(const ProcessDirectory& process, const ProcessStatus& status, const std::string& socketLink, int likelyDescriptor = -1);
+// The same, reading the process's status first; held by nobody there when
+// it cannot be read.
+SocketHolding findSocketIn(const ProcessDirectory& process, const std::string& socketLink);
 
 } // namespace platform::sandbox

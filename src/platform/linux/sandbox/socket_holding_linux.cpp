@@ -72,4 +72,10 @@ SocketHolding findSocketIn(const ProcessDirectory& process, const ProcessStatus&
     return holding;
 }
 
+SocketHolding findSocketIn(const ProcessDirectory& process, const std::string& socketLink)
+{
+    const auto status = process.isValid() ? process.status() : std::nullopt;
+    return status ? findSocketIn(process, *status, socketLink) : SocketHolding {};
+}
+
 } // namespace platform::sandbox
