@@ -131,4 +131,18 @@ std::vector<std::string> calledMethods(const PrivateBus& bus, const std::string&
     return methods;
 }
 
+std::vector<std::string> logindInhibitors(const PrivateBus& systemBus)
+{
+    auto reply = systemBus.call("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "ListInhibitors");
+    GVariantIter* entries = nullptr;
+    g_variant_get(reply.get(), "(a(ssssuu))", &entries);
+    std::vector<std::string> found;
+    const gchar *what, *who, *why, *mode;
+    guint32 uid, pid;
+    while (g_variant_iter_loop(entries, "(&s&s&s&suu)", &what, &who, &why, &mode, &uid, &pid))
+        found.push_back(std::string(what) + "|" + who + "|" + why + "|" + mode);
+    g_variant_iter_free(entries);
+    return found;
+}
+
 } // namespace harness

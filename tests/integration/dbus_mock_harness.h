@@ -60,4 +60,7 @@ constexpr const char* kMockInterface = "org.freedesktop.DBus.Mock";
 // The names of the methods a mock object has logged, in call order.
 std::vector<std::string> calledMethods(const PrivateBus& bus, const std::string& name, const std::string& path);
 
+// The inhibitors logind's mock holds, each as "what|who|why|mode".
+std::vector<std::string> logindInhibitors(const PrivateBus& systemBus);
+
 } // namespace harness

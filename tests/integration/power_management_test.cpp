@@ -67,19 +67,7 @@ protected:
         return client.readLine(15s);
     }
 
-    std::vector<std::string> logindInhibitors() const
-    {
-        auto reply = m_systemBus.call(kLogind, kLogindPath, kLogindManager, "ListInhibitors");
-        GVariantIter* entries = nullptr;
-        g_variant_get(reply.get(), "(a(ssssuu))", &entries);
-        std::vector<std::string> found;
-        const gchar *what, *who, *why, *mode;
-        guint32 uid, pid;
-        while (g_variant_iter_loop(entries, "(&s&s&s&suu)", &what, &who, &why, &mode, &uid, &pid))
-            found.push_back(std::string(what) + "|" + who + "|" + why + "|" + mode);
-        g_variant_iter_free(entries);
-        return found;
-    }
+    std::vector<std::string> logindInhibitors() const { return harness::logindInhibitors(m_systemBus); }
 
     // The mock drops an inhibitor when it sees the descriptor close, a
     // moment after the helper has answered.

@@ -2,6 +2,7 @@
 // this test's own mount namespace.
 #include "integration/helper_harness.h"
 #include "platform/linux_platform.h"
+#include "support/passive_sshfs.h"
 
 #include <gtest/gtest.h>
 
@@ -20,52 +21,9 @@
 namespace {
 
 using namespace harness;
+using testing_support::kSftpServer;
+using testing_support::PassiveSshfs;
 namespace fs = std::filesystem;
-
-constexpr const char* kSftpServer = "/usr/lib/openssh/sftp-server";
-
-// A real sshfs mount without sshd: in passive mode sshfs speaks SFTP on its
-// standard input and output, here with a local sftp-server through a FIFO.
-// A shell starts it in `folder`, as a user would, so a relative mount point
-// is resolved from there.
-class PassiveSshfs {
-public:
-    PassiveSshfs(const fs::path& folder, const std::string& arguments, fs::path mountPoint)
-        : m_mountPoint(std::move(mountPoint))
-    {
-        auto fifo = "'" + (folder / m_mountPoint.filename()).string() + ".sftp'";
-        std::string script = "cd '" + folder.string() + "' && export PWD && mkfifo " + fifo + " && " + kSftpServer + " <"
-            + fifo + " | exec sshfs -o passive " + arguments + " >" + fifo;
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        const char* argv[] = { "sh", "-c", script.c_str(), nullptr };
-        if (posix_spawn(&m_group, "/bin/sh", nullptr, &attributes, const_cast<char**>(argv), environ) != 0)
-            m_group = -1;
-        posix_spawnattr_destroy(&attributes);
-    }
-    ~PassiveSshfs()
-    {
-        umount2(m_mountPoint.c_str(), MNT_DETACH);
-        if (m_group > 0 && kill(-m_group, SIGKILL) == 0)
-            waitpid(m_group, nullptr, 0);
-    }
-
-    bool mounted() const
-    {
-        struct stat point = {}, parent = {};
-        for (auto deadline = Clock::now() + 10s; Clock::now() < deadline; std::this_thread::sleep_for(20ms)) {
-            if (stat(m_mountPoint.c_str(), &point) == 0 && stat(m_mountPoint.parent_path().c_str(), &parent) == 0
-                && point.st_dev != parent.st_dev)
-                return true;
-        }
-        return false;
-    }
-
-private:
-    fs::path m_mountPoint;
-    pid_t m_group { -1 };
-};
 
 class VolumeRowsOverTheWire : public testing::Test, protected HelperSession {
 protected:
