@@ -1,5 +1,7 @@
 #include "soak/soak_world.h"
 
+#include <cstdio>
+
 namespace soak {
 
 namespace {
@@ -15,7 +17,13 @@ void keepExample(std::vector<std::string>& examples, const std::string& text)
 
 double milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+const Clock::time_point g_began = Clock::now();
+
 } // namespace
+
+double secondsIn() { return std::chrono::duration<double>(Clock::now() - g_began).count(); }
+
+void tell(const std::string& what) { std::printf("%8.1f s  %s\n", secondsIn(), what.c_str()); }
 
 void Tally::answered(const std::string& kind, Clock::duration took)
 {
@@ -27,14 +35,14 @@ void Tally::wrong(const std::string& what)
 {
     const std::lock_guard lock(m_mutex);
     ++m_figures.counters["wrong answers"];
-    keepExample(m_figures.wrong, what);
+    keepExample(m_figures.wrong, what + ", at " + std::to_string(secondsIn()) + " s");
 }
 
 void Tally::late(const std::string& kind, Clock::duration took)
 {
     const std::lock_guard lock(m_mutex);
     ++m_figures.counters["waits past the bound"];
-    keepExample(m_figures.late, kind + ": " + std::to_string(milliseconds(took)) + " ms");
+    keepExample(m_figures.late, kind + ": " + std::to_string(milliseconds(took)) + " ms, ending at " + std::to_string(secondsIn()) + " s");
 }
 
 void Tally::crashed(const std::string& what)

@@ -23,6 +23,11 @@ using namespace std::chrono_literals;
 // every client, and a second for a sanitizer build on a loaded machine.
 constexpr auto kReplyBound = 3s;
 
+// Seconds since the soak began, for the timeline it prints.
+double secondsIn();
+// Prints one line of the timeline.
+void tell(const std::string& what);
+
 // Readers: one command and the check of its answer. Writers: a change of
 // what is true (a mount going silent, a holder ending, a restart). Writers
 // go first, so a steady stream of commands never holds a change off.
