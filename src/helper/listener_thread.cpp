@@ -19,7 +19,7 @@ void NetworkListener::start()
         if (serving->startListening())
             relaunch = serving->startProcessing();
         else
-            exitStatus = kNoFreePortStatus;
+            exitStatus = kCannotServeStatus;
     } catch (const std::exception&) {
         // Anything unexpected while serving: start over in a fresh process.
         // The sockets stay open until this one ends, so clients wait rather

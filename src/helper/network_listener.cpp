@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
+#include <variant>
 
 namespace {
 
@@ -64,10 +65,11 @@ bool NetworkListener::startListening()
         std::perror("socket");
         std::exit(1);
     }
-    auto port = sockets.listenOnFirstFreePort(kFirstPort, kLastPort, kListenBacklog);
+    auto listening = sockets.listenOnFirstFreePort(kFirstPort, kLastPort, kListenBacklog);
     reportListenersOfOtherUsers();
+    auto* port = std::get_if<platform::ListeningPort>(&listening);
     if (!port) {
-        m_platform.log.write("No port of " + portRange() + " is free: not serving");
+        m_platform.log.write(notServingBecause(std::get<platform::ListeningRefused>(listening)));
         return false;
     }
     m_platform.log.write("Listening on 127.0.0.1 port " + std::to_string(port->port)
@@ -89,6 +91,13 @@ void NetworkListener::reportListenersOfOtherUsers()
     for (auto listener : m_platform.sockets.listenersOfOtherUsers(kFirstPort, kLastPort))
         m_platform.log.write("Port " + std::to_string(listener.port) + " is held by a listener of user "
             + std::to_string(listener.owner) + ", not by this helper");
+}
+
+std::string NetworkListener::notServingBecause(const platform::ListeningRefused& refused)
+{
+    if (refused.everyPortTaken)
+        return "No port of " + portRange() + " is free: not serving";
+    return "Cannot listen on 127.0.0.1 port " + std::to_string(refused.port) + " (" + refused.reason + "): not serving";
 }
 
 std::string NetworkListener::portRange() { return std::to_string(kFirstPort) + ".." + std::to_string(kLastPort); }

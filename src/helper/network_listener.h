@@ -24,9 +24,10 @@ public:
     static constexpr int kFirstPort = helper_ports::kFirst;
     static constexpr int kLastPort = helper_ports::kLast;
     static constexpr std::size_t kCommandBufferSize = PendingLine::kMostBytes + 1;
-    // The exit status when no port of ours is free: a helper that cannot
-    // serve has failed, whatever the reason.
-    static constexpr int kNoFreePortStatus = 1;
+    // The exit status when no port of ours is free or the system would not
+    // listen on it: a helper that cannot serve has failed, whatever the
+    // reason.
+    static constexpr int kCannotServeStatus = 1;
 
     explicit NetworkListener(HelperPlatform& platform);
     // Closes nothing: the connection loop closes its sockets when it ends.
@@ -67,6 +68,7 @@ private:
     };
 
     void reportListenersOfOtherUsers();
+    static std::string notServingBecause(const platform::ListeningRefused& refused);
     static std::string portRange();
     void rebuildFDset();
     bool waitForClients();

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace platform {
@@ -32,6 +34,14 @@ struct ListeningPort {
     bool handedOver { false };
 };
 
+// Why listening did not start: every port was taken, or the system would
+// not listen on the one that was had (`reason` says why).
+struct ListeningRefused {
+    bool everyPortTaken { true };
+    std::uint16_t port { 0 };
+    std::string reason;
+};
+
 // A listener of another user on a port of ours, where our clients would
 // reach it.
 struct ForeignListener {
@@ -53,8 +63,8 @@ public:
     // Listens on 127.0.0.1 at the first port of firstPort..lastPort that is
     // free, with room for `backlog` pending connections; the socket handed
     // over by the helper this process replaces, when it is one of those.
-    // The port, or nothing when every one is taken.
-    virtual std::optional<ListeningPort> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) = 0;
+    // The port, or why there is none.
+    virtual std::variant<ListeningPort, ListeningRefused> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) = 0;
     // The listeners of other users on 127.0.0.1 at firstPort..lastPort, in
     // port order; none when this system cannot tell owners.
     virtual std::vector<ForeignListener> listenersOfOtherUsers(std::uint16_t firstPort, std::uint16_t lastPort) = 0;

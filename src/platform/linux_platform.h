@@ -47,8 +47,9 @@ std::unique_ptr<ApplicationControl> makeApplicationControl(WindowActivation acti
 // socket the helper we replace handed to this process, announced as systemd's
 // socket activation does (LISTEN_PID naming this process, LISTEN_FDS=1:
 // descriptor 3) and a TCP socket listening on 127.0.0.1; -1 otherwise. The
-// announcement is removed and the descriptor made close-on-exec either way,
-// so that the programs we start do not take them for theirs.
+// announcement is removed either way and every descriptor it names for us
+// that is not taken closed, so that neither stays for the programs we start;
+// the one taken is made close-on-exec.
 int takeHandedOverListeningSocket();
 // handedOverListeningSocket: what takeHandedOverListeningSocket gave, which
 // the service checks before it listens on it; -1 for none.

@@ -1,6 +1,7 @@
 // Raising windows on a Wayland desktop, against the real compositor: a
 // native Wayland window and an Xwayland one of a process, each taken out of
 // focus first, then raised the way makeFrontProcessNamed raises them.
+#include "integration/dbus_mock_harness.h"
 #include "integration/helper_harness.h"
 #include "support/gnome_shell_session.h"
 #include "support/kwin_session.h"
@@ -13,6 +14,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -112,6 +114,32 @@ TEST(CompositorActivation, KWinActivatesNativeAndXwaylandWindowsOfTheProcess)
     testing_support::ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", kwin.busAddress());
     testing_support::ScopedEnvironment noDisplay("DISPLAY", std::nullopt);
     expectEachRaisedInTurn(kwin.environment(), [&] { return kwin.activeWindowProcess(); });
+}
+
+// A KWin that answers each call just within the bound: the request as a
+// whole is held to about one bound, not one per call.
+TEST(CompositorActivation, KWinAnsweringEachCallLateHoldsTheRequestForOneBound)
+{
+    harness::PrivateBus session;
+    harness::DBusMock kwin(session, harness::DBusMock::Bus::Session, "org.kde.KWin",
+        { "org.kde.KWin", "/Scripting", "org.kde.kwin.Scripting" });
+    const std::string late = "time.sleep(2.5); ";
+    for (auto [method, in, out, result] : { std::tuple { "loadScript", "ss", "i", "ret = 1" }, std::tuple { "unloadScript", "s", "b", "ret = True" } })
+        session.call("org.kde.KWin", "/Scripting", harness::kMockInterface, "AddMethod",
+            g_variant_new("(sssss)", "org.kde.kwin.Scripting", method, in, out, (late + result).c_str()));
+    GVariantBuilder methods;
+    g_variant_builder_init(&methods, G_VARIANT_TYPE("a(ssss)"));
+    g_variant_builder_add(&methods, "(ssss)", "run", "", "", late.c_str());
+    session.call("org.kde.KWin", "/Scripting", harness::kMockInterface, "AddObject",
+        g_variant_new("(ssa{sv}a(ssss))", "/Scripting/Script1", "org.kde.kwin.Script", nullptr, &methods));
+
+    testing_support::ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", session.address());
+    testing_support::ScopedEnvironment noDisplay("DISPLAY", std::nullopt);
+    RecordedLog log;
+    auto activation = platform::makeWindowActivation(log);
+    const auto start = std::chrono::steady_clock::now();
+    activation(getpid());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
 TEST(CompositorActivation, GnomeShellActivatesNativeAndXwaylandWindowsThroughTheExtension)

@@ -3,10 +3,16 @@
 #include "helper/network_listener.h"
 #include "integration/helper_harness.h"
 #include "platform/linux/processes/proc_entries.h"
+#include "support/denied_system_call.h"
 #include "support/eventually.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 
 #include <thread>
@@ -67,19 +73,54 @@ TEST(HelperLifecycle, TakesTheFirstFreePort)
     EXPECT_EQ(client->readLine(), "\"" + bundle.shortVersion() + "\"");
 }
 
+// Why a helper cannot serve, and what it says.
+struct NotServing {
+    const char* name;
+    bool everyPortBlocked;
+    // Failing with EACCES, as under a sandbox's filter; -1 for none.
+    int deniedSystemCall;
+    const char* logLine;
+};
+
+// Forked so that a filter holds for the helper and not for the test.
+std::optional<int> exitStatusOf(const HelperBundleCopy& bundle, const HelperLogTerminal& log, int deniedSystemCall)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        if (deniedSystemCall >= 0 && !testing_support::denySystemCall(deniedSystemCall, EACCES))
+            _exit(254);
+        HelperProcess helper(bundle, std::nullopt, {}, log.path());
+        auto status = helper.waitForExit(10s);
+        if (!status)
+            kill(helper.pid(), SIGKILL);
+        _exit(status.value_or(255));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
+}
+
+class HelperNotServing : public testing::TestWithParam<NotServing> { };
+
 // A helper that cannot serve has failed, and says why.
-TEST(HelperLifecycle, AllPortsTakenIsLoggedAndEndsWithFailureWithoutRelaunch)
+TEST_P(HelperNotServing, IsLoggedAndEndsWithFailureWithoutRelaunch)
 {
     HelperBundleCopy bundle;
     std::vector<std::unique_ptr<PortBlocker>> blockers;
-    for (int port = kPort; port <= kPort + 5; ++port)
+    for (int port = kPort; GetParam().everyPortBlocked && port <= kPort + 5; ++port)
         blockers.push_back(std::make_unique<PortBlocker>(port));
     HelperLogTerminal log;
-    HelperProcess helper(bundle, std::nullopt, {}, log.path());
-    EXPECT_EQ(helper.waitForExit(10s), NetworkListener::kNoFreePortStatus);
-    EXPECT_TRUE(log.waitForLine("No port of 9483..9488 is free: not serving"));
+    EXPECT_EQ(exitStatusOf(bundle, log, GetParam().deniedSystemCall), NetworkListener::kCannotServeStatus);
+    EXPECT_TRUE(log.waitForLine(GetParam().logLine));
     expectNoHelperLater(bundle);
 }
+
+INSTANTIATE_TEST_SUITE_P(Causes, HelperNotServing,
+    testing::Values(NotServing { "AllPortsTaken", true, -1, "No port of 9483..9488 is free: not serving" },
+        // Bound, but not listening: a socket that would report a hang-up on
+        // every wait.
+        NotServing { "ListenRefused", false, SYS_listen, "Cannot listen on 127.0.0.1 port 9483 (Permission denied): not serving" }),
+    [](const testing::TestParamInfo<NotServing>& info) { return std::string(info.param.name); });
 
 TEST(HelperLifecycle, QuitAnswersClosesEveryConnectionAndEnds)
 {

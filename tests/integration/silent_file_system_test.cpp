@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -127,6 +128,32 @@ TEST_F(SilentFileSystem, StuckFileSystemsCostOnlyThemselves)
     EXPECT_LE(freeTime, 1500ms);
     for (auto& mount : mounts)
         mount->wake();
+}
+
+// A walk that stops on a file system mounted inside another is charged to
+// the one that stopped, though the cache knows the way no deeper than the
+// top of the one around it: that one is still walked, the silent one not.
+TEST_F(SilentFileSystem, AStuckWalkIsChargedToTheFileSystemThatStopped)
+{
+    const auto outerServed = m_home / "outer";
+    fs::create_directories(outerServed / "deep");
+    platform::testing::writeTextFile(outerServed / "free.mkv", "x");
+    fs::create_directories(m_home / "healthy");
+    testing_support::BindfsMount healthy(outerServed, m_home / "healthy");
+    ASSERT_TRUE(healthy.mounted());
+    testing_support::BindfsMount inner(m_served, m_home / "healthy/deep");
+    ASSERT_TRUE(inner.mounted());
+    // Until FUSE's entry of the mount point expires (a second), the cache
+    // alone would reach into the inner file system.
+    std::this_thread::sleep_for(1500ms);
+    inner.silence();
+    EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_home / "healthy/deep/seen.mkv") + "\n").first, "1");
+    EXPECT_EQ(timedAsk(m_client, "fileBusy " + quoted(m_home / "healthy/free.mkv") + "\n").first, "0")
+        << "the file system that answers was counted stuck";
+    auto [again, againTime] = timedAsk(m_client, "fileBusy " + quoted(m_home / "healthy/deep/part 2.mkv") + "\n");
+    EXPECT_EQ(again, "1");
+    EXPECT_LE(againTime, 1500ms) << "the silent file system was walked again";
+    inner.wake();
 }
 
 TEST_F(SilentFileSystem, AStuckWalkDoesNotHoldUpQuit)

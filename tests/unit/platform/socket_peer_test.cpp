@@ -208,41 +208,75 @@ namespace sockets = platform::linux_sockets;
 
 // The announcement of a handed-over socket is only environment variables:
 // what is at descriptor 3 is served on only when it was meant for this
-// process and is what a helper hands over. Run in a child, where descriptor 3
-// and the environment are the test's to change; the exit status is the
-// descriptor taken, 100 for none, 99 when a variable, or a descriptor
-// announced to this process, was left for the programs we start.
-int takenInChild(in_addr_t address, int socketType, bool listening, pid_t announcedOffset)
+// process and is what a helper hands over, and what else it names for us is
+// closed. Run in a child, where descriptors 3 and 4 and the environment are
+// the test's to change.
+struct Handover {
+    const char* name;
+    in_addr_t address { INADDR_LOOPBACK };
+    int type { SOCK_STREAM };
+    bool listening { true };
+    pid_t announcedOffset { 0 };
+    const char* count { "1" };
+    // What is to be found afterwards.
+    bool taken { false };
+    bool threeOpen { false };
+    bool fourOpen { true };
+};
+
+enum AfterTaking { taken = 1,
+    threeOpen = 2,
+    fourOpen = 4,
+    leftForOthers = 8 };
+
+// The child's exit status as AfterTaking flags; -1 when it did not end by
+// itself (an endless loop over the announced count ends at the alarm).
+int takenInChild(const Handover& handover)
 {
     pid_t child = fork();
     if (child == 0) {
-        int socket = listeningAt(address, socketType);
-        if (!listening)
+        alarm(5);
+        int socket = listeningAt(handover.address, handover.type);
+        if (!handover.listening)
             shutdown(socket, SHUT_RD); // a listener that stopped listening
         dup2(socket, 3);
         fcntl(3, F_SETFD, 0); // as a relaunch passes it
-        setenv("LISTEN_FDS", "1", 1);
-        setenv("LISTEN_PID", std::to_string(getpid() + announcedOffset).c_str(), 1);
-        int taken = platform::takeHandedOverListeningSocket();
-        // What another process's announcement names is not ours to touch.
-        bool ours = announcedOffset == 0;
-        bool leftOver = getenv("LISTEN_FDS") || getenv("LISTEN_PID") || (ours && !(fcntl(3, F_GETFD) & FD_CLOEXEC));
-        _exit(leftOver ? 99 : taken < 0 ? 100
-                                        : taken);
+        dup2(open("/dev/null", O_RDONLY), 4);
+        setenv("LISTEN_FDS", handover.count, 1);
+        setenv("LISTEN_PID", std::to_string(getpid() + handover.announcedOffset).c_str(), 1);
+        int descriptor = platform::takeHandedOverListeningSocket();
+        // A variable left, or one taken that the programs we start inherit.
+        bool leftOver = getenv("LISTEN_FDS") || getenv("LISTEN_PID") || (descriptor >= 0 && !(fcntl(3, F_GETFD) & FD_CLOEXEC));
+        _exit((descriptor == 3 ? taken : 0) | (fcntl(3, F_GETFD) >= 0 ? threeOpen : 0) | (fcntl(4, F_GETFD) >= 0 ? fourOpen : 0)
+            | (leftOver ? leftForOthers : 0));
     }
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(HandedOverSocket, TakenOnlyWhenAnnouncedForThisProcessAndListeningOnLoopback)
+class HandedOverSocket : public testing::TestWithParam<Handover> { };
+
+TEST_P(HandedOverSocket, TakenOnlyWhenAnnouncedForThisProcessAndListeningOnLoopback)
 {
-    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, true, 0), 3);
-    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, true, 1), 100) << "meant for another process";
-    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_STREAM, false, 0), 100) << "not listening";
-    EXPECT_EQ(takenInChild(INADDR_ANY, SOCK_STREAM, true, 0), 100) << "on every address";
-    EXPECT_EQ(takenInChild(INADDR_LOOPBACK, SOCK_DGRAM, true, 0), 100) << "UDP";
+    const auto& handover = GetParam();
+    int expected = (handover.taken ? taken | threeOpen : handover.threeOpen ? threeOpen
+                                                                            : 0)
+        | (handover.fourOpen ? fourOpen : 0);
+    EXPECT_EQ(takenInChild(handover), expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(Announcements, HandedOverSocket,
+    testing::Values(Handover { .name = "Listening", .taken = true },
+        Handover { .name = "ForAnotherProcess", .announcedOffset = 1, .threeOpen = true },
+        Handover { .name = "NotListening", .listening = false },
+        Handover { .name = "OnEveryAddress", .address = INADDR_ANY },
+        Handover { .name = "Udp", .type = SOCK_DGRAM },
+        Handover { .name = "WithAnother", .count = "2", .fourOpen = false },
+        // More than a process can have: nothing is taken, closed or looped over.
+        Handover { .name = "BeyondTheDescriptorLimit", .count = "4294967297", .threeOpen = true },
+        Handover { .name = "Negative", .count = "-1", .threeOpen = true }),
+    [](const testing::TestParamInfo<Handover>& info) { return std::string(info.param.name); });
 
 // Lines as the kernel writes them: 127.0.0.1 is 0100007F, ports in hex.
 constexpr const char* kTable

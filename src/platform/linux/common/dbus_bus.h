@@ -48,11 +48,13 @@ public:
     }
 
     // Calls `address` with `parameters` (a floating or owned tuple, consumed)
-    // and expects a reply of `replyType`.
-    Reply call(const MethodAddress& address, GVariant* parameters, const GVariantType* replyType);
+    // and expects a reply of `replyType`, within `limit` (connecting
+    // included), at most kBound.
+    Reply call(const MethodAddress& address, GVariant* parameters, const GVariantType* replyType,
+        std::chrono::milliseconds limit = kBound);
 
 private:
-    GDBusConnection* connection();
+    GDBusConnection* connection(std::chrono::milliseconds limit);
     void forget();
 
     GBusType m_type;

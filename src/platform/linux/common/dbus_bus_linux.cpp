@@ -1,5 +1,6 @@
 #include "platform/linux/common/dbus_bus.h"
 
+#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -40,7 +41,7 @@ gboolean onGiveUp(gpointer data)
 // Connects within the bound. The handshake runs on GLib's worker threads;
 // its final greeting to the bus ignores cancellation, so after the bound we
 // stop waiting rather than cancel.
-ConnectionPointer connectWithin(const char* address)
+ConnectionPointer connectWithin(const char* address, std::chrono::milliseconds limit)
 {
     GMainContext* context = g_main_context_new();
     g_main_context_push_thread_default(context);
@@ -50,7 +51,7 @@ ConnectionPointer connectWithin(const char* address)
             | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, onConnected, pending);
     bool gaveUp = false;
-    GSource* timer = g_timeout_source_new(static_cast<guint>(kBound.count()));
+    GSource* timer = g_timeout_source_new(static_cast<guint>(limit.count()));
     g_source_set_callback(timer, onGiveUp, &gaveUp, nullptr);
     g_source_attach(timer, context);
     while (!pending->finished && !gaveUp)
@@ -81,14 +82,14 @@ CallOutcome outcomeOf(const GError* error)
 
 } // namespace
 
-GDBusConnection* BusConnection::connection()
+GDBusConnection* BusConnection::connection(std::chrono::milliseconds limit)
 {
     if (m_connection && g_dbus_connection_is_closed(m_connection.get()))
         m_connection.reset();
     if (!m_connection) {
         gchar* address = g_dbus_address_get_for_bus_sync(m_type, nullptr, nullptr);
         if (address)
-            m_connection = connectWithin(address);
+            m_connection = connectWithin(address, limit);
         g_free(address);
     }
     return m_connection.get();
@@ -101,18 +102,25 @@ void BusConnection::forget()
     m_connection.reset();
 }
 
-Reply BusConnection::call(const MethodAddress& address, GVariant* parameters, const GVariantType* replyType)
+Reply BusConnection::call(const MethodAddress& address, GVariant* parameters, const GVariantType* replyType,
+    std::chrono::milliseconds limit)
 {
     VariantPointer ownedParameters(g_variant_ref_sink(parameters));
-    GDBusConnection* bus = connection();
+    const auto bound = std::clamp(limit, std::chrono::milliseconds(1), kBound);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    GDBusConnection* bus = connection(bound);
     if (!bus)
         return { CallOutcome::Unreachable, nullptr, nullptr };
+    // What connecting left of the bound, never nothing: GLib takes 0 for
+    // its own default.
+    const auto left = std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()),
+        std::chrono::milliseconds(1));
 
     GUnixFDList* descriptors = nullptr;
     GError* error = nullptr;
     GVariant* body = g_dbus_connection_call_with_unix_fd_list_sync(bus, address.busName, address.objectPath,
         address.interface, address.method, ownedParameters.get(), replyType, G_DBUS_CALL_FLAGS_NO_AUTO_START,
-        static_cast<gint>(kBound.count()), nullptr, &descriptors, nullptr, &error);
+        static_cast<gint>(left.count()), nullptr, &descriptors, nullptr, &error);
     if (!body) {
         auto outcome = outcomeOf(error);
         g_error_free(error);

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <memory>
 
 namespace platform {
@@ -40,25 +41,19 @@ public:
         return true;
     }
 
-    std::optional<ListeningPort> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) override
+    std::variant<ListeningPort, ListeningRefused> listenOnFirstFreePort(std::uint16_t firstPort, std::uint16_t lastPort, int backlog) override
     {
-        if (auto port = adoptHandedOver(firstPort, lastPort)) {
-            listen(m_listening.get(), backlog); // our backlog, whatever the last one was
-            listeningStarted();
-            return ListeningPort { *port, true };
-        }
+        if (auto port = adoptHandedOver(firstPort, lastPort))
+            return startListening(ListeningPort { *port, true }, backlog); // our backlog, whatever the last one was
         for (int port = firstPort; port <= lastPort; ++port) {
             sockaddr_in address {};
             address.sin_family = AF_INET;
             address.sin_addr.s_addr = inet_addr("127.0.0.1");
             address.sin_port = htons(static_cast<std::uint16_t>(port));
-            if (bind(m_listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) >= 0) {
-                listen(m_listening.get(), backlog);
-                listeningStarted();
-                return ListeningPort { static_cast<std::uint16_t>(port), false };
-            }
+            if (bind(m_listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) >= 0)
+                return startListening(ListeningPort { static_cast<std::uint16_t>(port), false }, backlog);
         }
-        return std::nullopt;
+        return ListeningRefused {};
     }
 
     std::vector<ForeignListener> listenersOfOtherUsers(std::uint16_t firstPort, std::uint16_t lastPort) override
@@ -165,6 +160,16 @@ private:
             return std::nullopt;
         fcntl(handedOver.get(), F_SETFL, fcntl(handedOver.get(), F_GETFL) | O_NONBLOCK);
         m_listening = std::move(handedOver);
+        return port;
+    }
+
+    // A socket the system would not listen on still reports a hang-up on
+    // every wait: serving on it would spin.
+    std::variant<ListeningPort, ListeningRefused> startListening(ListeningPort port, int backlog)
+    {
+        if (listen(m_listening.get(), backlog) != 0)
+            return ListeningRefused { false, port.port, std::strerror(errno) };
+        listeningStarted();
         return port;
     }
 

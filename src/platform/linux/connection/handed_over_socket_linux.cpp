@@ -4,10 +4,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdlib>
 #include <string_view>
 
@@ -35,6 +38,18 @@ int socketOption(int descriptor, int option)
     return getsockopt(descriptor, SOL_SOCKET, option, &value, &length) == 0 ? value : -1;
 }
 
+// More than the process may have open is no announcement of real
+// descriptors, and closing that many numbers could close what the process
+// opened before main.
+bool plausibleCount(long count)
+{
+    rlimit limit {};
+    const auto most = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+        ? static_cast<long>(std::min<rlim_t>(limit.rlim_cur, INT_MAX))
+        : long { INT_MAX };
+    return count >= 1 && count <= most - linux_sockets::kFirstHandedOverDescriptor;
+}
+
 } // namespace
 
 namespace linux_sockets {
@@ -55,8 +70,9 @@ std::optional<std::uint16_t> loopbackListeningPort(int descriptor)
 } // namespace linux_sockets
 
 // What sd_listen_fds(3) does: a LISTEN_PID other than ours means the
-// variables were meant for another process (a parent that started us), and
-// every announced descriptor becomes close-on-exec.
+// variables were meant for another process (a parent that started us).
+// Unlike it, the announced descriptors we do not take are closed: nothing
+// else in the process will ever use them.
 int takeHandedOverListeningSocket()
 {
     const auto forProcess = numberIn("LISTEN_PID");
@@ -64,18 +80,20 @@ int takeHandedOverListeningSocket()
     unsetenv("LISTEN_PID");
     unsetenv("LISTEN_FDS");
     unsetenv("LISTEN_FDNAMES");
-    if (!forProcess || *forProcess != getpid() || !count || *count < 1)
+    if (!forProcess || *forProcess != getpid() || !count || !plausibleCount(*count))
         return -1;
-    for (long descriptor = 0; descriptor < *count; ++descriptor)
-        fcntl(linux_sockets::kFirstHandedOverDescriptor + static_cast<int>(descriptor), F_SETFD, FD_CLOEXEC);
+    const int first = linux_sockets::kFirstHandedOverDescriptor;
+    const int last = first + static_cast<int>(*count) - 1;
     // Only ever one from a helper; several come from something else. Checked
     // now, before anything of ours can open a descriptor of that number: an
     // announcement of a descriptor that is not open must not hand the
     // listener a file of ours to take over and close.
-    const int descriptor = linux_sockets::kFirstHandedOverDescriptor;
-    if (*count != 1 || !linux_sockets::loopbackListeningPort(descriptor))
+    const bool taken = *count == 1 && linux_sockets::loopbackListeningPort(first);
+    close_range(static_cast<unsigned>(taken ? first + 1 : first), static_cast<unsigned>(last), 0);
+    if (!taken)
         return -1;
-    return descriptor;
+    fcntl(first, F_SETFD, FD_CLOEXEC);
+    return first;
 }
 
 } // namespace platform

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace platform::linux_files {
 namespace {
@@ -61,9 +62,11 @@ std::optional<dev_t> deviceOf(const OwnedDescriptor& descriptor)
     return makedev(status.stx_dev_major, status.stx_dev_minor);
 }
 
-// The file system that a walk of `path` would wait on: the one holding the
-// deepest folder on the way that the cache alone can reach. Found without
-// touching any file system, so a silent one cannot hold this up.
+// The first file system that a walk of `path` may wait on, for admitting the
+// walk: the one holding the deepest folder on the way that the cache alone
+// can reach. The walk may go on to others, and is charged to the one it
+// stops on. Found without touching any file system, so a silent one cannot
+// hold this up.
 dev_t fileSystemAhead(int root, const std::string& path, std::uint64_t confinement)
 {
     std::string_view rest = path;
@@ -86,20 +89,64 @@ struct Walk {
     std::condition_variable finished;
     bool done { false };
     bool abandoned { false };
+    // The file system of the last folder reached: where a walk that stops
+    // is waiting. The cache may know a shallower folder only.
     dev_t fileSystem { 0 };
     PathReference result;
 };
 
+// The path up to each of its components in turn ("/a/b/c": "/a", "/a/b"),
+// without the path itself.
+std::vector<std::string> leadingFolders(const std::string& path)
+{
+    std::vector<std::string> folders;
+    for (auto slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1))
+        if (path[slash - 1] != '/')
+            folders.push_back(path.substr(0, slash));
+    return folders;
+}
+
+void finish(Walk& state, PathReference result)
+{
+    std::lock_guard hold(state.lock);
+    state.done = true;
+    state.result = std::move(result);
+    if (state.abandoned)
+        stuckWalks().release(state.fileSystem);
+    state.finished.notify_all();
+}
+
+// Notes the file system of a folder the walk reached; false when a walk is
+// stuck on it already, which this one would only join.
+bool reachedFileSystem(Walk& state, dev_t fileSystem)
+{
+    std::lock_guard hold(state.lock);
+    // An abandoned walk was charged to where it was then; so it stays.
+    if (state.abandoned || fileSystem == state.fileSystem)
+        return true;
+    if (!stuckWalks().admits(fileSystem))
+        return false;
+    state.fileSystem = fileSystem;
+    return true;
+}
+
+// Folder by folder, so that the file system of each is known before the
+// walk asks it about the next name. The path itself is opened whole, so its
+// answer is exactly that of a single walk.
 void walk(const std::shared_ptr<Walk>& state, const OwnedDescriptor& root, const std::string& path, std::uint64_t confinement)
 {
-    OwnedDescriptor descriptor = openInRoot(root.isValid() ? root.get() : AT_FDCWD, path, confinement);
+    const int from = root.isValid() ? root.get() : AT_FDCWD;
+    for (const auto& folder : leadingFolders(path)) {
+        auto reached = openInRoot(from, folder, confinement);
+        auto device = reached.isValid() ? deviceOf(reached) : std::nullopt;
+        if (!device)
+            break;
+        if (!reachedFileSystem(*state, *device))
+            return finish(*state, timedOut());
+    }
+    OwnedDescriptor descriptor = openInRoot(from, path, confinement);
     int error = errno;
-    std::lock_guard hold(state->lock);
-    state->done = true;
-    state->result = descriptor.isValid() ? PathReference { Status::opened, std::move(descriptor), 0 } : failedWith(error);
-    if (state->abandoned)
-        stuckWalks().release(state->fileSystem);
-    state->finished.notify_all();
+    finish(*state, descriptor.isValid() ? PathReference { Status::opened, std::move(descriptor), 0 } : failedWith(error));
 }
 
 PathReference walkWithinBound(int root, const std::string& path, std::uint64_t confinement)

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 
@@ -48,25 +49,52 @@ private:
     bool m_written { false };
 };
 
-linux_dbus::Reply callScripting(linux_dbus::BusConnection& bus, const char* method, GVariant* parameters, const GVariantType* replyType)
-{
-    return bus.call({ kService, "/Scripting", kScriptingInterface, method }, parameters, replyType);
-}
-
 using linux_dbus::CallOutcome;
+using Clock = std::chrono::steady_clock;
 
-CallOutcome unload(linux_dbus::BusConnection& bus)
+// One request, however many calls it takes, holds the caller for at most one
+// call's bound: a KWin that answers each just in time would otherwise hold
+// it for several.
+class Request {
+public:
+    explicit Request(linux_dbus::BusConnection& bus)
+        : m_bus(bus)
+    {
+    }
+
+    linux_dbus::Reply call(const char* path, const char* interface, const char* method, GVariant* parameters,
+        const GVariantType* replyType)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_deadline - Clock::now());
+        if (left <= std::chrono::milliseconds::zero()) {
+            g_variant_unref(g_variant_ref_sink(parameters));
+            return { CallOutcome::TimedOut, nullptr, nullptr };
+        }
+        return m_bus.call({ kService, path, interface, method }, parameters, replyType, left);
+    }
+
+    linux_dbus::Reply callScripting(const char* method, GVariant* parameters, const GVariantType* replyType)
+    {
+        return call("/Scripting", kScriptingInterface, method, parameters, replyType);
+    }
+
+private:
+    linux_dbus::BusConnection& m_bus;
+    const Clock::time_point m_deadline { Clock::now() + linux_dbus::kBound };
+};
+
+CallOutcome unload(Request& request)
 {
-    return callScripting(bus, "unloadScript", g_variant_new("(s)", kPluginName), G_VARIANT_TYPE("(b)")).outcome;
+    return request.callScripting("unloadScript", g_variant_new("(s)", kPluginName), G_VARIANT_TYPE("(b)")).outcome;
 }
 
 // Plasma 6 puts a loaded script at /Scripting/Script<id>, Plasma 5 at /<id>;
 // the one that is not there answers at once.
-CallOutcome run(linux_dbus::BusConnection& bus, std::int32_t id)
+CallOutcome run(Request& request, std::int32_t id)
 {
     auto outcome = CallOutcome::Refused;
     for (const auto& path : { "/Scripting/Script" + std::to_string(id), "/" + std::to_string(id) }) {
-        outcome = bus.call({ kService, path.c_str(), kScriptInterface, "run" }, g_variant_new("()"), G_VARIANT_TYPE("()")).outcome;
+        outcome = request.call(path.c_str(), kScriptInterface, "run", g_variant_new("()"), G_VARIANT_TYPE("()")).outcome;
         if (outcome != CallOutcome::Refused)
             break;
     }
@@ -102,18 +130,19 @@ bool activateWindowsOf(linux_dbus::BusConnection& sessionBus, ProcessID process)
     const auto path = script.path();
     if (!path)
         return false;
-    // A KWin that lets one call time out is asked nothing more in this
-    // request: the whole costs at most about one call's bound.
-    if (unload(sessionBus) == CallOutcome::TimedOut)
+    // A KWin that lets the request's time run out is asked nothing more in
+    // it; a script left loaded is unloaded by the next request.
+    Request request(sessionBus);
+    if (unload(request) == CallOutcome::TimedOut)
         return false;
-    auto loaded = callScripting(sessionBus, "loadScript", g_variant_new("(ss)", path->c_str(), kPluginName), G_VARIANT_TYPE("(i)"));
+    auto loaded = request.callScripting("loadScript", g_variant_new("(ss)", path->c_str(), kPluginName), G_VARIANT_TYPE("(i)"));
     if (loaded.outcome != CallOutcome::Replied)
         return false;
     std::int32_t id = -1;
     g_variant_get(loaded.body.get(), "(i)", &id);
-    const auto ran = id >= 0 ? run(sessionBus, id) : CallOutcome::Refused;
+    const auto ran = id >= 0 ? run(request, id) : CallOutcome::Refused;
     if (ran != CallOutcome::TimedOut)
-        unload(sessionBus);
+        unload(request);
     return ran == CallOutcome::Replied;
 }
 
