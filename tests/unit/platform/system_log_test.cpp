@@ -237,7 +237,7 @@ TEST(SystemLog, EveryLineArrivesOnceInOrderHoweverTheProcessEnds)
             struct sigaction segv { };
             sigaction(SIGSEGV, nullptr, &segv);
             if (ending.signal == SIGSEGV && segv.sa_handler != SIG_DFL) {
-                std::cout << "skipped " << ending.how << ": SIGSEGV's action is a sanitizer's, not the log's\n";
+                std::cout << "skipped " << ending.how << ": SIGSEGV's action is a sanitizer's, not the log's" << std::endl;
                 continue;
             }
             LogDaemonStandIn daemon(protocol);
