@@ -3,6 +3,7 @@
 #include "platform/linux_platform.h"
 #include "platform/machine_identity.h"
 #include "platform/main_thread_timer.h"
+#include "platform/signal_stack.h"
 #include "updater/automatic_updater.h"
 
 #include <cstdlib>
@@ -15,6 +16,7 @@ int main()
     // A relaunched helper must not meet the one it replaces. Clients that
     // connect meanwhile wait in the queue of the socket it handed over.
     platform::waitUntilOpenerHasExited();
+    platform::giveThreadASignalStack();
 
     auto log = platform::makeSystemLog("Ferrowind Helper");
     auto user = platform::makeUserAccount();
@@ -47,7 +49,10 @@ int main()
 
     NetworkListener startupListener(helperPlatform);
     startupListener.startSparkleUpdater();
-    std::thread([&startupListener] { startupListener.start(); }).detach();
+    std::thread([&startupListener] {
+        platform::giveThreadASignalStack();
+        startupListener.start();
+    }).detach();
     const int status = mainRunLoop->run();
     // Every orderly end passes here (quit, restart, an update's hand-over).
     power.assertions->releaseAllAtExit();

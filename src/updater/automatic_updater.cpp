@@ -1,5 +1,6 @@
 #include "updater/automatic_updater.h"
 
+#include "platform/signal_stack.h"
 #include "updater/automatic_update_driver.h"
 #include "updater/retry_schedule.h"
 
@@ -134,7 +135,12 @@ void AutomaticUpdater::scheduleNextCheck()
 
 std::function<void(std::function<void()>)> detachedThreadRunner()
 {
-    return [](std::function<void()> work) { std::thread(std::move(work)).detach(); };
+    return [](std::function<void()> work) {
+        std::thread([work = std::move(work)] {
+            platform::giveThreadASignalStack();
+            work();
+        }).detach();
+    };
 }
 
 } // namespace updater

@@ -3,18 +3,40 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
+#include <unistd.h>
 
 namespace platform {
 
 namespace {
 
 std::atomic<LinesSentAtEnd*> g_lines { nullptr };
+// The thread whose handler sends the lines; 0 before any does.
+std::atomic<pid_t> g_sendingThread { 0 };
+
+// Long past what a send takes, a daemon that falls behind included.
+constexpr int kMostWaitsForTheSender = 200;
+
+// Another thread's handler sends the lines, then ends the process: ending
+// it first would cut that send short.
+void waitForTheSender()
+{
+    const timespec pause { 0, 10'000'000 };
+    for (int i = 0; i < kMostWaitsForTheSender; ++i)
+        nanosleep(&pause, nullptr);
+}
 
 extern "C" void sendThenEnd(int signal)
 {
-    if (auto* lines = g_lines.load())
-        lines->sendFromSignalHandler();
+    pid_t sender = 0;
+    const pid_t self = gettid();
+    if (g_sendingThread.compare_exchange_strong(sender, self)) {
+        if (auto* lines = g_lines.load())
+            lines->sendFromSignalHandler();
+    } else if (sender != self) {
+        waitForTheSender();
+    }
     // SA_RESETHAND has put the default action back, and the signal is
     // blocked until this handler returns: then it ends the process as it
     // would have without us.
@@ -33,7 +55,9 @@ void installHandlers()
 {
     struct sigaction action = {};
     action.sa_handler = sendThenEnd;
-    action.sa_flags = SA_RESETHAND;
+    // On the stack giveThreadASignalStack gave, where there is one: the
+    // thread's own may be what ran out.
+    action.sa_flags = SA_RESETHAND | SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     for (int signal : { SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP, SIGSYS, SIGTERM, SIGINT, SIGHUP, SIGQUIT }) {
         struct sigaction current = {};

@@ -27,12 +27,21 @@ public:
     // Each line one datagram, in order, many to a system call. A daemon
     // that falls behind is waited for briefly; once it has let a wait run
     // out, lines it has no room for are dropped until it takes one again,
-    // so a stuck daemon never holds the caller up. Async-signal-safe.
+    // so a stuck daemon never holds the caller up. One thread at a time.
     void send(const iovec* lines, std::size_t count) noexcept;
+
+    // As send, from a signal handler, while another thread may be sending
+    // too: through a socket of its own, since that thread may close the
+    // shared one (which is then left alone here) and its number be reused.
+    // The shared one serves only where no other can be had.
+    void sendFromSignalHandler(const iovec* lines, std::size_t count) noexcept;
 
 private:
     int connected() noexcept;
     int reconnected() noexcept;
+    int newConnection() const noexcept;
+    // How many of `lines` went or were dropped before `socket` failed.
+    std::size_t sendThrough(int socket, const iovec* lines, std::size_t count) noexcept;
     bool waitForRoom(int socket) noexcept;
 
     const std::string m_socketPath;

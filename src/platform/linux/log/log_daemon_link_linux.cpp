@@ -44,9 +44,26 @@ bool LogDaemonLink::mayListen()
 void LogDaemonLink::send(const iovec* lines, std::size_t count) noexcept
 {
     int socket = connected();
-    bool triedAgain = false;
+    const std::size_t done = socket >= 0 ? sendThrough(socket, lines, count) : count;
+    if (done < count && (socket = reconnected()) >= 0)
+        sendThrough(socket, lines + done, count - done);
+}
+
+void LogDaemonLink::sendFromSignalHandler(const iovec* lines, std::size_t count) noexcept
+{
+    const int own = newConnection();
+    if (own >= 0) {
+        sendThrough(own, lines, count);
+        close(own);
+    } else if (const int shared = m_socket.load(); shared >= 0) {
+        sendThrough(shared, lines, count);
+    }
+}
+
+std::size_t LogDaemonLink::sendThrough(int socket, const iovec* lines, std::size_t count) noexcept
+{
     std::size_t done = 0;
-    while (socket >= 0 && done < count) {
+    while (done < count) {
         mmsghdr messages[kBatch] {};
         const std::size_t batch = std::min(kBatch, count - done);
         for (std::size_t i = 0; i < batch; ++i) {
@@ -59,16 +76,14 @@ void LogDaemonLink::send(const iovec* lines, std::size_t count) noexcept
             m_daemonBehind.store(false, std::memory_order_relaxed);
         } else if (errno == EAGAIN) {
             if (!waitForRoom(socket))
-                return;
+                return count;
         } else if (errno == EMSGSIZE) {
             ++done;
         } else if (errno != EINTR) {
-            if (triedAgain)
-                return;
-            socket = reconnected();
-            triedAgain = true;
+            return done;
         }
     }
+    return done;
 }
 
 bool LogDaemonLink::waitForRoom(int socket) noexcept
@@ -87,6 +102,13 @@ int LogDaemonLink::connected() noexcept
     const int current = m_socket.load();
     if (current >= 0)
         return current;
+    const int socket = newConnection();
+    m_socket.store(socket);
+    return socket;
+}
+
+int LogDaemonLink::newConnection() const noexcept
+{
     const int socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
@@ -94,12 +116,6 @@ int LogDaemonLink::connected() noexcept
     if (socket >= 0 && connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(socket);
         return -1;
-    }
-    int expected = -1;
-    if (socket >= 0 && !m_socket.compare_exchange_strong(expected, socket)) {
-        // A signal handler connected meanwhile.
-        close(socket);
-        return expected;
     }
     return socket;
 }

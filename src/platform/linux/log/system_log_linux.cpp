@@ -9,6 +9,7 @@
 #include "platform/linux_platform.h"
 
 #include <syslog.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -27,6 +28,10 @@ constexpr const char* kJournalSocket = "/run/systemd/journal/socket";
 // than none of it.
 constexpr std::size_t kLongestText = 128 * 1024;
 constexpr std::string_view kCutMark = "…";
+
+// How often a signal handler tries to copy the waiting lines while another
+// thread clears them, a millisecond apart.
+constexpr int kCopyAttempts = 50;
 
 // Cut where no UTF-8 character is split.
 std::string_view cutToFitADatagram(std::string_view text)
@@ -81,9 +86,21 @@ public:
 private:
     void sendAtExit() override { sendWaitingLines(); }
 
-    // A line the writer was sending at that moment may reach the log twice;
-    // none is lost.
-    void sendFromSignalHandler() noexcept override { m_daemon.send(m_waiting.lines(), m_waiting.count()); }
+    // Runs beside a writer that goes on, and sends a copy: the lines it
+    // sees may be written over the moment after. A line the writer was
+    // sending at that moment may reach the log twice; none is lost, since
+    // lines are cleared only once sent.
+    void sendFromSignalHandler() noexcept override
+    {
+        const timespec pause { 0, 1'000'000 };
+        for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
+            if (m_waiting.copyInto(m_copyAtEnd)) {
+                m_daemon.sendFromSignalHandler(m_copyAtEnd.lines.data(), m_copyAtEnd.count);
+                return;
+            }
+            nanosleep(&pause, nullptr);
+        }
+    }
 
     void keep(std::string_view line)
     {
@@ -135,6 +152,9 @@ private:
     // order.
     std::mutex m_mutex;
     WaitingLogLines m_waiting;
+    // One handler sends at a time, so one copy serves them all; kept here
+    // since a handler may run where little stack is left.
+    WaitingLogLines::Copy m_copyAtEnd {};
 };
 
 } // namespace

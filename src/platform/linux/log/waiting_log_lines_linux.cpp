@@ -1,8 +1,28 @@
 #include "platform/linux/log/waiting_log_lines.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace platform {
+
+namespace {
+
+// Byte by byte through atomics: a copy may read the bytes while they are
+// written over, and the generation tells it so afterwards. Release and
+// acquire, so that a copy that read a byte written after a clear() began
+// sees that clear()'s generation (on x86 these cost what plain ones do).
+void store(char* to, std::string_view from) noexcept
+{
+    for (char byte : from)
+        std::atomic_ref(*to++).store(byte, std::memory_order_release);
+}
+
+void load(char* to, const char* from, std::size_t length) noexcept
+{
+    for (std::size_t i = 0; i < length; ++i)
+        to[i] = std::atomic_ref(const_cast<char&>(from[i])).load(std::memory_order_acquire);
+}
+
+} // namespace
 
 bool WaitingLogLines::append(std::string_view before, std::string_view text, std::string_view after)
 {
@@ -13,23 +33,43 @@ bool WaitingLogLines::append(std::string_view before, std::string_view text, std
     char* line = m_bytes.data() + m_usedBytes;
     char* end = line;
     for (std::string_view piece : { before, text, after }) {
-        if (piece.empty())
-            continue; // whose data() may be null, which memcpy may not take
-        std::memcpy(end, piece.data(), piece.size());
+        store(end, piece);
         end += piece.size();
     }
     m_lines[count] = { line, length };
     m_usedBytes += length;
-    // Published only once whole: a signal handler reading the count sends
-    // no line half written.
+    m_ends[count].store(m_usedBytes, std::memory_order_release);
+    // Published only once whole: a copy reading the count takes no line
+    // half written.
     m_count.store(count + 1, std::memory_order_release);
     return true;
 }
 
 void WaitingLogLines::clear()
 {
-    m_count.store(0, std::memory_order_release);
+    const std::uint64_t generation = m_generation.load(std::memory_order_relaxed);
+    m_generation.store(generation + 1, std::memory_order_relaxed);
+    m_count.store(0, std::memory_order_relaxed);
     m_usedBytes = 0;
+    m_generation.store(generation + 2, std::memory_order_release);
+}
+
+bool WaitingLogLines::copyInto(Copy& copy) const noexcept
+{
+    const std::uint64_t generation = m_generation.load(std::memory_order_acquire);
+    if (generation % 2 != 0)
+        return false;
+    copy.count = m_count.load(std::memory_order_acquire);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < copy.count; ++i) {
+        // Values of a later generation may be out of order; the check
+        // below throws the copy away then, but it must stay in bounds.
+        const std::size_t end = std::clamp(m_ends[i].load(std::memory_order_acquire), start, kBytes);
+        load(copy.bytes.data() + start, m_bytes.data() + start, end - start);
+        copy.lines[i] = { copy.bytes.data() + start, end - start };
+        start = end;
+    }
+    return m_generation.load(std::memory_order_relaxed) == generation;
 }
 
 } // namespace platform
