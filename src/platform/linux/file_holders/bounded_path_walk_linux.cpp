@@ -1,5 +1,6 @@
 #include "platform/linux/file_holders/bounded_path_walk.h"
 #include "platform/linux/file_holders/stuck_walks.h"
+#include "platform/signal_stack.h"
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -160,7 +161,10 @@ PathReference walkWithinBound(int root, const std::string& path, std::uint64_t c
     if (root != AT_FDCWD && !ownRoot->isValid())
         return failedWith(errno);
     try {
-        std::thread([state, ownRoot, path, confinement] { walk(state, *ownRoot, path, confinement); }).detach();
+        std::thread([state, ownRoot, path, confinement] {
+            giveThreadASignalStack();
+            walk(state, *ownRoot, path, confinement);
+        }).detach();
     } catch (const std::system_error&) {
         return timedOut(); // walking here instead could hold the caller for good
     }

@@ -7,6 +7,7 @@
 #include "platform/linux/processes/proc_entries.h"
 #include "platform/linux_platform.h"
 #include "platform/open_file_holders.h"
+#include "platform/signal_stack.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -161,7 +162,10 @@ public:
         std::vector<std::thread> helpers;
         for (unsigned i = 1; i < workerCount(); ++i) {
             try {
-                helpers.emplace_back([this] { work(); });
+                helpers.emplace_back([this] {
+                    giveThreadASignalStack();
+                    work();
+                });
             } catch (const std::system_error&) {
                 break; // fewer threads only make the scan slower
             }

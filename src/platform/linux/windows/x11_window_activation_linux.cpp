@@ -2,6 +2,7 @@
 #include "platform/linux/windows/window_owners.h"
 #include "platform/linux/windows/window_watcher_slots.h"
 #include "platform/linux/windows/x11_window_activation.h"
+#include "platform/signal_stack.h"
 #include "support/owned_by.h"
 
 #include <xcb/xcb.h>
@@ -224,6 +225,7 @@ void activateInBackgroundOnceShown(ProcessID process)
         return;
     try {
         std::thread([process] {
+            giveThreadASignalStack();
             activateOnceShown(process);
             windowWatchers().release(process);
         }).detach();
