@@ -16,4 +16,4 @@ preset=${SOAK_PRESET:-asan}
 scripts/install-deps.sh test
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target soak ferrowind_helper file_holder ferrowind_sign_update
-exec tests/integration/isolated.sh "build/$preset/tests/soak" "$minutes"
+exec tests/integration/isolated.sh "build/$preset/soak/soak" "$minutes"
