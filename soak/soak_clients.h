@@ -18,6 +18,11 @@ class PrivateBus;
 
 namespace soak {
 
+// How long a client waits for anything before it calls it lost.
+constexpr auto kPatience = 15s;
+
+inline std::string shown(const std::optional<std::string>& text) { return text ? "\"" + *text + "\"" : "nothing"; }
+
 // Everything a client needs to know to ask and to check the answer.
 struct Scene {
     WorldLock& world;
