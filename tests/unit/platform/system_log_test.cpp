@@ -181,11 +181,11 @@ int logSocket()
 void runTheHandlerWithTheLogSocketBroken()
 {
     const int socket = logSocket();
-    struct stat before {
-    }, after {};
+    struct stat before = {};
+    struct stat after = {};
     fstat(socket, &before);
     shutdown(socket, SHUT_WR);
-    struct sigaction handler { };
+    struct sigaction handler = {};
     sigaction(SIGTERM, nullptr, &handler);
     signal(SIGTERM, SIG_IGN);
     handler.sa_handler(SIGTERM);
@@ -234,7 +234,7 @@ TEST(SystemLog, EveryLineArrivesOnceInOrderHoweverTheProcessEnds)
     for (auto protocol : { LogDaemonProtocol::syslog, LogDaemonProtocol::journal }) {
         const char* protocolName = protocol == LogDaemonProtocol::journal ? "journal: " : "syslog: ";
         for (const auto& ending : endings) {
-            struct sigaction segv { };
+            struct sigaction segv = {};
             sigaction(SIGSEGV, nullptr, &segv);
             if (ending.signal == SIGSEGV && segv.sa_handler != SIG_DFL) {
                 std::cout << "skipped " << ending.how << ": SIGSEGV's action is a sanitizer's, not the log's" << std::endl;
