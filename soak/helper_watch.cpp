@@ -81,6 +81,11 @@ void HelperWatch::look()
     keepPeak(serving.peak, *sample);
     if (!serving.afterOneMinute && Clock::now() - serving.started >= 1min)
         serving.afterOneMinute = sample;
+    if (Clock::now() >= m_nextTold) {
+        tell("helper " + std::to_string(serving.pid) + ": " + std::to_string(sample->descriptors) + " descriptors, "
+            + std::to_string(sample->threads) + " threads, " + std::to_string(sample->residentKiB) + " KiB resident");
+        m_nextTold = Clock::now() + 1min;
+    }
 }
 
 void HelperWatch::reap()

@@ -65,6 +65,8 @@ private:
     // Helpers asked to end, and how each ended once it has.
     std::set<pid_t> m_askedToEnd;
     std::map<pid_t, int> m_ended;
+    // What the serving helper holds goes into the timeline once a minute.
+    Clock::time_point m_nextTold {};
 };
 
 } // namespace soak
