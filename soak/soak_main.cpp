@@ -143,6 +143,8 @@ public:
         const auto started = Clock::now();
         std::printf("soaking for %lld s; restarts every %lld s\n", static_cast<long long>(m_options.length / 1s),
             static_cast<long long>(m_options.betweenRestarts / 1s));
+        if (m_storm.refusal())
+            tell("without another user's storm: " + *m_storm.refusal());
         startActors(started);
         while (Clock::now() - started < m_options.length)
             std::this_thread::sleep_for(200ms);
