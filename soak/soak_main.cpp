@@ -151,7 +151,7 @@ public:
         if (m_storm.refusal())
             tell("without another user's storm: " + *m_storm.refusal());
         startActors(started);
-        while (Clock::now() - started < m_options.length)
+        while (!m_stop && Clock::now() - started < m_options.length)
             std::this_thread::sleep_for(200ms);
         return finish();
     }
@@ -235,19 +235,36 @@ private:
     {
         m_scene = std::make_unique<Scene>(scene());
         for (int id = 0; id < kKeepingClients + kReconnectingClients; ++id)
-            m_actors.emplace_back([this, id] { runFriendlyClient(*m_scene, id, id < kKeepingClients); });
-        m_actors.emplace_back([this] { runSleepClient(*m_scene, m_systemBus); });
-        m_actors.emplace_back([this] { runHostileClient(*m_scene); });
+            startActor([this, id] { runFriendlyClient(*m_scene, id, id < kKeepingClients); });
+        startActor([this] { runSleepClient(*m_scene, m_systemBus); });
+        startActor([this] { runHostileClient(*m_scene); });
         m_storm.start();
-        m_actors.emplace_back([this] { every(m_stop, kSamplingInterval, [this] { m_watch.look(); }); });
-        m_actors.emplace_back([this] { every(m_stop, kBetweenHoldings, [this] { changeHolding(); }); });
-        m_actors.emplace_back([this] { every(m_stop, kBetweenSilences, [this] { silenceMount(); }); });
-        m_actors.emplace_back([this] { every(m_stop, kBetweenFeedChanges, [this] { changeFeed(); }); });
-        m_actors.emplace_back([this, started] {
+        startActor([this] { every(m_stop, kSamplingInterval, [this] { m_watch.look(); }); });
+        startActor([this] { every(m_stop, kBetweenHoldings, [this] { changeHolding(); }); });
+        startActor([this] { every(m_stop, kBetweenSilences, [this] { silenceMount(); }); });
+        startActor([this] { every(m_stop, kBetweenFeedChanges, [this] { changeFeed(); }); });
+        startActor([this, started] {
             every(m_stop, m_options.betweenRestarts, [this, started] {
                 if (Clock::now() - started <= m_options.lastRestart)
                     restart();
             });
+        });
+    }
+
+    // An actor that fails (a stand-in that did not start, a mock that did
+    // not answer) ends the soak, which then fails: its figures would say
+    // less than they seem to.
+    template<typename Work>
+    void startActor(Work work)
+    {
+        m_actors.emplace_back([this, work] {
+            try {
+                work();
+            } catch (const std::exception& error) {
+                m_tally.note("soak faults");
+                tell(std::string("the soak itself failed: ") + error.what());
+                m_stop = true;
+            }
         });
     }
 
