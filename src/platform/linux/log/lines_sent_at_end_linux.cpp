@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace platform {
@@ -68,6 +69,20 @@ void installHandlers()
 }
 
 } // namespace
+
+EndingSignalsHeldBack::EndingSignalsHeldBack() noexcept
+{
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int signal : { SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGABRT })
+        sigaddset(&ending, signal);
+    pthread_sigmask(SIG_BLOCK, &ending, &m_before);
+}
+
+EndingSignalsHeldBack::~EndingSignalsHeldBack()
+{
+    pthread_sigmask(SIG_SETMASK, &m_before, nullptr);
+}
 
 void sendAtProcessEnd(LinesSentAtEnd* lines)
 {

@@ -32,6 +32,9 @@ constexpr std::string_view kCutMark = "…";
 // How often a signal handler tries to copy the waiting lines while another
 // thread clears them, a millisecond apart.
 constexpr int kCopyAttempts = 50;
+// How long, in milliseconds, a signal handler waits for the writer to send
+// the lines it took: past the daemon's wait for room.
+constexpr int kWaitsForTheWriter = 300;
 
 // Cut where no UTF-8 character is split.
 std::string_view cutToFitADatagram(std::string_view text)
@@ -86,15 +89,23 @@ public:
 private:
     void sendAtExit() override { sendWaitingLines(); }
 
-    // Runs beside a writer that goes on, and sends a copy: the lines it
-    // sees may be written over the moment after. A line the writer was
-    // sending at that moment may reach the log twice; none is lost, since
-    // lines are cleared only once sent.
+    // Runs beside a writer that may go on. What the writer is sending is
+    // waited for, and the rest sent here; so each line is sent once.
     void sendFromSignalHandler() noexcept override
     {
         const timespec pause { 0, 1'000'000 };
+        std::uint64_t first = m_waiting.takeOver();
+        for (int attempt = 0; m_waiting.sentUpTo() < first; ++attempt) {
+            // The writer is stuck, or this handler interrupted it: its
+            // lines are sent again, since twice is better than never.
+            if (attempt == kWaitsForTheWriter) {
+                first = m_waiting.sentUpTo();
+                break;
+            }
+            nanosleep(&pause, nullptr);
+        }
         for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
-            if (m_waiting.copyInto(m_copyAtEnd)) {
+            if (m_waiting.copyFrom(first, m_copyAtEnd)) {
                 m_daemon.sendFromSignalHandler(m_copyAtEnd.lines.data(), m_copyAtEnd.count);
                 return;
             }
@@ -129,8 +140,7 @@ private:
         const std::string_view after = m_framing->after();
         if (m_waiting.append(before, text, after))
             return;
-        sendKept();
-        if (!m_waiting.append(before, text, after)) {
+        if (sendKept() && !m_waiting.append(before, text, after)) {
             // Longer than all the room there is: it goes on its own.
             const std::string whole = std::string(before) + std::string(text) + std::string(after);
             const iovec datagram { const_cast<char*>(whole.data()), whole.size() };
@@ -138,10 +148,15 @@ private:
         }
     }
 
-    void sendKept()
+    // False when a signal handler has taken the lines over.
+    bool sendKept()
     {
+        const EndingSignalsHeldBack heldBack;
+        if (!m_waiting.takeForSending())
+            return false;
         m_daemon.send(m_waiting.lines(), m_waiting.count());
-        m_waiting.clear();
+        m_waiting.sentAndCleared();
+        return true;
     }
 
     const std::string m_stderrPrefix;

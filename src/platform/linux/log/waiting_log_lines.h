@@ -12,6 +12,11 @@ namespace platform {
 // Lines, ready to send, that wait their turn. Their storage is fixed from
 // the start, so that a signal handler can copy what waits without
 // allocating, and without a lock that the thread it interrupted may hold.
+//
+// Each line is sent once: by the writer, which takes all that wait before
+// it sends them, or by a signal handler, which takes over what the writer
+// has not taken. Lines are numbered from the start for that, so that a
+// number never means two lines.
 class WaitingLogLines {
 public:
     // Some 32 commands' worth: enough to gather the lines of commands sent
@@ -34,26 +39,44 @@ public:
     // Keeps `before`, `text` and `after` as one line. False, and nothing
     // kept, when it does not fit beside those that wait.
     bool append(std::string_view before, std::string_view text, std::string_view after);
-    void clear();
+    // Takes every line that waits, to send it. False when a signal handler
+    // has taken them over: the process is ending, and the handler sends.
+    bool takeForSending() noexcept;
+    // Once the lines taken have been sent.
+    void sentAndCleared() noexcept;
     const iovec* lines() const noexcept { return m_lines.data(); }
 
     // Any thread.
     std::size_t count() const noexcept { return m_count.load(std::memory_order_acquire); }
 
-    // Async-signal-safe, from any thread: copies the lines appended whole so
-    // far into `copy`. False when a clear() came meanwhile, so that the copy
-    // may hold lines written over; then trying again later gives the lines
-    // that replaced them.
-    bool copyInto(Copy& copy) const noexcept;
+    // Async-signal-safe, from any thread.
+    // Keeps the writer from taking more lines. Returns the number of the
+    // first line it has not taken.
+    std::uint64_t takeOver() noexcept;
+    // The number of the first line the writer has not sent. Below the one
+    // takeOver() gave while the writer still sends what it took.
+    std::uint64_t sentUpTo() const noexcept { return m_sent.load(std::memory_order_acquire); }
+    // Copies the lines appended whole so far, from line `first` on, into
+    // `copy`. False when the writer was clearing meanwhile, so that the
+    // copy may hold lines written over; then trying again later gives the
+    // lines that replaced them.
+    bool copyFrom(std::uint64_t first, Copy& copy) const noexcept;
 
 private:
+    static constexpr std::uint64_t kTakenOver = std::uint64_t { 1 } << 63;
+
     // What a copy reads while the writer may be writing over it, reached
     // through atomics only.
     std::array<char, kBytes> m_bytes {};
     std::array<std::atomic<std::size_t>, kMostLines> m_ends {};
-    // Odd while a clear() is under way; each clear() adds two.
+    // Odd while the lines are cleared; each clearing adds two.
     std::atomic<std::uint64_t> m_generation { 0 };
     std::atomic<std::size_t> m_count { 0 };
+    // The number of the line that waits first.
+    std::atomic<std::uint64_t> m_firstNumber { 0 };
+    // Lines taken to be sent, with kTakenOver once a handler has them.
+    std::atomic<std::uint64_t> m_taken { 0 };
+    std::atomic<std::uint64_t> m_sent { 0 };
 
     // The writer's own.
     std::array<iovec, kMostLines> m_lines {};

@@ -8,8 +8,8 @@ namespace {
 
 // Byte by byte through atomics: a copy may read the bytes while they are
 // written over, and the generation tells it so afterwards. Release and
-// acquire, so that a copy that read a byte written after a clear() began
-// sees that clear()'s generation (on x86 these cost what plain ones do).
+// acquire, so that a copy that read a byte written after a clearing began
+// sees that clearing's generation (on x86 these cost what plain ones do).
 void store(char* to, std::string_view from) noexcept
 {
     for (char byte : from)
@@ -45,28 +45,50 @@ bool WaitingLogLines::append(std::string_view before, std::string_view text, std
     return true;
 }
 
-void WaitingLogLines::clear()
+bool WaitingLogLines::takeForSending() noexcept
 {
+    // All that was taken before has been sent and cleared, so that what
+    // waits now starts at the first line not sent.
+    std::uint64_t sent = m_sent.load(std::memory_order_relaxed);
+    const std::uint64_t end = m_firstNumber.load(std::memory_order_relaxed) + m_count.load(std::memory_order_relaxed);
+    return m_taken.compare_exchange_strong(sent, end, std::memory_order_acq_rel);
+}
+
+void WaitingLogLines::sentAndCleared() noexcept
+{
+    const std::uint64_t end = m_firstNumber.load(std::memory_order_relaxed) + m_count.load(std::memory_order_relaxed);
+    m_sent.store(end, std::memory_order_release);
     const std::uint64_t generation = m_generation.load(std::memory_order_relaxed);
     m_generation.store(generation + 1, std::memory_order_relaxed);
     m_count.store(0, std::memory_order_relaxed);
+    m_firstNumber.store(end, std::memory_order_relaxed);
     m_usedBytes = 0;
     m_generation.store(generation + 2, std::memory_order_release);
 }
 
-bool WaitingLogLines::copyInto(Copy& copy) const noexcept
+std::uint64_t WaitingLogLines::takeOver() noexcept
+{
+    return m_taken.fetch_or(kTakenOver, std::memory_order_acq_rel) & ~kTakenOver;
+}
+
+bool WaitingLogLines::copyFrom(std::uint64_t first, Copy& copy) const noexcept
 {
     const std::uint64_t generation = m_generation.load(std::memory_order_acquire);
     if (generation % 2 != 0)
         return false;
-    copy.count = m_count.load(std::memory_order_acquire);
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < copy.count; ++i) {
-        // Values of a later generation may be out of order; the check
-        // below throws the copy away then, but it must stay in bounds.
+    const std::uint64_t firstNumber = m_firstNumber.load(std::memory_order_acquire);
+    const std::size_t count = m_count.load(std::memory_order_acquire);
+    if (first < firstNumber || first > firstNumber + count)
+        return false;
+    const std::size_t from = first - firstNumber;
+    // Values of a later generation may be out of order; the check below
+    // throws the copy away then, but it must stay in bounds.
+    std::size_t start = from == 0 ? 0 : std::min(m_ends[from - 1].load(std::memory_order_acquire), kBytes);
+    copy.count = 0;
+    for (std::size_t i = from; i < count; ++i) {
         const std::size_t end = std::clamp(m_ends[i].load(std::memory_order_acquire), start, kBytes);
         load(copy.bytes.data() + start, m_bytes.data() + start, end - start);
-        copy.lines[i] = { copy.bytes.data() + start, end - start };
+        copy.lines[copy.count++] = { copy.bytes.data() + start, end - start };
         start = end;
     }
     return m_generation.load(std::memory_order_relaxed) == generation;
