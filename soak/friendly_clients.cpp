@@ -145,8 +145,13 @@ std::optional<std::string> Connection::ask(const std::string& kind, const std::s
     m_scene.tally.answered(kind, took);
     if (took > kReplyBound)
         m_scene.tally.late(kind, took);
-    if (*reply != expected && reply != alsoRight)
-        m_scene.tally.wrong(kind + ": " + line.substr(0, line.size() - 1) + " answered " + *reply + ", expected " + expected);
+    if (*reply == expected || reply == alsoRight)
+        return reply;
+    if (kind.find("FUSE") != std::string::npos && m_scene.fuseDaemonEnded && m_scene.fuseDaemonEnded())
+        m_scene.tally.note(kFuseDaemonEndedAnswers);
+    else
+        m_scene.tally.wrong(kind + ": " + line.substr(0, line.size() - 1) + " answered " + *reply + ", expected " + expected
+            + (m_scene.standIns ? " (" + m_scene.standIns() + ")" : ""));
     return reply;
 }
 

@@ -98,13 +98,22 @@ void HelperWatch::reap()
 void HelperWatch::noteEnd(pid_t pid, int status)
 {
     const std::lock_guard lock(m_mutex);
-    if (!std::ranges::any_of(m_instances, [&](auto const& instance) { return instance.pid == pid; }))
-        return; // a process the helper started, or one of the soak's own
+    if (!std::ranges::any_of(m_instances, [&](auto const& instance) { return instance.pid == pid; })) {
+        m_othersEnded[pid] = status; // a process the helper started, or one of the soak's own
+        return;
+    }
     m_ended[pid] = status;
     const bool orderly = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (!m_askedToEnd.contains(pid) || !orderly)
         m_tally.crashed("helper " + std::to_string(pid) + " " + describeEnd(status)
             + (m_askedToEnd.contains(pid) ? " when asked to end" : " unasked"));
+}
+
+std::string HelperWatch::endOfOther(pid_t pid) const
+{
+    const std::lock_guard lock(m_mutex);
+    const auto ended = m_othersEnded.find(pid);
+    return ended == m_othersEnded.end() ? std::string() : describeEnd(ended->second);
 }
 
 bool HelperWatch::awaitEnd(pid_t pid, Clock::duration limit)

@@ -50,6 +50,9 @@ public:
     std::vector<Instance> instances() const;
     // What the serving helper's descriptors lead to, one per line.
     std::string descriptorsOfServing() const;
+    // How another process of the soak's namespace ended, once reaped here;
+    // empty before.
+    std::string endOfOther(pid_t pid) const;
 
 private:
     std::optional<Sample> sampleOf(pid_t pid) const;
@@ -65,6 +68,7 @@ private:
     // Helpers asked to end, and how each ended once it has.
     std::set<pid_t> m_askedToEnd;
     std::map<pid_t, int> m_ended;
+    std::map<pid_t, int> m_othersEnded;
     // What the serving helper holds goes into the timeline once a minute.
     Clock::time_point m_nextTold {};
 };

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -35,6 +36,11 @@ struct Scene {
     std::filesystem::path heldFuseFile;
     std::filesystem::path localFolder;
     std::filesystem::path networkFile;
+    // How the stand-ins are, told beside a wrong answer: a stand-in that
+    // ended makes the truth the soak keeps untrue.
+    std::function<std::string()> standIns {};
+    // Whether the FUSE mount's daemon has ended, until it is mounted again.
+    std::function<bool()> fuseDaemonEnded {};
 };
 
 // One connection to the helper as a client sees it: greeted, and ended by a

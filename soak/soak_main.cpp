@@ -13,6 +13,7 @@
 #include "soak/journal_daemon.h"
 #include "soak/soak_clients.h"
 #include "soak/soak_report.h"
+#include "soak/stand_in_state.h"
 #include "support/bindfs_mount.h"
 #include "support/held_file.h"
 #include "support/passive_sshfs.h"
@@ -48,8 +49,10 @@ constexpr auto kSettling = 5s;
 constexpr auto kMostSettling = 40s;
 // AddressSanitizer keeps freed memory aside, 256 MiB of it unless told
 // otherwise, and never gives free pages back: both would hide in their growth
-// what the helper itself keeps.
-constexpr const char* kSanitizerOptions = "quarantine_size_mb=16:allocator_release_to_os_interval_ms=1000";
+// what the helper itself keeps. A quarantine this small is full within the
+// first minute, where growth is measured from, and still catches a use
+// soon after a free.
+constexpr const char* kSanitizerOptions = "quarantine_size_mb=2:thread_local_quarantine_size_kb=256:allocator_release_to_os_interval_ms=1000";
 constexpr int kKeepingClients = 2;
 constexpr int kReconnectingClients = 2;
 
@@ -201,22 +204,58 @@ private:
         std::ofstream(root / "served/on-fuse.part") << "partial";
         std::ofstream(root / "served/playing.avi") << "movie";
         std::ofstream(root / "srv/www/remote.part") << "partial";
-        m_fuse.emplace(root / "served", root / "fuse");
-        if (m_fuse->refusal() || !m_fuse->mounted())
-            throw std::runtime_error(m_fuse->refusal().value_or("bindfs did not mount"));
-        // A player keeps a file on the mount open for the whole soak.
-        m_fusePlayer.emplace(root, "player", "open", (root / "fuse/playing.avi").string());
+        mountFuse();
         m_sshfs.emplace(root, "-o reconnect,port=2222 alice@example.test:" + (root / "srv/www").string() + " site", root / "site");
         if (!m_sshfs->mounted())
             throw std::runtime_error("sshfs did not mount");
         m_truth.networkVolumeURL = "\"sftp://alice@example.test:2222" + (root / "srv/www").string() + "\"";
     }
 
+    void mountFuse()
+    {
+        const auto& root = m_scratch.path();
+        m_fuse.emplace(root / "served", root / "fuse");
+        if (m_fuse->refusal() || !m_fuse->mounted())
+            throw std::runtime_error(m_fuse->refusal().value_or("bindfs did not mount"));
+        // A player keeps a file on the mount open for as long as it is there.
+        m_fusePlayer.emplace(root, "player", "open", (root / "fuse/playing.avi").string());
+    }
+
     Scene scene()
     {
         const auto& root = m_scratch.path();
         return { m_world, m_truth, m_tally, m_stop, root / "local/free.part", root / "local/held.part",
-            root / "fuse/on-fuse.part", root / "fuse/playing.avi", root / "local", root / "site/remote.part" };
+            root / "fuse/on-fuse.part", root / "fuse/playing.avi", root / "local", root / "site/remote.part",
+            [this] { return standIns(); }, [this] { return fuseDaemonEnded(); } };
+    }
+
+    std::string standIns() const
+    {
+        const auto held = descriptorNamed(m_fusePlayer->pid(), "playing.avi");
+        const auto ended = m_watch.endOfOther(m_fuse->daemonPid());
+        return "bindfs " + processState(m_fuse->daemonPid()) + (ended.empty() ? "" : ", " + ended) + ", FUSE player "
+            + processState(m_fusePlayer->pid()) + ", held FUSE file inode " + cachedInode(m_scratch.path() / "fuse/playing.avi")
+            + " by its path, " + (held.empty() ? "none" : heldInode(held)) + " by the player's descriptor";
+    }
+
+    bool fuseDaemonEnded() const { return !isRunning(m_fuse->daemonPid()); }
+
+    // The truth the clients are checked against holds only while the FUSE
+    // mount's daemon and its player run. bindfs has been seen to end on its
+    // own in long runs; its mount is then made again, with its player, and
+    // answers on the mount until then are counted apart. Called with the
+    // world lock held for writing.
+    void checkFuseStandIns()
+    {
+        if (fuseDaemonEnded()) {
+            tell("bindfs ended (" + standIns() + "), and logged: " + m_fuse->daemonLog() + "; it is mounted again");
+            ++m_events["FUSE daemon ended and mounted again"];
+            m_fusePlayer.reset();
+            m_fuse.reset();
+            mountFuse();
+        }
+        if (!isRunning(m_fusePlayer->pid()))
+            throw std::runtime_error("the FUSE mount's player ended (" + standIns() + ")");
     }
 
     // Every sort of command once, so that what the helper opens on first use
@@ -285,6 +324,7 @@ private:
     {
         {
             const std::lock_guard lock(m_world);
+            checkFuseStandIns();
             m_fuse->silence();
             m_truth.mountSilent = true;
             tell("the FUSE mount goes silent");
@@ -294,6 +334,7 @@ private:
             std::this_thread::sleep_for(100ms);
         const std::lock_guard lock(m_world);
         m_fuse->wake();
+        checkFuseStandIns();
         m_truth.mountSilent = false;
         m_truth.mountWoke = Clock::now();
         tell("the FUSE mount answers again");

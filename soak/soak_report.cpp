@@ -185,6 +185,8 @@ bool report(const SoakResults& results)
     printTimes(figures);
     for (auto const& [event, count] : results.events)
         std::printf("%s: %ld\n", event.c_str(), count);
+    if (const long answers = counter(figures, kFuseDaemonEndedAnswers))
+        std::printf("%s: %ld\n", kFuseDaemonEndedAnswers, answers);
     printFaults("wrong answers", counter(figures, "wrong answers"), figures.wrong);
     printFaults("waits past the bound", counter(figures, "waits past the bound"), figures.late);
     printFaults("crashes", counter(figures, "crashes"), figures.crashes);

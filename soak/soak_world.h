@@ -22,6 +22,10 @@ using namespace std::chrono_literals;
 // bound: the 2 s a walk into a mount that has just gone silent may hold
 // every client, and a second for a sanitizer build on a loaded machine.
 constexpr auto kReplyBound = 3s;
+// The counter of answers on the FUSE mount given while its daemon had ended:
+// what the soak takes for true no longer is, so they are neither right nor
+// wrong.
+constexpr const char* kFuseDaemonEndedAnswers = "answers on the FUSE mount while bindfs had ended";
 
 // Seconds since the soak began, for the timeline it prints.
 double secondsIn();

@@ -85,6 +85,8 @@ public:
             eventually([&] { return everyThreadStopped(); }, std::chrono::seconds(5));
     }
     void wake() const { signalDaemon(SIGCONT); }
+    pid_t daemonPid() const { return m_daemon ? m_daemon->pid() : -1; }
+    std::string daemonLog() const { return readTextFile(m_log / "bindfs.log"); }
 
 private:
     bool everyThreadStopped() const
