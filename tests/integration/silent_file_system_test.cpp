@@ -169,4 +169,25 @@ TEST_F(SilentFileSystem, AStuckWalkDoesNotHoldUpQuit)
     EXPECT_TRUE(m_helper->waitForExit(10s).has_value()) << "a walk stuck in the kernel kept the helper alive";
 }
 
+// A FUSE daemon that ended (crashed, killed) leaves a mount where every
+// request fails at once. What it served cannot be shown to be free, held or
+// not; the rest of the machine is answered as before.
+TEST_F(SilentFileSystem, AFileSystemWhoseDaemonEndedCannotShowAFileFree)
+{
+    support::FileHolderProcess holder(m_home, "player", "open", m_mountPoint / "seen.mkv");
+    m_mount->endDaemon();
+    // Once FUSE's entries expire (a second) the cache no longer knows the way.
+    std::this_thread::sleep_for(1500ms);
+    struct Row {
+        fs::path path;
+        const char* busy;
+    };
+    for (const auto& row : { Row { m_mountPoint / "seen.mkv", "1" }, Row { m_mountPoint / "part 2.mkv", "1" },
+             Row { m_home / "local.txt", "0" } }) {
+        auto [answer, took] = timedAsk(m_client, "fileBusy " + quoted(row.path) + "\n");
+        EXPECT_EQ(answer, std::string(row.busy)) << row.path;
+        EXPECT_LE(took, 1500ms) << row.path;
+    }
+}
+
 } // namespace

@@ -85,6 +85,16 @@ public:
             eventually([&] { return everyThreadStopped(); }, std::chrono::seconds(5));
     }
     void wake() const { signalDaemon(SIGCONT); }
+    // Ends the daemon as a crash would. The mount stays, and every request
+    // on it fails: "Transport endpoint is not connected".
+    void endDaemon()
+    {
+        if (!m_mounted)
+            return;
+        kill(m_daemon->pid(), SIGKILL);
+        m_daemon->reapWithin(std::chrono::seconds(5));
+        m_mounted = false; // nothing left to stop or wake
+    }
     pid_t daemonPid() const { return m_daemon ? m_daemon->pid() : -1; }
     std::string daemonLog() const { return readTextFile(m_log / "bindfs.log"); }
 

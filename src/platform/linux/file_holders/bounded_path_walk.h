@@ -51,6 +51,12 @@ enum class Confinement {
 // sandbox could point anywhere.
 PathReference openPathReference(const std::string& path, int root = kHostRoot, Confinement confinement = Confinement::inRoot);
 
+// Whether the file system could not tell what `reference` names: it did not
+// answer within the bound, or its server is gone (a FUSE daemon that ended,
+// a network file system whose connection broke). Such a path cannot be
+// shown to name nothing, nor its file to be free.
+bool fileSystemDidNotAnswer(const PathReference& reference);
+
 // The attributes `mask` asks for of an opened path, as the kernel holds them
 // already: fstat would ask the file system for fresh ones, and wait on a
 // silent server.

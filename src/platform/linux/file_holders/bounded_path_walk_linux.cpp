@@ -193,6 +193,28 @@ PathReference openPathReference(const std::string& path, int root, Confinement c
     return walkWithinBound(root, path, limits);
 }
 
+bool fileSystemDidNotAnswer(const PathReference& reference)
+{
+    if (reference.status == Status::timedOut)
+        return true;
+    if (reference.status != Status::failed)
+        return false;
+    switch (reference.error) {
+    case ENOTCONN: // the FUSE daemon or the network connection is gone
+    case ECONNABORTED:
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case ETIMEDOUT:
+    case EIO:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool cachedAttributes(int descriptor, unsigned int mask, struct statx& status)
 {
     return statx(descriptor, "", AT_EMPTY_PATH | AT_NO_AUTOMOUNT | AT_STATX_DONT_SYNC, mask, &status) == 0;

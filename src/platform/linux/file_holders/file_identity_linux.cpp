@@ -39,7 +39,7 @@ ClientPathIdentity identityOfClientPath(const std::string& path)
 {
     using Status = ClientPathIdentity::Status;
     auto reference = openPathReference(path);
-    if (reference.status == PathReference::Status::timedOut)
+    if (fileSystemDidNotAnswer(reference))
         return { Status::unreachable, {} };
     // Once the walk is done the attributes come from the cache: asking the
     // server again could wait on it after all.

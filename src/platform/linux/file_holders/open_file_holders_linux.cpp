@@ -235,7 +235,7 @@ public:
     Openers otherOpeners(const std::string& path) const override
     {
         auto reference = linux_files::openPathReference(path);
-        if (reference.status == linux_files::PathReference::Status::timedOut)
+        if (linux_files::fileSystemDidNotAnswer(reference))
             return Openers::unreachable;
         if (reference.status != linux_files::PathReference::Status::opened)
             return Openers::unknown;

@@ -81,7 +81,7 @@ std::optional<std::string> pathInPortal(const linux_files::MountEntry& mount, co
 
 Status statusOf(const PathReference& reference)
 {
-    return reference.status == PathReference::Status::timedOut ? Status::unreachable : Status::missing;
+    return linux_files::fileSystemDidNotAnswer(reference) ? Status::unreachable : Status::missing;
 }
 
 // A file opened here, answered for through our descriptor while the command
