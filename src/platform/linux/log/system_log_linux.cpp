@@ -151,6 +151,9 @@ private:
     // False when a signal handler has taken the lines over.
     bool sendKept()
     {
+        // A command answered with its lines already gone costs no system call.
+        if (m_waiting.count() == 0)
+            return true;
         const EndingSignalsHeldBack heldBack;
         if (!m_waiting.takeForSending())
             return false;
