@@ -1,6 +1,6 @@
 // mountinfo text from the kernel, or whatever a FUSE file system managed to
 // put into its fields, and the search for the mount that holds a file.
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 
 #include <cstdint>
 #include <sstream>

@@ -18,7 +18,7 @@
 //
 // In both, a source of "/dev/root" is libmount's to rename (it looks up the
 // real root device), so it is not compared.
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 
 #include <libmount/libmount.h>
 

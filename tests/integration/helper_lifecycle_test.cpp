@@ -2,7 +2,7 @@
 // one pass of the connection loop, against the built bundle.
 #include "helper/network_listener.h"
 #include "integration/helper_harness.h"
-#include "platform/linux/processes/proc_entries.h"
+#include "platform/linux/kernel_tables/proc_entries.h"
 #include "support/denied_system_call.h"
 #include "support/eventually.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/file_holders/stuck_walks.h"
+#include "platform/linux/kernel_tables/stuck_walks.h"
 
 #include <gtest/gtest.h>
 

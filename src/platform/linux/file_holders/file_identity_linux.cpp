@@ -1,4 +1,4 @@
-#include "platform/linux/file_holders/bounded_path_walk.h"
+#include "platform/linux/kernel_tables/bounded_path_walk.h"
 #include "platform/linux/file_holders/file_identity.h"
 
 #include <fcntl.h>

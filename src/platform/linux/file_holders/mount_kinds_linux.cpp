@@ -1,6 +1,6 @@
 #include "platform/linux/common/owned_descriptor.h"
 #include "platform/linux/file_holders/mount_kinds.h"
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
 #include "platform/linux/common/owned_descriptor.h"
 #include "platform/linux/common/retrying_io.h"
-#include "platform/linux/processes/proc_entries.h"
+#include "platform/linux/kernel_tables/proc_entries.h"
 #include "platform/linux/processes/process_exit_wait.h"
 
 #include <poll.h>

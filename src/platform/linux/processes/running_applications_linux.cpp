@@ -1,5 +1,5 @@
 #include "platform/bundle.h"
-#include "platform/linux/processes/proc_entries.h"
+#include "platform/linux/kernel_tables/proc_entries.h"
 #include "platform/linux/sandbox/sandbox_of_process.h"
 #include "platform/linux_platform.h"
 

@@ -1,8 +1,8 @@
 #include "platform/client_paths.h"
-#include "platform/linux/file_holders/bounded_path_walk.h"
+#include "platform/linux/kernel_tables/bounded_path_walk.h"
 #include "platform/linux/sandbox/client_process_handle.h"
 #include "platform/linux/sandbox/document_portal.h"
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 #include "platform/linux_platform.h"
 
 #include <fcntl.h>
@@ -57,7 +57,7 @@ std::optional<std::uint64_t> mountIDOf(int descriptor)
 
 // The mount an opened file lies on, from the table of the process whose view
 // it was opened in (mount ids are the same in every table).
-std::optional<linux_files::MountEntry> mountOf(int descriptor, const sandbox::ProcessDirectory* viewer)
+std::optional<linux_files::MountEntry> mountOf(int descriptor, const procfs::ProcessDirectory* viewer)
 {
     const auto id = mountIDOf(descriptor);
     std::ifstream table(viewer ? "/proc/" + std::to_string(viewer->id()) + "/mountinfo" : "/proc/self/mountinfo");
@@ -123,7 +123,7 @@ public:
     }
 
 private:
-    std::optional<sandbox::PortalDocument> lentDocument(int descriptor, const sandbox::ProcessDirectory* viewer, const std::string& resolved) const
+    std::optional<sandbox::PortalDocument> lentDocument(int descriptor, const procfs::ProcessDirectory* viewer, const std::string& resolved) const
     {
         const auto mount = mountOf(descriptor, viewer);
         if (!mount || mount->fileSystemType != sandbox::kDocumentPortalType)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/client_process.h"
-#include "platform/linux/sandbox/process_directory.h"
+#include "platform/linux/kernel_tables/process_directory.h"
 
 namespace platform {
 
@@ -10,14 +10,14 @@ namespace platform {
 // gone it names nothing rather than whoever gets its PID next.
 class ClientProcessHandle {
 public:
-    explicit ClientProcessHandle(sandbox::ProcessDirectory task)
+    explicit ClientProcessHandle(procfs::ProcessDirectory task)
         : m_task(std::move(task))
     {
     }
-    const sandbox::ProcessDirectory& task() const { return m_task; }
+    const procfs::ProcessDirectory& task() const { return m_task; }
 
 private:
-    sandbox::ProcessDirectory m_task;
+    procfs::ProcessDirectory m_task;
 };
 
 } // namespace platform

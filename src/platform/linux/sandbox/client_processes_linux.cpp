@@ -1,7 +1,7 @@
 #include "platform/client_process.h"
-#include "platform/linux/processes/proc_entries.h"
+#include "platform/linux/kernel_tables/proc_entries.h"
 #include "platform/linux/sandbox/client_process_handle.h"
-#include "platform/linux/sandbox/control_groups.h"
+#include "platform/linux/kernel_tables/control_groups.h"
 #include "platform/linux/sandbox/sandbox_groups.h"
 #include "platform/linux/sandbox/sandbox_of_process.h"
 #include "platform/linux/sandbox/socket_holding.h"
@@ -17,7 +17,7 @@ namespace platform {
 
 namespace {
 
-using sandbox::ProcessDirectory;
+using procfs::ProcessDirectory;
 using Outcome = ClientLookup::Outcome;
 using Sandbox = ClientProcess::Sandbox;
 using Holding = sandbox::SocketHolding::Result;
@@ -225,7 +225,7 @@ private:
         return { Outcome::found, holder->client };
     }
 
-    sandbox::ControlGroups m_groups;
+    cgroups::ControlGroups m_groups;
     std::vector<KnownClient> m_known;
 };
 

@@ -6,7 +6,7 @@
 // never followed out of that root, and never waited on for long.
 
 #include "platform/client_process.h"
-#include "platform/linux/sandbox/process_directory.h"
+#include "platform/linux/kernel_tables/process_directory.h"
 
 #include <sys/types.h>
 
@@ -15,6 +15,9 @@
 #include <string_view>
 
 namespace platform::sandbox {
+
+using procfs::ProcessDirectory;
+using procfs::ProcessStatus;
 
 // Whether `process` sees another file system tree than this process: its
 // mount namespace differs from ours. Flatpak, Snap, toolbox and podman

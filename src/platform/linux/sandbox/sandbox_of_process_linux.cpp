@@ -2,9 +2,9 @@
 
 #include "platform/linux/common/gobject_ptr.h"
 #include "platform/linux/common/retrying_io.h"
-#include "platform/linux/file_holders/bounded_path_walk.h"
+#include "platform/linux/kernel_tables/bounded_path_walk.h"
 #include "platform/linux/sandbox/sandbox_groups.h"
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 
 #include <fcntl.h>
 #include <glib.h>

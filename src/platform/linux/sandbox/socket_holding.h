@@ -3,13 +3,16 @@
 // Whether a process holds a given socket: one of its descriptor tables (the
 // process's own, or a thread's made without sharing it) has it open.
 
-#include "platform/linux/sandbox/process_directory.h"
+#include "platform/linux/kernel_tables/process_directory.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace platform::sandbox {
+
+using procfs::ProcessDirectory;
+using procfs::ProcessStatus;
 
 struct SocketHolding {
     enum class Result {

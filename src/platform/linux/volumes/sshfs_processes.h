@@ -3,7 +3,7 @@
 // The sshfs process that serves a mount, found among the running processes,
 // and what it was told that the mount table does not keep.
 
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 
 #include <optional>
 

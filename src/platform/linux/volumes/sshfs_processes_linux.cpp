@@ -1,4 +1,4 @@
-#include "platform/linux/processes/proc_entries.h"
+#include "platform/linux/kernel_tables/proc_entries.h"
 #include "platform/linux/volumes/sshfs_arguments.h"
 #include "platform/linux/volumes/sshfs_processes.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 
 #include <optional>
 #include <string>

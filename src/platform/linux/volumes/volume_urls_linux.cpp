@@ -1,6 +1,6 @@
 #include "platform/linux/common/owned_descriptor.h"
-#include "platform/linux/file_holders/bounded_path_walk.h"
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/bounded_path_walk.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 #include "platform/linux/volumes/sshfs_processes.h"
 #include "platform/linux/volumes/volume_url.h"
 #include "platform/linux_platform.h"

@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace platform::sandbox {
+namespace platform::cgroups {
 
 class ControlGroups {
 public:
@@ -43,4 +43,4 @@ private:
 // Where the unified hierarchy is mounted, from a mount table's text.
 std::optional<std::string> unifiedHierarchyIn(std::string_view mountInfo);
 
-} // namespace platform::sandbox
+} // namespace platform::cgroups

@@ -1,4 +1,4 @@
-#include "platform/linux/processes/proc_entries.h"
+#include "platform/linux/kernel_tables/proc_entries.h"
 
 #include <dirent.h>
 #include <limits.h>

@@ -1,6 +1,6 @@
-#include "platform/linux/sandbox/control_groups.h"
+#include "platform/linux/kernel_tables/control_groups.h"
 
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace platform::sandbox {
+namespace platform::cgroups {
 
 namespace {
 
@@ -103,4 +103,4 @@ std::optional<std::vector<pid_t>> ControlGroups::processesIn(const std::string& 
     return processes;
 }
 
-} // namespace platform::sandbox
+} // namespace platform::cgroups

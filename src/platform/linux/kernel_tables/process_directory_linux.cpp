@@ -1,4 +1,4 @@
-#include "platform/linux/sandbox/process_directory.h"
+#include "platform/linux/kernel_tables/process_directory.h"
 
 #include "platform/linux/common/retrying_io.h"
 
@@ -15,7 +15,7 @@
 #include <charconv>
 #include <string_view>
 
-namespace platform::sandbox {
+namespace platform::procfs {
 
 namespace {
 
@@ -162,4 +162,4 @@ std::vector<ProcessDirectory> ProcessDirectory::threadsWithOwnDescriptors(const 
     return threads;
 }
 
-} // namespace platform::sandbox
+} // namespace platform::procfs

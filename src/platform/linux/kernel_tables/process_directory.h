@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace platform::sandbox {
+namespace platform::procfs {
 
 struct ProcessStatus {
     char state { '?' };
@@ -63,4 +63,4 @@ private:
 // Whether `text` (the contents of /proc/PID/stat) parses, and its fields.
 std::optional<ProcessStatus> parseProcessStatus(std::string_view text);
 
-} // namespace platform::sandbox
+} // namespace platform::procfs

@@ -1,4 +1,4 @@
-#include "platform/linux/volumes/mount_info.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 
 #include <sys/sysmacros.h>
 

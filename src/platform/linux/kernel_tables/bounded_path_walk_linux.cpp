@@ -1,5 +1,5 @@
-#include "platform/linux/file_holders/bounded_path_walk.h"
-#include "platform/linux/file_holders/stuck_walks.h"
+#include "platform/linux/kernel_tables/bounded_path_walk.h"
+#include "platform/linux/kernel_tables/stuck_walks.h"
 #include "platform/signal_stack.h"
 
 #include <fcntl.h>
