@@ -1,5 +1,6 @@
 #include "helper/network_listener.h"
 
+#include "helper/client_admissions.h"
 #include "helper/command_framing.h"
 #include "helper/command_line.h"
 #include "helper/peer_admission.h"
@@ -32,6 +33,12 @@ constexpr int kMostRefusalsPerPass = 4;
 // our CPU to take its reply first (bench/round_trip_bench.cpp), short
 // enough that the log is current to the millisecond.
 constexpr std::chrono::microseconds kQuietBeforeLogging { 200 };
+
+// Where the wait set holds what: the listening socket, the wake-up of
+// lookups that ended, then every connection in list order.
+constexpr std::size_t kListeningSlot = 0;
+constexpr std::size_t kLookupsEndedSlot = 1;
+constexpr std::size_t kFirstConnectionSlot = 2;
 
 // One allocation for a line of several parts.
 std::string logLine(std::initializer_list<std::string_view> parts)
@@ -79,6 +86,9 @@ bool NetworkListener::startListening()
     m_platform.launcher.handOverOnRelaunch(sockets.listeningSocket());
     if (!sockets.canTellPeerOwners())
         m_platform.log.write("This system cannot tell who owns a connecting process; serving every connection");
+    else if (!m_platform.clients.groupsNameSandboxes())
+        m_platform.log.write("No user manager gives each sandbox a control group of its own here: sandboxed clients are told apart only by the "
+                             "processes that hold their connections");
     return true;
 }
 
@@ -106,12 +116,17 @@ void NetworkListener::rebuildFDset()
 {
     fdSet.clear();
     fdSet.push_back({ m_platform.sockets.listeningSocket(), false });
+    fdSet.push_back({ m_platform.sockets.wakeDescriptor(), false });
     for (int descriptor : connections)
         fdSet.push_back({ descriptor, false });
 }
 
 bool NetworkListener::startProcessing()
 {
+    const auto& served = servedApplications();
+    m_admissions = std::make_unique<ClientAdmissions>(
+        m_platform.clients, [&served](const platform::ClientProcess& client) { return admitsClient({ platform::ClientLookup::Outcome::found, client }, served).admitted; },
+        [this] { m_platform.sockets.wake(); });
     // The flags are tested only here, so a quit or restart takes effect after
     // every ready connection of the current pass has been answered.
     while (!restartHelper && !quitHelper) {
@@ -123,7 +138,8 @@ bool NetworkListener::startProcessing()
         // A new connection is greeted first; clients that are ready as well
         // are reported again by the next wait. Refused connections greet no
         // one and do not hold them up.
-        bool greeted = fdSet.front().ready && acceptConnections();
+        bool greeted = fdSet[kLookupsEndedSlot].ready && admitLookedUp();
+        greeted = (fdSet[kListeningSlot].ready && acceptConnections()) || greeted;
         if (!greeted)
             serveReadyConnections();
     }
@@ -164,33 +180,62 @@ bool NetworkListener::acceptConnections()
         if (!client)
             return false;
         // Checked before the welcome line, which already tells the user's name.
-        if (auto admitted = admittedClient(client->peer)) {
-            connections.push_back(client->descriptor);
-            m_clients[client->descriptor] = std::move(*admitted);
-            writeWelcome(client->descriptor);
+        if (admitOrLookUp(*client))
             return true;
-        }
-        // A reset rather than an orderly close: a storm of refused
-        // connections leaves nothing behind.
-        m_platform.sockets.refuse(client->descriptor);
     }
     return false;
 }
 
-// Who the connection serves, or nothing when it is refused. The client is
-// looked up once, since clients keep their connection open.
-std::optional<platform::ClientProcess> NetworkListener::admittedClient(const platform::PeerSocketLookup& peer)
+// Decides at once what can be decided without a look through processes;
+// the rest waits for one off this thread. True when greeted.
+bool NetworkListener::admitOrLookUp(const platform::AcceptedConnection& client)
 {
-    if (!peerIsWelcome(peer))
-        return std::nullopt;
+    if (!peerIsWelcome(client.peer)) {
+        // A reset rather than an orderly close: a storm of refused
+        // connections leaves nothing behind.
+        m_platform.sockets.refuse(client.descriptor);
+        return false;
+    }
     // Only where the system cannot tell owners at all (decided at start and
     // logged then) is a peer served without being found.
-    if (peer.outcome != platform::PeerSocketLookup::Outcome::found)
-        return platform::ClientProcess {};
-    auto client = m_platform.clients.ofPeerSocket(peer);
-    if (!clientIsWelcome(client))
-        return std::nullopt;
-    return std::move(client.client);
+    if (client.peer.outcome != platform::PeerSocketLookup::Outcome::found)
+        return admitOrRefuse(client.descriptor, { platform::ClientLookup::Outcome::found, {} });
+    auto known = m_platform.clients.recognise(client.peer);
+    const bool holderWanted = known && known->outcome == platform::ClientLookup::Outcome::found && !known->client.handle
+        && admitsClient(*known, servedApplications()).admitted;
+    if (known && !holderWanted)
+        return admitOrRefuse(client.descriptor, *known);
+    if (m_admissions->lookUp(client.descriptor, client.peer, known.value_or(platform::ClientLookup {}))) {
+        return false;
+    }
+    if (m_waitingRefusalWarning.allows(WarningThrottle::Clock::now()))
+        m_platform.log.write("Refused a connection: too many connections wait to be looked up");
+    m_platform.sockets.refuse(client.descriptor);
+    return false;
+}
+
+// The connections whose lookup has ended. True when one was greeted.
+bool NetworkListener::admitLookedUp()
+{
+    m_platform.sockets.clearWake();
+    bool greeted = false;
+    for (auto& looked : m_admissions->takeLooked())
+        greeted = admitOrRefuse(looked.descriptor, looked.lookup) || greeted;
+    return greeted;
+}
+
+// True when greeted.
+bool NetworkListener::admitOrRefuse(int descriptor, const platform::ClientLookup& lookup)
+{
+    if (!clientIsWelcome(lookup)) {
+        m_platform.sockets.refuse(descriptor);
+        return false;
+    }
+    m_platform.clients.rememberServed(lookup.client);
+    connections.push_back(descriptor);
+    m_clients[descriptor] = lookup.client;
+    writeWelcome(descriptor);
+    return true;
 }
 
 bool NetworkListener::peerIsWelcome(const platform::PeerSocketLookup& peer)
@@ -249,9 +294,8 @@ void NetworkListener::serveReadyConnections()
     auto expired = expiredLines(m_platform.clock());
     std::vector<int> finished;
     for (std::size_t i = 0; i < connections.size(); ++i) {
-        // fdSet[0] is the listening socket; connection i follows at i + 1.
         int descriptor = connections[i];
-        if (fdSet[i + 1].ready) {
+        if (fdSet[i + kFirstConnectionSlot].ready) {
             if (!processFD(descriptor))
                 finished.push_back(descriptor);
         } else if (std::find(expired.begin(), expired.end(), descriptor) != expired.end()) {
@@ -365,6 +409,9 @@ void NetworkListener::closeAllSockets()
     m_platform.sockets.stopListening();
     for (int descriptor : connections)
         m_platform.sockets.close(descriptor);
+    for (int descriptor : m_admissions->stop())
+        m_platform.sockets.close(descriptor);
+    m_admissions.reset();
 }
 
 std::string NetworkListener::processCommand(std::string_view commandLine)

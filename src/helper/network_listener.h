@@ -1,5 +1,6 @@
 #pragma once
 
+#include "helper/client_admissions.h"
 #include "helper/command_result.h"
 #include "helper/cross_protocol_guard.h"
 #include "helper/helper_platform.h"
@@ -10,6 +11,7 @@
 #include "platform/connection_sockets.h"
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,7 +78,9 @@ private:
     std::optional<std::chrono::milliseconds> timeUntilNearestDeadline() const;
     std::vector<int> expiredLines(PendingLine::Clock::time_point now) const;
     bool acceptConnections();
-    std::optional<platform::ClientProcess> admittedClient(const platform::PeerSocketLookup& peer);
+    bool admitOrLookUp(const platform::AcceptedConnection& client);
+    bool admitLookedUp();
+    bool admitOrRefuse(int descriptor, const platform::ClientLookup& lookup);
     bool peerIsWelcome(const platform::PeerSocketLookup& peer);
     bool clientIsWelcome(const platform::ClientLookup& client);
     const std::vector<std::string>& servedApplications();
@@ -92,8 +96,9 @@ private:
 
     // Client descriptors in the order they were accepted.
     std::vector<int> connections;
-    // What the loop waits on: the listening socket first, then every
-    // connection in list order; after the wait it tells which are ready.
+    // What the loop waits on: the listening socket first, the wake-up of
+    // ended lookups, then every connection in list order; after the wait it
+    // tells which are ready.
     std::vector<platform::SocketReadiness> fdSet;
     // Where each connection's client runs, and the client of the command
     // being run: paths mean what that client means by them.
@@ -108,7 +113,11 @@ private:
     WarningThrottle m_crossProtocolWarning { std::chrono::minutes(1) };
     WarningThrottle m_refusedPeerWarning { std::chrono::minutes(1) };
     WarningThrottle m_unknownPeerWarning { std::chrono::minutes(1) };
+    WarningThrottle m_waitingRefusalWarning { std::chrono::minutes(1) };
     WarningThrottles m_refusedClientWarnings { std::chrono::minutes(1) };
+    // Connections whose client is being looked up beside the loop, while
+    // the loop runs.
+    std::unique_ptr<ClientAdmissions> m_admissions;
     // The bundle's list of further sandboxed applications to serve, read at
     // the first connection.
     std::optional<std::vector<std::string>> m_servedApplications;

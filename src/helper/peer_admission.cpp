@@ -53,6 +53,10 @@ ClientAdmission admitsClient(const platform::ClientLookup& lookup, std::span<con
         return { false, "Refused a connection that no process of this user it can see holds" };
     case Outcome::unreadable:
         return { false, "Refused a connection that may be held by a process it cannot look at" };
+    case Outcome::groupGone:
+        return { false, "Refused a connection made in a control group that has gone since" };
+    case Outcome::timedOut:
+        return { false, "Refused a connection whose client could not be told in time" };
     case Outcome::failed:
         break;
     }

@@ -27,8 +27,10 @@ bool admitsPeer(const platform::PeerSocketLookup& peer, platform::UserId helperU
 // `servedApplications` (a beta's id, say), a snap whose name is one of them,
 // a container of the user that says what it is (toolbox, podman), or a
 // process of the user in no sandbox. A socket held by no process we can
-// see (passed on in a message), a process that cannot be looked at and a
-// sandbox that does not say what it is are not evidence: refused.
+// see (passed on in a message) or only by a daemon that carries descriptors
+// for others, one made in a group that has gone, a process that cannot be
+// looked at and a sandbox that does not say what it is are not evidence:
+// refused. So is a client that could not be told within the bound.
 struct ClientAdmission {
     bool admitted { false };
     // For the log: why it was refused, naming the application where known.

@@ -82,6 +82,13 @@ public:
     virtual void refuse(int connection) = 0;
     virtual void close(int connection) = 0;
 
+    // A descriptor that becomes ready to read once another thread calls
+    // `wake`, for the loop to wait on beside its sockets; `clearWake` makes
+    // it wait again. Work done beside the loop tells it so that it is done.
+    virtual int wakeDescriptor() const = 0;
+    virtual void wake() = 0;
+    virtual void clearWake() = 0;
+
     // Waits until one of `sockets` is ready, or until `limit` has passed
     // (without one, for as long as it takes), and marks every ready one.
     // False when the wait failed.

@@ -75,7 +75,7 @@ int lookUpClient(Hiding hiding)
     const int accepted = accept(listener, nullptr, nullptr);
     usleep(100'000); // the client is done hiding
     platform::PeerOwnerLookup owners(listener);
-    const auto found = platform::makeClientProcesses()->ofPeerSocket(owners.find(accepted));
+    const auto found = platform::makeClientProcesses()->ofPeerSocket(owners.find(accepted), std::chrono::steady_clock::now() + std::chrono::seconds(2));
     kill(client, SIGKILL);
     return static_cast<int>(found.outcome) + (found.outcome == Outcome::found && found.client.process != client ? 50 : 0);
 }

@@ -1,3 +1,4 @@
+#include "platform/linux/sandbox/sandbox_groups.h"
 #include "platform/linux/sandbox/sandbox_of_process.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,7 @@ TEST(SnapName, ComesFromTheSnapsControlGroupOnly)
     };
     for (const auto& row : {
              Row { "0::/user.slice/user-1000.slice/user@1000.service/app.slice/snap.vlc.vlc-4b1c.scope\n", "vlc" },
-             Row { "12:pids:/user.slice/snap.firefox.firefox.1234.scope\n0::/user.slice/x.scope\n", "firefox" },
+             Row { "12:pids:/user.slice/snap.firefox.firefox.1234.scope\n0::/user.slice/x.scope\n", std::nullopt }, // the unified hierarchy's line alone counts
              Row { "0::/system.slice/snap.lxd.daemon.service\n", "lxd" },
              Row { "0::/user.slice/user-1000.slice/session-2.scope\n", std::nullopt },
              Row { "0::/user.slice/app-flatpak-org.videolan.VLC-1234.scope\n", std::nullopt },
@@ -24,7 +25,10 @@ TEST(SnapName, ComesFromTheSnapsControlGroupOnly)
              Row { "0::/user.slice/snap.vlc\n", std::nullopt },
              Row { "", std::nullopt },
          }) {
-        EXPECT_EQ(snapNameInControlGroups(row.controlGroups), row.name) << row.controlGroups;
+        const auto group = procfs::unifiedGroupIn(row.controlGroups);
+        const auto sandbox = group ? sandboxOfGroup(*group) : std::nullopt;
+        const auto name = sandbox && sandbox->kind == GroupSandbox::Kind::snap ? std::optional(sandbox->id) : std::nullopt;
+        EXPECT_EQ(name, row.name) << row.controlGroups;
     }
 }
 

@@ -1,7 +1,7 @@
 // Which mount holds a file, and the URL of its volume, from mountinfo lines
 // as the kernel writes them.
-#include "platform/linux/volumes/gvfs_mount_folder.h"
 #include "platform/linux/kernel_tables/mount_info.h"
+#include "platform/linux/volumes/gvfs_mount_folder.h"
 #include "platform/linux/volumes/volume_url.h"
 
 #include <gtest/gtest.h>

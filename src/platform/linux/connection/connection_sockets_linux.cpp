@@ -10,7 +10,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +30,7 @@ class LinuxConnectionSockets final : public ConnectionSockets {
 public:
     explicit LinuxConnectionSockets(int handedOverListeningSocket)
         : m_handedOver(handedOverListeningSocket)
+        , m_wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
     }
 
@@ -106,6 +109,20 @@ public:
     }
 
     void close(int connection) override { OwnedDescriptor closing(connection); }
+
+    int wakeDescriptor() const override { return m_wake.get(); }
+
+    void wake() override
+    {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto written = write(m_wake.get(), &one, sizeof one);
+    }
+
+    void clearWake() override
+    {
+        std::uint64_t count = 0;
+        [[maybe_unused]] auto taken = read(m_wake.get(), &count, sizeof count);
+    }
 
     // poll has no limit on descriptor numbers, unlike a select set; ppoll
     // waits to the microsecond.
@@ -206,6 +223,7 @@ private:
     // the queue and closed when we run out of descriptors.
     OwnedDescriptor m_spareDescriptor;
     std::unique_ptr<PeerOwnerLookup> m_peerOwners;
+    OwnedDescriptor m_wake;
     std::vector<pollfd> m_pollSet;
 };
 

@@ -1,5 +1,5 @@
-#include "platform/linux/kernel_tables/bounded_path_walk.h"
 #include "platform/linux/file_holders/file_identity.h"
+#include "platform/linux/kernel_tables/bounded_path_walk.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

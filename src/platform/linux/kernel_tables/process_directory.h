@@ -2,24 +2,25 @@
 
 // A process of the user looked at through its /proc directory, opened once:
 // every later read names the same process, or fails once it has gone, even
-// after its PID has been given to another.
+// after its PID has been given to another. Every read says why it gave
+// nothing: gone, not allowed, or failed.
 
 #include "platform/linux/common/owned_descriptor.h"
+#include "platform/linux/kernel_tables/kernel_reading.h"
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform::procfs {
 
+// The fields of /proc/PID/stat that we use.
 struct ProcessStatus {
     char state { '?' };
     long threads { 0 };
-    // Clock ticks since boot: with the PID, names the process for good.
-    std::uint64_t startTime { 0 };
 };
 
 class ProcessDirectory {
@@ -35,16 +36,22 @@ public:
     bool hasEnded() const;
     pid_t id() const { return m_id; }
     int descriptor() const { return m_directory.get(); }
-    // The directory belongs to whoever the process runs as, and to root for
-    // a process that made itself unreadable (not dumpable).
-    std::optional<uid_t> owner() const;
-    std::optional<ProcessStatus> status() const;
-    // The mount namespace, by inode; nothing when it cannot be read.
-    std::optional<ino_t> mountNamespace() const;
+    Reading<ProcessStatus> status() const;
+    // The mount namespace, by inode.
+    Reading<ino_t> mountNamespace() const;
+    // How deep in nested PID namespaces the process runs, from the one our
+    // /proc belongs to (1 for a process of that namespace), from its status
+    // file, which the kernel shows even for a process that made itself
+    // unreadable.
+    Reading<std::size_t> pidNamespaceDepth() const;
     // The process's control group in the unified hierarchy ("0::PATH").
-    std::optional<std::string> controlGroup() const;
+    Reading<std::string> controlGroup() const;
+    // The file name of its executable.
+    Reading<std::string> executableName() const;
     // Its root as it sees it, for paths inside its sandbox.
     linux_files::OwnedDescriptor openRoot() const;
+    // Its mount table, as it sees it.
+    Reading<std::string> mountTable() const;
     // Threads with a descriptor table of their own besides the leader's
     // (made by clone without CLONE_FILES), or every other thread when the
     // leader has exited; each one's directory.
@@ -56,11 +63,18 @@ private:
         , m_id(id)
     {
     }
+    Reading<std::string> readEntry(const char* name, std::size_t most = 4096) const;
+
     linux_files::OwnedDescriptor m_directory;
     pid_t m_id { 0 };
 };
 
-// Whether `text` (the contents of /proc/PID/stat) parses, and its fields.
+// The fields of the text of /proc/PID/stat, or nothing when it does not parse.
 std::optional<ProcessStatus> parseProcessStatus(std::string_view text);
+// The unified hierarchy's path in the text of /proc/PID/cgroup: its "0::"
+// line.
+std::optional<std::string> unifiedGroupIn(std::string_view controlGroups);
+// How many PIDs the "NSpid:" line of /proc/PID/status gives.
+std::optional<std::size_t> pidNamespaceDepthIn(std::string_view status);
 
 } // namespace platform::procfs

@@ -13,7 +13,6 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
-#include <string_view>
 
 namespace platform::procfs {
 
@@ -21,40 +20,48 @@ namespace {
 
 using linux_files::OwnedDescriptor;
 
-// Small /proc entries, read whole in one go.
-std::optional<std::string> readEntry(int directory, const char* name)
-{
-    OwnedDescriptor entry(openat(directory, name, O_RDONLY | O_CLOEXEC));
-    if (!entry.isValid())
-        return std::nullopt;
-    std::array<char, 4096> buffer;
-    const auto length = linux_files::readRetryingInterrupts(entry.get(), buffer.data(), buffer.size());
-    if (length <= 0)
-        return std::nullopt;
-    return std::string(buffer.data(), static_cast<std::size_t>(length));
-}
+// A mount table of thousands of mounts is still well below this.
+constexpr std::size_t kMostMountTableBytes = 8 * 1024 * 1024;
+
+// Fields of /proc/PID/stat as proc(5) numbers them; the text after the
+// command name starts at the state, field 3.
+constexpr int kStateField = 3;
+constexpr int kThreadCountField = 20;
 
 template<typename Number>
 std::optional<Number> numberAt(std::string_view text)
 {
     Number value {};
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc {})
+    if (error != std::errc {} || end != text.data() + text.size())
         return std::nullopt;
     return value;
 }
 
-// The n-th blank-separated field of `text` (0 is the first).
-std::string_view field(std::string_view text, int n)
+// Field `number` (counted as proc(5) counts) of the text that starts at the
+// state field.
+std::string_view statField(std::string_view fromState, int number)
 {
     std::size_t start = 0;
-    for (int i = 0; i < n; ++i) {
-        start = text.find(' ', start);
+    for (int i = kStateField; i < number; ++i) {
+        start = fromState.find(' ', start);
         if (start == std::string_view::npos)
             return {};
         ++start;
     }
-    return text.substr(start, text.find(' ', start) - start);
+    return fromState.substr(start, fromState.find(' ', start) - start);
+}
+
+// Calls `visit` with each line of `text`, until it returns true.
+template<typename Visit>
+void eachLine(std::string_view text, Visit visit)
+{
+    while (!text.empty()) {
+        const auto end = std::min(text.find('\n'), text.size());
+        if (visit(text.substr(0, end)))
+            return;
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
 }
 
 bool sharesDescriptorTable(pid_t leader, pid_t thread)
@@ -70,64 +77,133 @@ ProcessDirectory::ProcessDirectory(pid_t id)
 {
 }
 
+Reading<std::string> ProcessDirectory::readEntry(const char* name, std::size_t most) const
+{
+    OwnedDescriptor entry(openat(m_directory.get(), name, O_RDONLY | O_CLOEXEC));
+    if (!entry.isValid())
+        return Reading<std::string>::failedNow();
+    std::string text;
+    std::array<char, 4096> buffer;
+    for (;;) {
+        const auto length = linux_files::readRetryingInterrupts(entry.get(), buffer.data(), buffer.size());
+        if (length < 0)
+            return Reading<std::string>::failedNow();
+        if (length == 0)
+            break;
+        text.append(buffer.data(), static_cast<std::size_t>(length));
+        if (text.size() > most)
+            return Reading<std::string>::failedWith(EFBIG);
+    }
+    // A process that has ended shows some entries empty.
+    if (text.empty())
+        return Reading<std::string>::failedWith(ESRCH);
+    return text;
+}
+
 bool ProcessDirectory::hasEnded() const
 {
     return faccessat(m_directory.get(), "stat", F_OK, 0) != 0 && (errno == ENOENT || errno == ESRCH);
-}
-
-std::optional<uid_t> ProcessDirectory::owner() const
-{
-    struct stat status = {};
-    if (fstat(m_directory.get(), &status) != 0)
-        return std::nullopt;
-    return status.st_uid;
 }
 
 std::optional<ProcessStatus> parseProcessStatus(std::string_view text)
 {
     // The command name in parentheses may hold blanks and parentheses of its
     // own: the fields are counted from the last closing one, which is
-    // followed by the state (field 3 of proc(5)).
+    // followed by the state.
     const auto nameEnd = text.rfind(')');
     if (nameEnd == std::string_view::npos || nameEnd + 2 >= text.size())
         return std::nullopt;
-    const auto fields = text.substr(nameEnd + 2);
-    const auto threads = numberAt<long>(field(fields, 17)); // num_threads, field 20
-    const auto started = numberAt<std::uint64_t>(field(fields, 19)); // starttime, field 22
-    if (!threads || !started)
+    const auto fromState = text.substr(nameEnd + 2);
+    const auto threads = numberAt<long>(statField(fromState, kThreadCountField));
+    if (!threads)
         return std::nullopt;
-    return ProcessStatus { fields[0], *threads, *started };
+    return ProcessStatus { fromState[0], *threads };
 }
 
-std::optional<ProcessStatus> ProcessDirectory::status() const
+Reading<ProcessStatus> ProcessDirectory::status() const
 {
-    const auto text = readEntry(m_directory.get(), "stat");
-    return text ? parseProcessStatus(*text) : std::nullopt;
+    const auto text = readEntry("stat");
+    if (!text)
+        return text.passOn<ProcessStatus>();
+    if (auto status = parseProcessStatus(*text))
+        return *status;
+    return Reading<ProcessStatus>::failedWith(EBADMSG);
 }
 
-std::optional<ino_t> ProcessDirectory::mountNamespace() const
+Reading<ino_t> ProcessDirectory::mountNamespace() const
 {
     struct stat status = {};
     if (fstatat(m_directory.get(), "ns/mnt", &status, 0) != 0)
-        return std::nullopt;
+        return Reading<ino_t>::failedNow();
     return status.st_ino;
 }
 
-std::optional<std::string> ProcessDirectory::controlGroup() const
+std::optional<std::size_t> pidNamespaceDepthIn(std::string_view status)
 {
-    const auto text = readEntry(m_directory.get(), "cgroup");
-    if (!text)
-        return std::nullopt;
-    std::string_view rest = *text;
-    while (!rest.empty()) {
-        const auto end = std::min(rest.find('\n'), rest.size());
-        const auto line = rest.substr(0, end);
-        if (line.starts_with("0::"))
-            return std::string(line.substr(3));
-        rest.remove_prefix(std::min(end + 1, rest.size()));
-    }
-    return std::nullopt;
+    std::optional<std::size_t> depth;
+    eachLine(status, [&](std::string_view line) {
+        constexpr std::string_view kKey = "NSpid:";
+        if (!line.starts_with(kKey))
+            return false;
+        std::size_t count = 0;
+        bool inNumber = false;
+        for (char c : line.substr(kKey.size())) {
+            const bool digit = c >= '0' && c <= '9';
+            count += digit && !inNumber;
+            inNumber = digit;
+        }
+        if (count > 0)
+            depth = count;
+        return true;
+    });
+    return depth;
 }
+
+Reading<std::size_t> ProcessDirectory::pidNamespaceDepth() const
+{
+    const auto text = readEntry("status", 64 * 1024);
+    if (!text)
+        return text.passOn<std::size_t>();
+    if (auto depth = pidNamespaceDepthIn(*text))
+        return *depth;
+    return Reading<std::size_t>::failedWith(EBADMSG);
+}
+
+std::optional<std::string> unifiedGroupIn(std::string_view controlGroups)
+{
+    std::optional<std::string> group;
+    eachLine(controlGroups, [&](std::string_view line) {
+        if (!line.starts_with("0::"))
+            return false;
+        group = std::string(line.substr(3));
+        return true;
+    });
+    return group;
+}
+
+Reading<std::string> ProcessDirectory::controlGroup() const
+{
+    const auto text = readEntry("cgroup");
+    if (!text)
+        return text;
+    if (auto group = unifiedGroupIn(*text))
+        return std::move(*group);
+    return Reading<std::string>::failedWith(ENODATA);
+}
+
+Reading<std::string> ProcessDirectory::executableName() const
+{
+    std::array<char, 4096> link;
+    const auto length = readlinkat(m_directory.get(), "exe", link.data(), link.size());
+    if (length <= 0)
+        return Reading<std::string>::failedNow();
+    const std::string_view path(link.data(), static_cast<std::size_t>(length));
+    constexpr std::string_view kDeletedMark = " (deleted)";
+    const auto name = path.substr(path.rfind('/') + 1);
+    return std::string(name.ends_with(kDeletedMark) ? name.substr(0, name.size() - kDeletedMark.size()) : name);
+}
+
+Reading<std::string> ProcessDirectory::mountTable() const { return readEntry("mountinfo", kMostMountTableBytes); }
 
 OwnedDescriptor ProcessDirectory::openRoot() const
 {

@@ -1,8 +1,8 @@
 #include "platform/client_paths.h"
 #include "platform/linux/kernel_tables/bounded_path_walk.h"
+#include "platform/linux/kernel_tables/mount_info.h"
 #include "platform/linux/sandbox/client_process_handle.h"
 #include "platform/linux/sandbox/document_portal.h"
-#include "platform/linux/kernel_tables/mount_info.h"
 #include "platform/linux_platform.h"
 
 #include <fcntl.h>

@@ -23,6 +23,12 @@ struct GroupSandbox {
     std::string id;
 };
 
+// Whether `id` is a Flatpak application id as flatpak itself checks one:
+// at most 255 bytes, three or more dot-separated elements of letters,
+// digits and underscores that do not start with a digit, dashes only in the
+// last.
+bool isFlatpakApplicationId(std::string_view id);
+
 // The sandbox the last element of a group's path names, if any.
 std::optional<GroupSandbox> sandboxOfGroup(std::string_view groupPath);
 

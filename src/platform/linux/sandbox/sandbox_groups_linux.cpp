@@ -11,8 +11,22 @@ bool allOf(std::string_view text, std::string_view characters)
 
 constexpr std::string_view kDigits = "0123456789";
 constexpr std::string_view kSnapNameCharacters = "abcdefghijklmnopqrstuvwxyz0123456789-";
-// What a Flatpak application id may be made of (flatpak's own check).
-constexpr std::string_view kApplicationIdCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-";
+constexpr std::string_view kLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_";
+constexpr std::size_t kMostApplicationIdBytes = 255;
+
+// One dot-separated element of an id: a letter or underscore first, then
+// letters, digits, underscores, and dashes only in the last element.
+bool isIdElement(std::string_view element, bool last)
+{
+    if (element.empty() || kLetters.find(element.front()) == std::string_view::npos)
+        return false;
+    for (char c : element) {
+        const bool allowed = kLetters.find(c) != std::string_view::npos || kDigits.find(c) != std::string_view::npos || (last && c == '-');
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
 
 // "app-flatpak-APPID-PID.scope"; the id may hold dashes, the PID cannot.
 std::optional<GroupSandbox> flatpakScope(std::string_view name)
@@ -26,7 +40,7 @@ std::optional<GroupSandbox> flatpakScope(std::string_view name)
     if (dash == std::string_view::npos || !allOf(name.substr(dash + 1), kDigits))
         return std::nullopt;
     const auto id = name.substr(0, dash);
-    if (!allOf(id, kApplicationIdCharacters) || id.find('.') == std::string_view::npos)
+    if (!isFlatpakApplicationId(id))
         return std::nullopt;
     return GroupSandbox { GroupSandbox::Kind::flatpak, std::string(id) };
 }
@@ -46,6 +60,23 @@ std::optional<GroupSandbox> snapGroup(std::string_view name)
 }
 
 } // namespace
+
+bool isFlatpakApplicationId(std::string_view id)
+{
+    if (id.size() > kMostApplicationIdBytes)
+        return false;
+    std::size_t dots = 0;
+    for (std::size_t start = 0;; ++dots) {
+        const auto dot = id.find('.', start);
+        const bool last = dot == std::string_view::npos;
+        if (!isIdElement(id.substr(start, last ? std::string_view::npos : dot - start), last))
+            return false;
+        if (last)
+            break;
+        start = dot + 1;
+    }
+    return dots >= 2;
+}
 
 std::optional<GroupSandbox> sandboxOfGroup(std::string_view groupPath)
 {

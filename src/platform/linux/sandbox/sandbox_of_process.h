@@ -35,6 +35,9 @@ struct SandboxFile {
         // Something stands at its place that is not such a file, or could
         // not be read in time: a lie, or a broken sandbox.
         untrustworthy,
+        // The process's root could not be entered: it has gone, or it is
+        // not ours to look into.
+        rootUnreachable,
     };
     State state { State::absent };
     std::string text;
@@ -53,9 +56,5 @@ std::optional<std::string> flatpakApplicationId(pid_t process);
 // own files and control group: its .flatpak-info, a snap's group, podman's
 // /run/.containerenv (toolbox is podman); unidentified otherwise.
 ClientProcess identityOf(const ProcessDirectory& process);
-
-// The snap a strictly confined process belongs to, from the text of
-// /proc/PID/cgroup.
-std::optional<std::string> snapNameInControlGroups(std::string_view controlGroups);
 
 } // namespace platform::sandbox

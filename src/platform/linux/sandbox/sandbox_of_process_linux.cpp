@@ -3,15 +3,15 @@
 #include "platform/linux/common/gobject_ptr.h"
 #include "platform/linux/common/retrying_io.h"
 #include "platform/linux/kernel_tables/bounded_path_walk.h"
-#include "platform/linux/sandbox/sandbox_groups.h"
 #include "platform/linux/kernel_tables/mount_info.h"
+#include "platform/linux/sandbox/sandbox_groups.h"
 
 #include <fcntl.h>
 #include <glib.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
 
-#include <fstream>
+#include <sstream>
 #include <vector>
 
 namespace platform::sandbox {
@@ -33,38 +33,56 @@ std::optional<ino_t> ourMountNamespace()
 }
 
 // The type of the file system a file of `process`'s view lies on, from its
-// mount table: statfs would ask the file system itself, and a FUSE server
+// mount table, read through the process's own directory so that it is the
+// same process's: statfs would ask the file system itself, and a FUSE server
 // that never answers would hold us.
 std::optional<std::string> fileSystemTypeOf(const ProcessDirectory& process, std::uint64_t mountID)
 {
-    std::ifstream table("/proc/" + std::to_string(process.id()) + "/mountinfo");
-    for (const auto& mount : linux_files::parseMountInfo(table)) {
+    const auto table = process.mountTable();
+    if (!table)
+        return std::nullopt;
+    std::istringstream lines(*table);
+    for (const auto& mount : linux_files::parseMountInfo(lines)) {
         if (mount.mountID == mountID)
             return mount.fileSystemType;
     }
     return std::nullopt;
 }
 
+// A file looked for in a sandbox's root.
+struct FoundFile {
+    enum class State {
+        found,
+        absent,
+        // Something stands there that is not a regular file, or the walk
+        // to it did not end in time.
+        notARegularFile,
+        // The root itself could not be opened: the process has gone, or
+        // we may not enter it.
+        rootUnreachable,
+    };
+    State state { State::absent };
+    OwnedDescriptor reference;
+};
+
 // `path` in the root of `process`: only a regular file counts, links are
 // followed only inside that root, and a file system that does not answer
 // costs no more than any client path's walk.
-std::optional<OwnedDescriptor> findRegularFile(const ProcessDirectory& process, const char* path, bool& untrustworthy)
+FoundFile findRegularFile(const ProcessDirectory& process, const char* path)
 {
+    using FileState = FoundFile::State;
     const auto root = process.openRoot();
     if (!root.isValid())
-        return std::nullopt;
+        return { FileState::rootUnreachable, OwnedDescriptor() };
     auto reference = linux_files::openPathReference(path, root.get());
     if (reference.status != linux_files::PathReference::Status::opened) {
         const bool missing = reference.status == linux_files::PathReference::Status::failed && (reference.error == ENOENT || reference.error == ENOTDIR);
-        untrustworthy = !missing;
-        return std::nullopt;
+        return { missing ? FileState::absent : FileState::notARegularFile, OwnedDescriptor() };
     }
     struct statx status = {};
-    if (!linux_files::cachedAttributes(reference.descriptor.get(), STATX_TYPE, status) || !S_ISREG(status.stx_mode)) {
-        untrustworthy = true;
-        return std::nullopt;
-    }
-    return std::move(reference.descriptor);
+    if (!linux_files::cachedAttributes(reference.descriptor.get(), STATX_TYPE, status) || !S_ISREG(status.stx_mode))
+        return { FileState::notARegularFile, OwnedDescriptor() };
+    return { FileState::found, std::move(reference.descriptor) };
 }
 
 std::optional<std::string> readInMemoryFile(const ProcessDirectory& process, const OwnedDescriptor& reference)
@@ -92,11 +110,7 @@ std::optional<std::string> readInMemoryFile(const ProcessDirectory& process, con
     return text;
 }
 
-bool hasRegularFile(const ProcessDirectory& process, const char* path)
-{
-    bool untrustworthy = false;
-    return findRegularFile(process, path, untrustworthy).has_value();
-}
+bool hasRegularFile(const ProcessDirectory& process, const char* path) { return findRegularFile(process, path).state == FoundFile::State::found; }
 
 } // namespace
 
@@ -111,11 +125,19 @@ bool inOtherMountNamespace(pid_t process) { return inOtherMountNamespace(Process
 
 SandboxFile flatpakInfoOf(const ProcessDirectory& process)
 {
-    bool untrustworthy = false;
-    const auto reference = findRegularFile(process, ".flatpak-info", untrustworthy);
-    if (!reference)
-        return { untrustworthy ? State::untrustworthy : State::absent, {} };
-    auto text = readInMemoryFile(process, *reference);
+    using FileState = FoundFile::State;
+    const auto found = findRegularFile(process, ".flatpak-info");
+    switch (found.state) {
+    case FileState::absent:
+        return { State::absent, {} };
+    case FileState::notARegularFile:
+        return { State::untrustworthy, {} };
+    case FileState::rootUnreachable:
+        return { State::rootUnreachable, {} };
+    case FileState::found:
+        break;
+    }
+    auto text = readInMemoryFile(process, found.reference);
     if (!text)
         return { State::untrustworthy, {} };
     return { State::read, std::move(*text) };
@@ -127,7 +149,7 @@ std::optional<std::string> applicationIdIn(const std::string& flatpakInfo)
     if (!g_key_file_load_from_data(keys.get(), flatpakInfo.data(), flatpakInfo.size(), G_KEY_FILE_NONE, nullptr))
         return std::nullopt;
     linux_gio::GTextPtr name(g_key_file_get_string(keys.get(), "Application", "name", nullptr));
-    if (!name || !*name.get())
+    if (!name || !isFlatpakApplicationId(name.get()))
         return std::nullopt;
     return std::string(name.get());
 }
@@ -155,23 +177,6 @@ ClientProcess identityOf(const ProcessDirectory& process)
     if (hasRegularFile(process, "run/.containerenv"))
         return { Sandbox::container, process.id(), {}, nullptr };
     return { Sandbox::unidentified, process.id(), {}, nullptr };
-}
-
-std::optional<std::string> snapNameInControlGroups(std::string_view controlGroups)
-{
-    // Each line is "ID:CONTROLLERS:PATH".
-    while (!controlGroups.empty()) {
-        const auto end = std::min(controlGroups.find('\n'), controlGroups.size());
-        const auto line = controlGroups.substr(0, end);
-        controlGroups.remove_prefix(std::min(end + 1, controlGroups.size()));
-        const auto colon = line.find(':', line.find(':') + 1);
-        if (colon == std::string_view::npos)
-            continue;
-        const auto sandbox = sandboxOfGroup(line.substr(colon + 1));
-        if (sandbox && sandbox->kind == GroupSandbox::Kind::snap)
-            return sandbox->id;
-    }
-    return std::nullopt;
 }
 
 } // namespace platform::sandbox

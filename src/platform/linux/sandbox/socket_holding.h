@@ -5,6 +5,7 @@
 
 #include "platform/linux/kernel_tables/process_directory.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@ namespace platform::sandbox {
 
 using procfs::ProcessDirectory;
 using procfs::ProcessStatus;
+using Deadline = std::chrono::steady_clock::time_point;
 
 struct SocketHolding {
     enum class Result {
@@ -21,6 +23,8 @@ struct SocketHolding {
         // Its descriptors cannot be listed: another user's, or made
         // unreadable on purpose.
         unreadable,
+        // The deadline passed before its tables were read through.
+        timedOut,
     };
     Result result { Result::doesNotHold };
     // The thread whose own table holds it; nothing when the process's does.
@@ -37,10 +41,11 @@ std::string socketLinkOf(std::uint64_t inode);
 // that needs no descriptor of ours, so it works when we have none left.
 bool holdsAt(const ProcessDirectory& process, int descriptor, const std::string& socketLink);
 
-// `likelyDescriptor`: a number to look at first, or -1.
-SocketHolding findSocketIn(const ProcessDirectory& process, const ProcessStatus& status, const std::string& socketLink, int likelyDescriptor = -1);
+// `likelyDescriptor`: a number to look at first, or -1. A process with a
+// great many descriptors is read only until `deadline`.
+SocketHolding findSocketIn(const ProcessDirectory& process, const ProcessStatus& status, const std::string& socketLink, Deadline deadline, int likelyDescriptor = -1);
 // The same, reading the process's status first; held by nobody there when
-// it cannot be read.
-SocketHolding findSocketIn(const ProcessDirectory& process, const std::string& socketLink);
+// it has gone.
+SocketHolding findSocketIn(const ProcessDirectory& process, const std::string& socketLink, Deadline deadline);
 
 } // namespace platform::sandbox
