@@ -4,6 +4,7 @@
 #include "integration/gvfs_session.h"
 #include "integration/helper_harness.h"
 #include "support/bindfs_mount.h"
+#include "support/eventually.h"
 #include "support/flatpak_apps.h"
 #include "support/held_file.h"
 #include "support/stand_in_player.h"
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -115,6 +117,64 @@ TEST_F(SandboxedClients, OnlyAClientSeenHoldingItsConnectionIsServed)
         ASSERT_TRUE(m_apps.run(row.id));
         expectReply(row.id, row.served);
     }
+    expectStillServing();
+}
+
+// The session bus holds a call to a name it is still starting, descriptors
+// and all, until the name is claimed: a sandbox can park its connection
+// there while the helper looks, and take it back once served. The bus is no
+// client; a sandbox beside it that no one may look into vetoes. The helper
+// is held still until the bus holds the socket, as a flood of connections
+// would hold it.
+TEST_F(SandboxedClients, AConnectionParkedWithTheBusIsNotServed)
+{
+    const char* id = "org.example.Other";
+    std::filesystem::create_directories(m_apps.sessionServices());
+    platform::testing::writeTextFile(m_apps.sessionServices() / (std::string(id) + ".service"),
+        "[D-BUS Service]\nName=" + std::string(id) + "\nExec=/bin/sleep 60\n");
+    m_bus.reset();
+    m_bus = startSessionBus(m_bundle.home() / "runtime", m_apps.environment());
+    ASSERT_TRUE(m_bus);
+    start();
+    ASSERT_TRUE(m_apps.install(id, "exec /app/bin/sandbox_client \"$(cat \"$XDG_DATA_HOME/how\")\" 9483 \"$XDG_DATA_HOME/reply\"", { SANDBOX_CLIENT_PROGRAM }));
+    const auto data = m_apps.dataFolder(id);
+    for (const char* how : { "bus-relay", "bus-relay-undumpable" }) {
+        SCOPED_TRACE(how);
+        std::filesystem::create_directories(data);
+        platform::testing::writeTextFile(data / "how", how);
+        std::filesystem::remove(data / "reply");
+        std::filesystem::remove(data / "reply.relayed");
+        kill(m_helper->pid(), SIGSTOP);
+        auto app = m_apps.start(id);
+        const bool relayed = testing_support::eventually([&] { return std::filesystem::exists(data / "reply.relayed"); }, 20s);
+        kill(m_helper->pid(), SIGCONT);
+        ASSERT_TRUE(relayed);
+        ASSERT_TRUE(app.reapWithin(20s));
+        ASSERT_TRUE(std::filesystem::exists(data / "reply")) << "the sandbox did not get its connection back from the bus";
+        expectReply(id, false);
+    }
+    expectStillServing();
+}
+
+// A sandbox decides how much a look into it costs: many processes, many
+// descriptors, connection after connection. Clients already served are
+// answered all the while.
+TEST_F(SandboxedClients, ServedClientsAreAnsweredWhileAFloodIsLookedInto)
+{
+    const char* id = "org.example.Other";
+    start();
+    ASSERT_TRUE(m_apps.install(id, "exec /app/bin/sandbox_client flood 9483 \"$XDG_DATA_HOME/reply\"", { SANDBOX_CLIENT_PROGRAM }));
+    auto app = m_apps.start(id);
+    auto longest = 0ms;
+    for (int asked = 0; !app.reapWithin(50ms); ++asked) {
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_EQ(m_client.ask("version\n", 20s), version()) << "after " << asked;
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent));
+    }
+    EXPECT_EQ(platform::testing::readTextFile(m_apps.dataFolder(id) / "reply"), "flooded\n");
+    // Far below the seconds a served client waited when lookups ran on the
+    // serving thread.
+    EXPECT_LT(longest, 1s);
     expectStillServing();
 }
 

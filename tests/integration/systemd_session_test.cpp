@@ -43,7 +43,8 @@ protected:
     pid_t startHelper(const std::string& unit)
     {
         EXPECT_TRUE(m_machine->startAsUser(unit, kHelper));
-        EXPECT_TRUE(testing_support::eventually([&] { return ask("version") == "\"" FERROWIND_VERSION "\""; }, 10s, 50ms));
+        EXPECT_TRUE(testing_support::eventually([&] { return ask("version") == "\"" FERROWIND_VERSION "\""; }, 10s, 50ms))
+            << m_machine->runAsRoot("journalctl --no-pager -t 'Ferrowind Helper'").output;
         return m_machine->mainPidOf(unit).value_or(-1);
     }
 
@@ -192,6 +193,29 @@ TEST_F(OnASystemdMachine, AScopeNamedForASandboxSaysWhoConnects)
         SCOPED_TRACE(std::string(row.scope ? row.scope : "session") + " " + row.how);
         EXPECT_EQ(reply.starts_with("Ferrowind Helper/") && reply.ends_with("\"" FERROWIND_VERSION "\"\n"), row.served) << reply;
     }
+    EXPECT_EQ(ask("version"), "\"" FERROWIND_VERSION "\"");
+}
+
+// A sandbox's instance connects and hands its socket to a process outside
+// any sandbox, then ends; systemd removes its scope. The socket's group can
+// no longer be named, and what holds the socket now says nothing of who
+// made it. The helper is held still meanwhile, as a flood would hold it.
+TEST_F(OnASystemdMachine, AConnectionMadeInAScopeThatHasGoneIsRefused)
+{
+    const pid_t helper = startHelper("ferrowind-helper-gone-scope");
+    const std::string client = SANDBOX_CLIENT_PROGRAM;
+    const std::string scope = "app-flatpak-org.example.Other-13";
+    const auto relayed = m_machine->runAsUser("reply=\"$XDG_RUNTIME_DIR/reply\"; rm -f \"$reply\"*; kill -STOP " + std::to_string(helper) + "\n"
+                                      + client + " relay-in 9483 \"$reply\" &\n"
+                                                 "while [ ! -S \"$reply.sock\" ]; do sleep 0.05; done\n"
+                                                 "systemd-run --user --quiet --scope --unit="
+                                      + scope + " -- " + client + " relay-out 9483 \"$reply\"\n"
+                                                                  "while [ -n \"$(find /sys/fs/cgroup -name "
+                                      + scope + ".scope)\" ]; do sleep 0.05; done\n"
+                                                "kill -CONT "
+                                      + std::to_string(helper) + "; touch \"$reply.go\"; wait; cat \"$reply\"")
+                             .output;
+    EXPECT_EQ(relayed, "");
     EXPECT_EQ(ask("version"), "\"" FERROWIND_VERSION "\"");
 }
 

@@ -80,6 +80,14 @@ public:
     {
         return flatpak({ "run", id }, bound);
     }
+    // Starts it without waiting.
+    ChildProcess start(const std::string& id) const
+    {
+        const auto log = (m_folder.path() / "flatpak.log").string();
+        return ChildProcess("/usr/bin/flatpak", { "run", id }, { environment(), { { 1, log }, { 2, log } } });
+    }
+    // Where the bus looks for the services the user's applications export.
+    std::filesystem::path sessionServices() const { return m_folder.path() / "home/.local/share/dbus-1/services"; }
 
     // Lends `file` to the application `id` through the document portal of
     // the session bus; the path the portal gives it under on the host.

@@ -55,6 +55,8 @@ TEST(ClientAdmission, ServesOnlyOnEvidenceOfWhoIsBehindTheConnection)
              // No evidence, whatever else was seen.
              Row { Found::noHolder, Sandbox::none, "", false },
              Row { Found::unreadable, Sandbox::none, "", false },
+             Row { Found::groupGone, Sandbox::none, "", false },
+             Row { Found::timedOut, Sandbox::none, "", false },
              Row { Found::failed, Sandbox::none, "", false },
          }) {
         const auto admission = admitsClient({ row.outcome, { row.sandbox, 42, row.id, nullptr } }, listed);

@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 namespace {
 
@@ -22,7 +24,12 @@ using Outcome = platform::ClientLookup::Outcome;
 
 enum class Hiding { none,
     undumpable,
-    inFlight };
+    inFlight,
+    // Handed to a process that carries descriptors for others by design.
+    busDaemon };
+
+// A program of the bus daemon's name, which holds what it inherits.
+std::string busDaemonStandIn;
 
 void connectAndWait(std::uint16_t port, Hiding hiding)
 {
@@ -46,6 +53,11 @@ void connectAndWait(std::uint16_t port, Hiding hiding)
         *header = { CMSG_LEN(sizeof(int)), SOL_SOCKET, SCM_RIGHTS };
         std::memcpy(CMSG_DATA(header), &connection, sizeof(int));
         sendmsg(channel[0], &message, 0);
+        close(connection);
+    }
+    if (hiding == Hiding::busDaemon) {
+        if (fork() == 0)
+            execl(busDaemonStandIn.c_str(), "dbus-daemon", "60", nullptr);
         close(connection);
     }
     pause();
@@ -88,7 +100,12 @@ TEST(ClientProcesses, OnlyAHolderSeenAndReadableIsEvidence)
         Hiding hiding;
         Outcome outcome;
     };
-    for (auto row : { Row { Hiding::none, Outcome::found }, Row { Hiding::undumpable, Outcome::unreadable }, Row { Hiding::inFlight, Outcome::noHolder } }) {
+    platform::testing::TemporaryDirectory programs;
+    std::filesystem::permissions(programs.path(), std::filesystem::perms::all);
+    busDaemonStandIn = programs / "dbus-daemon";
+    std::filesystem::copy_file("/bin/sleep", busDaemonStandIn);
+    for (auto row : { Row { Hiding::none, Outcome::found }, Row { Hiding::undumpable, Outcome::unreadable }, Row { Hiding::inFlight, Outcome::noHolder },
+             Row { Hiding::busDaemon, Outcome::noHolder } }) {
         const pid_t child = fork();
         if (child == 0)
             _exit(lookUpClient(row.hiding));

@@ -32,6 +32,32 @@ TEST(SnapName, ComesFromTheSnapsControlGroupOnly)
     }
 }
 
+// What a sandbox says of itself counts only when flatpak would have written
+// it: an id as flatpak checks one.
+TEST(SandboxOfProcess, AnApplicationIdCountsOnlyInFlatpaksForm)
+{
+    struct Row {
+        const char* name;
+        bool counts;
+    };
+    for (auto row : {
+             Row { "com.Calderine.Ferrowind3", true },
+             Row { "org.example.My-App_2", true },
+             Row { "", false },
+             Row { "org.example", false }, // three elements at least
+             Row { "org.example.2app", false }, // no element starts with a digit
+             Row { "org.ex-ample.App", false }, // dashes in the last element only
+             Row { "org..example.App", false },
+             Row { "org.example.App.", false },
+             Row { "../../org.example.App", false },
+             Row { "org.example.App\tevil", false },
+         }) {
+        const auto id = applicationIdIn(std::string("[Application]\nname=") + row.name + "\n");
+        EXPECT_EQ(id.has_value(), row.counts) << row.name;
+        EXPECT_EQ(sandboxOfGroup(std::string("app-flatpak-") + row.name + "-12.scope").has_value(), row.counts) << row.name;
+    }
+}
+
 TEST(SandboxOfProcess, AnOrdinaryProcessIsInNoSandbox)
 {
     EXPECT_FALSE(inOtherMountNamespace(getpid()));

@@ -40,12 +40,13 @@ const Ours& ours()
     return kOurs;
 }
 
-// A process of ours that made itself unreadable shows as root's. It may be
-// a sandbox when it runs in a PID namespace below ours (every Flatpak
-// does), or when even that cannot be told.
-void noteUnreadable(pid_t pid, HolderSearch& found)
+// A process of ours that we may not look into: one that made itself
+// unreadable (it shows as root's), or one with privileges we lack (a PAM
+// session's keeper, say). It may be a sandbox when it runs in a PID
+// namespace below ours, as every Flatpak does, or when even that cannot be
+// told; then it vetoes whatever else holds the socket.
+void noteUnreadable(const ProcessDirectory& process, HolderSearch& found)
 {
-    const ProcessDirectory process(pid);
     const auto depth = process.pidNamespaceDepth();
     if (depth.gone())
         return;
@@ -62,7 +63,7 @@ Glance glanceAt(pid_t pid, HolderSearch& found)
         return Glance::notOurs;
     if (status.st_uid != ours().user) {
         if (status.st_uid == 0 && procfs::realUserID(pid) == ours().user)
-            noteUnreadable(pid, found);
+            noteUnreadable(ProcessDirectory(pid), found);
         return Glance::notOurs;
     }
     struct stat view = {};
@@ -95,7 +96,7 @@ void keepHolder(FoundHolder holder, HolderSearch& found)
 
 // Whether the process holds the socket in a way that counts; notes what
 // else it learnt.
-bool lookInto(ProcessDirectory process, const std::string& socketLink, Deadline deadline, bool mayBeSandbox, HolderSearch& found)
+bool lookInto(ProcessDirectory process, const std::string& socketLink, Deadline deadline, HolderSearch& found)
 {
     if (!process.isValid())
         return false;
@@ -105,8 +106,7 @@ bool lookInto(ProcessDirectory process, const std::string& socketLink, Deadline 
         found.timedOut = true;
         return false;
     case Holding::unreadable:
-        found.unreadable = true;
-        found.vetoed = found.vetoed || mayBeSandbox;
+        noteUnreadable(process, found);
         return false;
     case Holding::doesNotHold:
         return false;
@@ -139,14 +139,14 @@ HolderSearch searchHolders(std::vector<pid_t> candidates, const std::string& soc
             ordinary.push_back(pid);
             break;
         case Glance::sandboxedOrUnreadable:
-            lookInto(ProcessDirectory(pid), socketLink, deadline, true, found);
+            lookInto(ProcessDirectory(pid), socketLink, deadline, found);
             break;
         }
     }
     for (const pid_t pid : ordinary) {
         // A thread with a table of its own may be in a sandbox of its own,
         // so a holder found here may still be a sandboxed one.
-        if (lookInto(ProcessDirectory(pid), socketLink, deadline, false, found) && found.ordinary)
+        if (lookInto(ProcessDirectory(pid), socketLink, deadline, found) && found.ordinary)
             break;
         if (found.timedOut)
             break;
