@@ -6,11 +6,17 @@
 //   - a plain process of the user reconnecting 400 times;
 //   - a sandbox-like client (a mount namespace and root of its own with
 //     Flatpak's file naming the main application) reconnecting 400 times;
-//   - processes never seen before, one connection each.
+//   - processes never seen before, one connection each;
+//   - the main application in a real Flatpak sandbox (flatpak run, on an
+//     offline runtime of busybox), reconnecting 400 times: this program,
+//     linked statically, run inside it with --reconnect. On a systemd
+//     desktop flatpak runs it in a scope of its own, whose name says who
+//     it is. Its first connection is shown apart.
 // Everything runs on CPU 0, as round_trip_bench explains. Run it where no
 // other helper holds port 9483 (scripts/bench.sh runs it in namespaces of
 // its own).
 #include "bench_support.h"
+#include "support/flatpak_apps.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -20,6 +26,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -150,6 +157,58 @@ std::pair<std::vector<double>, std::vector<double>> reconnecting(int echoPort, i
     return { helper, echo };
 }
 
+// Inside the sandbox: reconnects to both and writes the samples to `file`,
+// each list after its length.
+int reconnectInSandbox(int helperPort, int echoPort, const char* file)
+{
+    std::vector<double> helper, echo;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int i = 0; i < kReconnections / kRounds; ++i) {
+            if (auto sample = freshConnection(helperPort))
+                helper.push_back(*sample);
+        }
+        for (int i = 0; i < kReconnections / kRounds; ++i) {
+            if (auto sample = freshConnection(echoPort))
+                echo.push_back(*sample);
+        }
+    }
+    std::ofstream out(file, std::ios::binary);
+    for (const auto* samples : { &helper, &echo }) {
+        const auto count = samples->size();
+        out.write(reinterpret_cast<const char*>(&count), sizeof count);
+        out.write(reinterpret_cast<const char*>(samples->data()), static_cast<std::streamsize>(count * sizeof(double)));
+    }
+    return 0;
+}
+
+std::vector<double> readSamples(std::ifstream& in)
+{
+    std::size_t count = 0;
+    in.read(reinterpret_cast<char*>(&count), sizeof count);
+    std::vector<double> samples(in ? count : 0);
+    in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(double)));
+    return samples;
+}
+
+// The main application in a real Flatpak, this program inside it; why not,
+// when it cannot run.
+std::string runMainApplicationInFlatpak(const char* self, int echoPort, std::vector<double>& helper, std::vector<double>& echo)
+{
+    testing_support::FlatpakApps apps;
+    if (!apps.ready())
+        return "flatpak cannot make an offline runtime here";
+    if (auto refusal = apps.sandboxRefusal())
+        return "no sandbox here: " + *refusal;
+    const char* id = "com.Calderine.Ferrowind3";
+    const auto script = "exec /app/bin/fresh_connection_bench --reconnect " + std::to_string(kHelperPort) + " " + std::to_string(echoPort) + " \"$XDG_DATA_HOME/samples\"";
+    if (!apps.install(id, script, { self }) || !apps.run(id, std::chrono::seconds(300)))
+        return "the application did not install or run";
+    std::ifstream in(apps.dataFolder(id) / "samples", std::ios::binary);
+    helper = readSamples(in);
+    echo = readSamples(in);
+    return {};
+}
+
 void printRow(const char* what, const std::vector<double>& helper, const std::vector<double>& echo, int refused)
 {
     if (helper.empty() || echo.empty()) {
@@ -166,12 +225,15 @@ void printRow(const char* what, const std::vector<double>& helper, const std::ve
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && !std::strcmp(argv[1], "--reconnect"))
+        return reconnectInSandbox(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
     pinTo(0);
     signal(SIGPIPE, SIG_IGN);
     const auto crowd = startCrowd();
     pid_t echoServer = 0;
     const int echoPort = startGreetingEchoServer(echoServer);
     const pid_t helper = startHelper(argc > 1 ? argv[1] : HELPER_EXECUTABLE, kHelperPort);
+    const auto self = std::filesystem::read_symlink("/proc/self/exe").string();
     std::printf("Fresh connections with %d processes x %d files of the user\n", kCrowd, kFilesEach);
 
     int refused = 0;
@@ -201,6 +263,15 @@ int main(int argc, char** argv)
         firstEcho.insert(firstEcho.end(), echo.begin(), echo.end());
     }
     printRow("new process, first connection", firstHelper, firstEcho, firstRefused);
+
+    std::vector<double> flatpakHelper, flatpakEcho;
+    if (auto whyNot = runMainApplicationInFlatpak(self.c_str(), echoPort, flatpakHelper, flatpakEcho); !whyNot.empty()) {
+        std::printf("  %-34s no samples: %s\n", "main app in its Flatpak, reconnecting", whyNot.c_str());
+    } else if (!flatpakHelper.empty()) {
+        std::printf("  %-34s %8.1f us\n", "main app in its Flatpak, first", flatpakHelper.front());
+        flatpakHelper.erase(flatpakHelper.begin());
+        printRow("main app in its Flatpak, reconnecting", flatpakHelper, flatpakEcho, kReconnections - 1 - static_cast<int>(flatpakHelper.size()));
+    }
 
     kill(helper, SIGTERM);
     kill(echoServer, SIGKILL);

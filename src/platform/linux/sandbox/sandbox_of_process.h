@@ -7,6 +7,7 @@
 
 #include "platform/client_process.h"
 #include "platform/linux/kernel_tables/process_directory.h"
+#include "platform/linux/sandbox/flatpak_info.h"
 
 #include <sys/types.h>
 
@@ -45,9 +46,6 @@ struct SandboxFile {
 
 // /.flatpak-info in the root of `process`.
 SandboxFile flatpakInfoOf(const ProcessDirectory& process);
-// The application id of a .flatpak-info's text ("[Application] name=").
-std::optional<std::string> applicationIdIn(const std::string& flatpakInfo);
-
 // The application id Flatpak wrote into the sandbox of `process`. Nothing
 // for a process outside a Flatpak sandbox, or whose file is untrustworthy.
 std::optional<std::string> flatpakApplicationId(pid_t process);

@@ -1,13 +1,12 @@
 #include "platform/linux/sandbox/sandbox_of_process.h"
 
-#include "platform/linux/common/gobject_ptr.h"
 #include "platform/linux/common/retrying_io.h"
 #include "platform/linux/kernel_tables/bounded_path_walk.h"
 #include "platform/linux/kernel_tables/mount_info.h"
+#include "platform/linux/sandbox/flatpak_info.h"
 #include "platform/linux/sandbox/sandbox_groups.h"
 
 #include <fcntl.h>
-#include <glib.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
 
@@ -141,17 +140,6 @@ SandboxFile flatpakInfoOf(const ProcessDirectory& process)
     if (!text)
         return { State::untrustworthy, {} };
     return { State::read, std::move(*text) };
-}
-
-std::optional<std::string> applicationIdIn(const std::string& flatpakInfo)
-{
-    linux_gio::GKeyFilePtr keys(g_key_file_new());
-    if (!g_key_file_load_from_data(keys.get(), flatpakInfo.data(), flatpakInfo.size(), G_KEY_FILE_NONE, nullptr))
-        return std::nullopt;
-    linux_gio::GTextPtr name(g_key_file_get_string(keys.get(), "Application", "name", nullptr));
-    if (!name || !isFlatpakApplicationId(name.get()))
-        return std::nullopt;
-    return std::string(name.get());
 }
 
 std::optional<std::string> flatpakApplicationId(pid_t process)
