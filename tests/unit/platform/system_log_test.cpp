@@ -1,5 +1,6 @@
 #include "platform/linux/log/log_line_framing.h"
 #include "platform/linux/log/system_log_linux.h"
+#include "platform/linux/log/waiting_log_lines.h"
 #include "platform/signal_stack.h"
 #include "support/temporary_directory.h"
 
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -287,6 +289,48 @@ TEST(SystemLog, FatalSignalsOnOtherThreadsSendEachWholeLineOnceWhileOneWrites)
                 EXPECT_TRUE(twiceOrLate == lines.end()) << *twiceOrLate << " before " << *std::next(twiceOrLate) << ", " << signals.size() << " signals";
                 EXPECT_TRUE(WIFSIGNALED(status)) << "status " << status;
             }
+}
+
+// What a handler does, in a loop, while the writer appends, sends and clears
+// as fast as it can: a copy it accepts holds whole lines, in a row, none of
+// them sent before it asked. A clearing seen in part (the new first number
+// with the old count) would pass the lines just sent off as the next ones.
+TEST(WaitingLogLines, ACopyAcceptedWhileTheWriterClearsHoldsOnlyLinesNotSentBefore)
+{
+    auto waiting = std::make_unique<WaitingLogLines>();
+    auto copy = std::make_unique<WaitingLogLines::Copy>();
+    std::atomic<bool> done { false };
+    std::thread writer([&] {
+        for (int number = 0; !done.load(std::memory_order_relaxed);) {
+            for (const int last = number + number % 5; number <= last; ++number)
+                waiting->append("", recognisableLine(number), "");
+            if (waiting->takeForSending())
+                waiting->sentAndCleared();
+        }
+    });
+    int accepted = 0;
+    for (auto end = std::chrono::steady_clock::now() + 1s; std::chrono::steady_clock::now() < end;) {
+        const std::uint64_t first = waiting->sentUpTo();
+        if (!waiting->copyFrom(first, *copy))
+            continue;
+        ++accepted;
+        std::uint64_t next = first;
+        for (std::size_t i = 0; i < copy->count; ++i) {
+            const std::string line(static_cast<const char*>(copy->lines[i].iov_base), copy->lines[i].iov_len);
+            const int number = std::atoi(line.c_str());
+            const bool inRow = i == 0 ? std::uint64_t(number) >= next : std::uint64_t(number) == next;
+            if (line != recognisableLine(number) || !inRow) {
+                ADD_FAILURE() << "line " << i << " of " << copy->count << ", asked from " << first << ": " << line.substr(0, 20);
+                break;
+            }
+            next = std::uint64_t(number) + 1;
+        }
+        if (testing::Test::HasFailure())
+            break;
+    }
+    done = true;
+    writer.join();
+    EXPECT_GT(accepted, 0);
 }
 
 TEST(SystemLog, AJournalMessageMayHoldALineBreak)

@@ -17,6 +17,15 @@ namespace platform {
 // it sends them, or by a signal handler, which takes over what the writer
 // has not taken. Lines are numbered from the start for that, so that a
 // number never means two lines.
+//
+// A handler copies the lines under a sequence lock: the writer makes the
+// generation odd before it clears the lines and even again after, and a
+// copy counts only when it read one even generation before and after. No
+// fences (GCC's ThreadSanitizer cannot take them): instead every store
+// made after the odd generation is a release store and every read of a
+// copy an acquire load, so that a copy that read anything written from
+// there on synchronises with it, and its second read of the generation
+// sees the odd one or a later.
 class WaitingLogLines {
 public:
     // Some 32 commands' worth: enough to gather the lines of commands sent
@@ -57,9 +66,10 @@ public:
     // takeOver() gave while the writer still sends what it took.
     std::uint64_t sentUpTo() const noexcept { return m_sent.load(std::memory_order_acquire); }
     // Copies the lines appended whole so far, from line `first` on, into
-    // `copy`. False when the writer was clearing meanwhile, so that the
-    // copy may hold lines written over; then trying again later gives the
-    // lines that replaced them.
+    // `copy`; lines the writer has sent and cleared since are left out.
+    // False when the writer was clearing meanwhile, so that the copy may
+    // hold lines written over; then trying again later gives the lines
+    // that replaced them.
     bool copyFrom(std::uint64_t first, Copy& copy) const noexcept;
 
 private:
@@ -81,6 +91,11 @@ private:
     // The writer's own.
     std::array<iovec, kMostLines> m_lines {};
     std::size_t m_usedBytes { 0 };
+
+    // A lock inside an atomic could be held by the thread a handler
+    // interrupted.
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free && std::atomic<std::size_t>::is_always_lock_free
+        && std::atomic_ref<char>::is_always_lock_free);
 };
 
 } // namespace platform

@@ -8,8 +8,7 @@ namespace {
 
 // Byte by byte through atomics: a copy may read the bytes while they are
 // written over, and the generation tells it so afterwards. Release and
-// acquire, so that a copy that read a byte written after a clearing began
-// sees that clearing's generation (on x86 these cost what plain ones do).
+// acquire, as the sequence lock needs (on x86 these cost what plain ones do).
 void store(char* to, std::string_view from) noexcept
 {
     for (char byte : from)
@@ -60,8 +59,10 @@ void WaitingLogLines::sentAndCleared() noexcept
     m_sent.store(end, std::memory_order_release);
     const std::uint64_t generation = m_generation.load(std::memory_order_relaxed);
     m_generation.store(generation + 1, std::memory_order_relaxed);
-    m_count.store(0, std::memory_order_relaxed);
-    m_firstNumber.store(end, std::memory_order_relaxed);
+    // Release: a copy that reads either new value must then see the odd
+    // generation, or it would take the lines just sent for the ones after.
+    m_count.store(0, std::memory_order_release);
+    m_firstNumber.store(end, std::memory_order_release);
     m_usedBytes = 0;
     m_generation.store(generation + 2, std::memory_order_release);
 }
@@ -78,7 +79,10 @@ bool WaitingLogLines::copyFrom(std::uint64_t first, Copy& copy) const noexcept
         return false;
     const std::uint64_t firstNumber = m_firstNumber.load(std::memory_order_acquire);
     const std::size_t count = m_count.load(std::memory_order_acquire);
-    if (first < firstNumber || first > firstNumber + count)
+    // Lines before the first that waits have been sent: a handler that
+    // gave up waiting for the writer may ask for them all the same.
+    first = std::max(first, firstNumber);
+    if (first > firstNumber + count)
         return false;
     const std::size_t from = first - firstNumber;
     // Values of a later generation may be out of order; the check below
