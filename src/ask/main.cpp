@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -174,17 +175,26 @@ private:
     const platform::UserId m_self { platform::processUserId() };
 };
 
+// As the man page's synopsis has it.
+constexpr const char* kUsageText = "usage: ferrowind-ask COMMAND [PARAMETERS]   (one line, e.g. ferrowind-ask version)\n"
+                                   "       ferrowind-ask -h | --help\n";
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    // No command of the helper's starts with a dash.
+    if (argc > 1 && (std::string_view(argv[1]) == "-h" || std::string_view(argv[1]) == "--help")) {
+        std::fputs(kUsageText, stdout);
+        return 0;
+    }
     // The arguments joined by blanks make the command line, so that a shell
     // user quotes only the texts: ferrowind-ask fileBusy '"/home/u/a b.pdf"'
     std::string command;
     for (int i = 1; i < argc; ++i)
         command += (i > 1 ? " " : "") + std::string(argv[i]);
     if (command.empty() || command.find_first_of("\r\n") != std::string::npos) {
-        std::fprintf(stderr, "usage: ferrowind-ask COMMAND [PARAMETERS]   (one line, e.g. ferrowind-ask version)\n");
+        std::fputs(kUsageText, stderr);
         return kUsage;
     }
     auto owners = PeerOwnerLookup::withProbeSocket();

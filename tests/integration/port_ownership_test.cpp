@@ -75,6 +75,24 @@ Asked ask(const std::vector<std::string>& arguments)
     return { WEXITSTATUS(*status), testing_support::readTextFile(output), testing_support::readTextFile(errors) };
 }
 
+// Asked for, the usage is the output; given no command, it is the error. No
+// helper runs here, so a --help sent as a command would end with 1.
+TEST(FerrowindAsk, UsageGoesToStandardOutputOnlyWhenAskedFor)
+{
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        bool usageIsOutput;
+    } uses[] = { { { "--help" }, 0, true }, { { "-h" }, 0, true }, { {}, 2, false } };
+    for (const auto& use : uses) {
+        const auto asked = ask(use.arguments);
+        const std::string name = use.arguments.empty() ? "no command" : use.arguments.front();
+        EXPECT_EQ(asked.status, use.status) << name;
+        EXPECT_THAT(use.usageIsOutput ? asked.output : asked.errors, testing::StartsWith("usage: ferrowind-ask COMMAND")) << name;
+        EXPECT_EQ(use.usageIsOutput ? asked.errors : asked.output, "") << name;
+    }
+}
+
 TEST(PortOwnership, ListenerOfAnotherUserIsLoggedAndPassedOverAndTheClientAsksOnlyTheHelper)
 {
     if (!mayActAsAnotherUser())
