@@ -5,6 +5,7 @@
 #include "platform/linux/kernel_tables/proc_entries.h"
 #include "support/denied_system_call.h"
 #include "support/eventually.h"
+#include "support/text_files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 
 #include <thread>
 
@@ -169,6 +171,43 @@ TEST(HelperLifecycle, RestartIfUpdatedRestartsOnlyForAnotherVersion)
     ASSERT_TRUE(updated);
     updated->send("version\n");
     EXPECT_EQ(updated->readLine(), "\"9.8.7\"");
+}
+
+// Whether `process` has a handler of its own for `signal` (the "SigCgt:" mask
+// of /proc/PID/status): until then the first process of a PID namespace
+// drops it.
+bool catches(pid_t process, int signal)
+{
+    const auto status = testing_support::readTextFile("/proc/" + std::to_string(process) + "/status");
+    const auto field = status.find("SigCgt:");
+    return field != std::string::npos && (std::strtoull(status.c_str() + field + 7, nullptr, 16) >> (signal - 1) & 1);
+}
+
+// As a container's entry point. The kernel drops a signal of default action
+// that the first process of a PID namespace sends itself, as the log's
+// handler does once it has sent what waits.
+TEST(HelperLifecycle, EndsOnSigtermAsTheFirstProcessOfAPidNamespace)
+{
+    const std::vector<std::string> newNamespace { "--fork", "--pid", "--mount-proc", "--" };
+    auto probe = newNamespace;
+    probe.push_back("true");
+    testing_support::ChildProcess tried("unshare", probe);
+    if (tried.reapWithin(10s) != 0)
+        GTEST_SKIP() << "unshare cannot make a PID namespace here";
+    HelperBundleCopy bundle;
+    auto started = newNamespace;
+    started.push_back(bundle.executablePath());
+    testing_support::ChildProcess unshare("unshare", started, { .environment = { { "HOME", bundle.home() } } });
+    pid_t helper = 0;
+    ASSERT_TRUE(testing_support::eventually([&] {
+        const auto running = bundle.runningHelpers();
+        helper = running.empty() ? 0 : running.front();
+        return helper && catches(helper, SIGTERM);
+    })) << "no helper with a handler for SIGTERM";
+    kill(helper, SIGTERM);
+    const auto status = unshare.reapWithin(10s);
+    ASSERT_TRUE(status) << "the helper did not end";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 128 + SIGTERM) << "status " << *status;
 }
 
 // The helper is held still while clients act, so that everything they do

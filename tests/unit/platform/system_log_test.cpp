@@ -177,21 +177,27 @@ int logSocket()
     return -1;
 }
 
+int g_logSocket = -1;
+ino_t g_logSocketInode = 0;
+
 // Breaks the log's socket, as a daemon's restart does, then runs the SIGTERM
-// handler with the signal it raises at its end ignored, so that the process
-// lives on to tell whether the handler left that socket alone (status 0).
+// handler. The signal it raises at its end comes to a handler of ours, which
+// tells whether the log's handler left that socket alone (status 0).
 void runTheHandlerWithTheLogSocketBroken()
 {
-    const int socket = logSocket();
+    g_logSocket = logSocket();
     struct stat before = {};
-    struct stat after = {};
-    fstat(socket, &before);
-    shutdown(socket, SHUT_WR);
+    fstat(g_logSocket, &before);
+    g_logSocketInode = before.st_ino;
+    shutdown(g_logSocket, SHUT_WR);
     struct sigaction handler = {};
     sigaction(SIGTERM, nullptr, &handler);
-    signal(SIGTERM, SIG_IGN);
+    signal(SIGTERM, [](int) {
+        struct stat after = {};
+        _exit(fstat(g_logSocket, &after) == 0 && after.st_ino == g_logSocketInode ? 0 : 3);
+    });
     handler.sa_handler(SIGTERM);
-    _exit(fstat(socket, &after) == 0 && after.st_ino == before.st_ino ? 0 : 3);
+    _exit(4);
 }
 
 volatile bool g_deeper = true;

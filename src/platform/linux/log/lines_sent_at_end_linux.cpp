@@ -15,6 +15,8 @@ namespace {
 std::atomic<LinesSentAtEnd*> g_lines { nullptr };
 // The thread whose handler sends the lines; 0 before any does.
 std::atomic<pid_t> g_sendingThread { 0 };
+// A lock inside an atomic could be held by the thread a handler interrupted.
+static_assert(std::atomic<LinesSentAtEnd*>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free);
 
 // Long past what a send takes, a daemon that falls behind included.
 constexpr int kMostWaitsForTheSender = 200;
@@ -38,10 +40,17 @@ extern "C" void sendThenEnd(int signal)
     } else if (sender != self) {
         waitForTheSender();
     }
-    // SA_RESETHAND has put the default action back, and the signal is
-    // blocked until this handler returns: then it ends the process as it
-    // would have without us.
+    // SA_RESETHAND has put the default action back: let through, the
+    // signal ends the process as it would have without us.
     raise(signal);
+    sigset_t raised;
+    sigemptyset(&raised);
+    sigaddset(&raised, signal);
+    pthread_sigmask(SIG_UNBLOCK, &raised, nullptr);
+    // Still here: the first process of a PID namespace (a container's entry
+    // point), whose signals of default action the kernel drops when they
+    // come from inside. It would otherwise go on without its log.
+    _exit(128 + signal);
 }
 
 void sendAtExit()
