@@ -10,14 +10,16 @@
 #
 # Needs root (asks sudo otherwise). The root is made anew each run under
 # build/debian/<release>/ and left there for a look afterwards; FUZZ_SECONDS
-# is passed on. It is entered with pivot_root in mount and PID namespaces of
-# its own rather than chroot: the kernel refuses user namespaces to a
-# chrooted process, and the tests that need them would only be skipped.
-# Every process started in it ends with the run. The tests run in a network
+# is passed on, and each stage says how long it took. The root is entered
+# with pivot_root in mount and PID namespaces of its own rather than chroot:
+# the kernel refuses user namespaces to a chrooted process, and the tests
+# that need them would only be skipped. Every process started in it ends
+# with the run. The tests run in a network
 # namespace of their own, so their helpers never meet this machine's on the
 # loopback ports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stage.sh
 
 if [[ $# -lt 1 || $1 == -* ]]; then
   echo "usage: $0 RELEASE [PRESET...]" >&2
@@ -50,9 +52,12 @@ root=$PWD/$top/root
 # their namespace); --one-file-system keeps rm inside it all the same.
 rm -rf --one-file-system "$top"
 mkdir -p "$top"
-echo "== debootstrap $release from $mirror"
-debootstrap --variant=minbase "$release" "$root" "$mirror" >"$top/debootstrap.log" 2>&1 ||
-  { tail -n 20 "$top/debootstrap.log"; exit 1; }
+make_root() {
+  echo "from $mirror"
+  debootstrap --variant=minbase "$release" "$root" "$mirror" >"$top/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$top/debootstrap.log"; return 1; }
+}
+stage "debootstrap $release" make_root
 # What an installed system has and minbase leaves out (sudo looks the host
 # name up).
 [[ -e $root/etc/hosts ]] ||
@@ -98,8 +103,10 @@ in_root() {
 
 # Installing needs the network; the tests then find everything in place.
 # dpkg's thousands of lines go to a log of their own.
-echo "== install-deps in $release (log: $top/install-deps.log)"
-in_root shared scripts/install-deps.sh test >"$top/install-deps.log" 2>&1 ||
-  { tail -n 40 "$top/install-deps.log"; exit 1; }
-echo "== test.sh ${presets[*]} in $release"
-in_root own scripts/test.sh "${presets[@]}"
+install_in_root() {
+  echo "log: $top/install-deps.log"
+  in_root shared scripts/install-deps.sh test >"$top/install-deps.log" 2>&1 ||
+    { tail -n 40 "$top/install-deps.log"; return 1; }
+}
+stage "install-deps in $release" install_in_root
+stage "test.sh ${presets[*]} in $release" in_root own scripts/test.sh "${presets[@]}"

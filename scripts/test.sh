@@ -3,30 +3,28 @@
 # test under each preset named (by default all three: plain, ASan+UBSan,
 # ThreadSanitizer), builds and
 # checks the Debian package from the plain build, then runs each fuzz target
-# for a few seconds (FUZZ_SECONDS, 0 to skip).
+# for a few seconds (FUZZ_SECONDS, 0 to skip). Each stage says how long it
+# took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stage.sh
 
 presets=("$@")
 [[ ${#presets[@]} -gt 0 ]] || presets=(default asan tsan)
 
-scripts/install-deps.sh test
-echo "== format"
-scripts/check-format.sh
+stage install-deps scripts/install-deps.sh test
+stage format scripts/check-format.sh
 for preset in "${presets[@]}"; do
-  echo "== $preset"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-  ctest --preset "$preset" -j "$(nproc)" --no-tests=error
+  stage "$preset build" cmake --build --preset "$preset"
+  stage "$preset tests" ctest --preset "$preset" -j "$(nproc)" --no-tests=error
 done
 
 if [[ " ${presets[*]} " == *" default "* ]]; then
-  echo "== package"
-  scripts/package.sh
+  stage package scripts/package.sh
 fi
 
 fuzz_seconds=${FUZZ_SECONDS:-4}
 if [[ $fuzz_seconds -gt 0 ]]; then
-  echo "== fuzz"
-  scripts/fuzz.sh "$fuzz_seconds"
+  stage fuzz scripts/fuzz.sh "$fuzz_seconds"
 fi
