@@ -100,9 +100,13 @@ public:
         if (!client.handle)
             return;
         std::lock_guard lock(m_lock);
-        std::erase_if(m_known, [&](const ClientProcess& known) {
-            return handleOf(known).sharedTask() == handleOf(client).sharedTask() || handleOf(known).task().hasEnded();
-        });
+        // A client that reconnects is served as it was last time: nothing
+        // to learn, and nothing worth a system call on the way to its reply.
+        if (!m_known.empty() && m_known.front().handle == client.handle)
+            return;
+        std::erase_if(m_known, [&](const ClientProcess& known) { return handleOf(known).sharedTask() == handleOf(client).sharedTask(); });
+        if (m_known.size() >= kMostKnownClients)
+            std::erase_if(m_known, [](const ClientProcess& known) { return handleOf(known).task().hasEnded(); });
         m_known.insert(m_known.begin(), client);
         if (m_known.size() > kMostKnownClients)
             m_known.pop_back();

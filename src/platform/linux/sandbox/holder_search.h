@@ -39,8 +39,9 @@ struct HolderSearch {
 
 // Searches `candidates` for the socket (newest first). Processes in another
 // mount namespace are few and every one of them is searched, so that a
-// sandbox holding the socket is never missed; among the many others, the
-// first holder is evidence enough. Daemons that carry descriptors for
+// sandbox holding the socket is never missed; the many others are searched
+// only when no sandbox holds it, and the first holder among them is
+// evidence enough. Daemons that carry descriptors for
 // others are passed over.
 HolderSearch searchHolders(std::vector<pid_t> candidates, const std::string& socketLink, Deadline deadline);
 

@@ -143,6 +143,10 @@ HolderSearch searchHolders(std::vector<pid_t> candidates, const std::string& soc
             break;
         }
     }
+    // A sandbox holding it speaks through it whatever ordinary process
+    // holds it too, and a veto stands whatever they hold.
+    if (found.sandboxed || found.vetoed)
+        return found;
     for (const pid_t pid : ordinary) {
         // A thread with a table of its own may be in a sandbox of its own,
         // so a holder found here may still be a sandboxed one.
