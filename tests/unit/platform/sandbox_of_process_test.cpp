@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace platform::sandbox {
@@ -56,6 +57,19 @@ TEST(SandboxOfProcess, AnApplicationIdCountsOnlyInFlatpaksForm)
         EXPECT_EQ(id.has_value(), row.counts) << row.name;
         EXPECT_EQ(sandboxOfGroup(std::string("app-flatpak-") + row.name + "-12.scope").has_value(), row.counts) << row.name;
     }
+}
+
+// A directory kept past its process's end names nothing: its root cannot be
+// entered nor its mount table read, and that is what is said of it.
+TEST(SandboxOfProcess, AProcessThatHasEndedHasNoRootToLookIn)
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    const ProcessDirectory process(child);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(flatpakInfoOf(process).state, SandboxFile::State::rootUnreachable);
+    EXPECT_TRUE(process.mountTable().gone()) << process.mountTable().error();
 }
 
 TEST(SandboxOfProcess, AnOrdinaryProcessIsInNoSandbox)
