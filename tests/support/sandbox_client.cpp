@@ -380,13 +380,13 @@ void relayIn()
 }
 
 // Makes every look into this sandbox as costly as it can be, again and again.
-void flood()
+void flood(int processes, int seconds)
 {
     rlimit descriptors {};
     getrlimit(RLIMIT_NOFILE, &descriptors);
     descriptors.rlim_cur = descriptors.rlim_max;
     setrlimit(RLIMIT_NOFILE, &descriptors);
-    for (int process = 0; process < 50; ++process) {
+    for (int process = 0; process < processes; ++process) {
         if (fork() == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);
             for (int held = 0; held < 2000 && open("/dev/null", O_RDONLY) >= 0; ++held) {
@@ -407,7 +407,7 @@ void flood()
             close(connection);
         }
         clock_gettime(CLOCK_MONOTONIC, &now);
-    } while (now.tv_sec - start.tv_sec < 8);
+    } while (now.tv_sec - start.tv_sec < seconds);
     report("flooded\n");
 }
 
@@ -415,7 +415,7 @@ void flood()
 
 int main(int argc, char** argv)
 {
-    if (argc != 4)
+    if (argc != 4 && argc != 6)
         return 2;
     port = std::atoi(argv[2]);
     replyFile = argv[3];
@@ -437,7 +437,7 @@ int main(int argc, char** argv)
     else if (!std::strcmp(how, "relay-in"))
         relayIn();
     else if (!std::strcmp(how, "flood"))
-        flood();
+        flood(argc == 6 ? std::atoi(argv[4]) : 50, argc == 6 ? std::atoi(argv[5]) : 8);
     else
         return 2;
     return 0;
