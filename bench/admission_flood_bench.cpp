@@ -71,15 +71,6 @@ void printFigures(const char* what, const std::vector<double>& samples)
     std::printf("  %-44s median %9.1f us  p90 %9.1f us  max %9.1f us  (%zu)\n", what, s.median, s.p90, longest, samples.size());
 }
 
-std::vector<double> readSamples(std::ifstream& in)
-{
-    std::size_t count = 0;
-    in.read(reinterpret_cast<char*>(&count), sizeof count);
-    std::vector<double> samples(in ? count : 0);
-    in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(double)));
-    return samples;
-}
-
 } // namespace
 
 int main(int argc, char** argv)

@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <istream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,24 @@ inline bool readLine(int descriptor, std::string& pending, std::string* line = n
             return false;
         pending.append(buffer, static_cast<std::size_t>(count));
     }
+}
+
+// Lists of samples in a file, each after its length: what a benchmark's
+// client inside a sandbox hands back.
+inline void writeSamples(std::ostream& out, const std::vector<double>& samples)
+{
+    const auto count = samples.size();
+    out.write(reinterpret_cast<const char*>(&count), sizeof count);
+    out.write(reinterpret_cast<const char*>(samples.data()), static_cast<std::streamsize>(count * sizeof(double)));
+}
+
+inline std::vector<double> readSamples(std::istream& in)
+{
+    std::size_t count = 0;
+    in.read(reinterpret_cast<char*>(&count), sizeof count);
+    std::vector<double> samples(in ? count : 0);
+    in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(double)));
+    return samples;
 }
 
 // Starts the helper at `executable` and returns once it answers on `port`;

@@ -173,21 +173,9 @@ int reconnectInSandbox(int helperPort, int echoPort, const char* file)
         }
     }
     std::ofstream out(file, std::ios::binary);
-    for (const auto* samples : { &helper, &echo }) {
-        const auto count = samples->size();
-        out.write(reinterpret_cast<const char*>(&count), sizeof count);
-        out.write(reinterpret_cast<const char*>(samples->data()), static_cast<std::streamsize>(count * sizeof(double)));
-    }
+    writeSamples(out, helper);
+    writeSamples(out, echo);
     return 0;
-}
-
-std::vector<double> readSamples(std::ifstream& in)
-{
-    std::size_t count = 0;
-    in.read(reinterpret_cast<char*>(&count), sizeof count);
-    std::vector<double> samples(in ? count : 0);
-    in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(double)));
-    return samples;
 }
 
 // The main application in a real Flatpak, this program inside it; why not,

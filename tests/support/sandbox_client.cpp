@@ -113,9 +113,10 @@ struct DescriptorMessage {
     DescriptorMessage(const DescriptorMessage&) = delete;
 };
 
-void passToItself(int channel, int descriptor)
+void sendWithDescriptor(int channel, const std::string& bytes, int descriptor)
 {
     DescriptorMessage sent;
+    sent.data = { const_cast<char*>(bytes.data()), bytes.size() };
     cmsghdr* header = CMSG_FIRSTHDR(&sent.message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
@@ -123,6 +124,8 @@ void passToItself(int channel, int descriptor)
     std::memcpy(CMSG_DATA(header), &descriptor, sizeof(int));
     sendmsg(channel, &sent.message, 0);
 }
+
+void passToItself(int channel, int descriptor) { sendWithDescriptor(channel, std::string(1, '\0'), descriptor); }
 
 int takeBack(int channel)
 {
@@ -241,18 +244,6 @@ int busConnection()
     if (poll(&answered, 1, 10000) <= 0 || read(bus, bytes, sizeof bytes) <= 0)
         return -1;
     return bus;
-}
-
-void sendWithDescriptor(int channel, const std::string& bytes, int descriptor)
-{
-    DescriptorMessage sent;
-    sent.data = { const_cast<char*>(bytes.data()), bytes.size() };
-    cmsghdr* header = CMSG_FIRSTHDR(&sent.message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(header), &descriptor, sizeof(int));
-    sendmsg(channel, &sent.message, 0);
 }
 
 // The first descriptor that comes in a message on the bus within 10 s.
