@@ -3,7 +3,8 @@
 // processes x 2,000 descriptors and opens 32 connections at a time for 20 s.
 // Beside the same figures measured before the flood:
 //   - a client already served: its round trips (`version`);
-//   - fresh host clients, one connection each (connect until the welcome);
+//   - fresh host clients, a new process for each connection (connect until
+//     the welcome);
 //   - the main application in its own Flatpak, started during the flood:
 //     its first connection, then its reconnections (fresh_connection_bench
 //     --reconnect inside it).
@@ -17,6 +18,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -33,8 +35,33 @@ struct Figures {
     std::vector<double> freshConnections;
 };
 
-// Round trips of a served client and a fresh connection every 100 ms, for
-// as long as `going` says.
+// A new process's first connection, until the welcome; nothing when refused.
+std::optional<double> freshProcessConnects()
+{
+    int ends[2];
+    if (pipe(ends) != 0)
+        return std::nullopt;
+    const pid_t child = fork();
+    if (child == 0) {
+        const auto started = Clock::now();
+        const int fresh = connectTo(kHelperPort);
+        std::string greeting;
+        if (fresh >= 0 && readLine(fresh, greeting)) {
+            const double sample = microseconds(Clock::now() - started);
+            (void)!write(ends[1], &sample, sizeof sample);
+        }
+        _exit(0);
+    }
+    close(ends[1]);
+    double sample = 0;
+    const bool read = ::read(ends[0], &sample, sizeof sample) == sizeof sample;
+    close(ends[0]);
+    waitpid(child, nullptr, 0);
+    return read ? std::optional(sample) : std::nullopt;
+}
+
+// Round trips of a served client, and a new process's connection every
+// 100 ms, for as long as `going` says.
 template<typename Going>
 Figures measure(int served, Going going)
 {
@@ -48,12 +75,8 @@ Figures measure(int served, Going going)
         figures.roundTrips.push_back(microseconds(Clock::now() - sent));
         if (Clock::now() >= nextFresh) {
             nextFresh = Clock::now() + 100ms;
-            const auto started = Clock::now();
-            const int fresh = connectTo(kHelperPort);
-            std::string greeting;
-            if (fresh >= 0 && readLine(fresh, greeting))
-                figures.freshConnections.push_back(microseconds(Clock::now() - started));
-            close(fresh);
+            if (auto sample = freshProcessConnects())
+                figures.freshConnections.push_back(*sample);
         }
         std::this_thread::sleep_for(5ms);
     }
