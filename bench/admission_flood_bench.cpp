@@ -16,6 +16,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -35,7 +36,8 @@ struct Figures {
     std::vector<double> freshConnections;
 };
 
-// A new process's first connection, until the welcome; nothing when refused.
+// A new process's first connection, until the welcome; nothing when
+// refused. The child makes system calls only: the parent has threads.
 std::optional<double> freshProcessConnects()
 {
     int ends[2];
@@ -45,8 +47,10 @@ std::optional<double> freshProcessConnects()
     if (child == 0) {
         const auto started = Clock::now();
         const int fresh = connectTo(kHelperPort);
-        std::string greeting;
-        if (fresh >= 0 && readLine(fresh, greeting)) {
+        char byte = 0;
+        while (fresh >= 0 && read(fresh, &byte, 1) == 1 && byte != '\n') {
+        }
+        if (byte == '\n') {
             const double sample = microseconds(Clock::now() - started);
             (void)!write(ends[1], &sample, sizeof sample);
         }
@@ -60,26 +64,30 @@ std::optional<double> freshProcessConnects()
     return read ? std::optional(sample) : std::nullopt;
 }
 
-// Round trips of a served client, and a new process's connection every
-// 100 ms, for as long as `going` says.
+// Round trips of a served client, and beside them a new process's
+// connection every 100 ms, for as long as `going` says.
 template<typename Going>
 Figures measure(int served, Going going)
 {
     Figures figures;
+    std::atomic<bool> done { false };
+    std::thread fresh([&] {
+        while (!done) {
+            if (auto sample = freshProcessConnects())
+                figures.freshConnections.push_back(*sample);
+            std::this_thread::sleep_for(100ms);
+        }
+    });
     std::string pending;
-    auto nextFresh = Clock::now();
     while (going()) {
         const auto sent = Clock::now();
         if (write(served, "version\n", 8) != 8 || !readLine(served, pending))
             break;
         figures.roundTrips.push_back(microseconds(Clock::now() - sent));
-        if (Clock::now() >= nextFresh) {
-            nextFresh = Clock::now() + 100ms;
-            if (auto sample = freshProcessConnects())
-                figures.freshConnections.push_back(*sample);
-        }
         std::this_thread::sleep_for(5ms);
     }
+    done = true;
+    fresh.join();
     return figures;
 }
 
