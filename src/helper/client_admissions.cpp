@@ -1,6 +1,5 @@
 #include "helper/client_admissions.h"
 
-#include <algorithm>
 #include <utility>
 
 ClientAdmissions::ClientAdmissions(platform::ClientProcesses& clients, std::function<bool(const platform::ClientProcess&)> wantsHolder, std::function<void()> done)
@@ -34,7 +33,7 @@ bool ClientAdmissions::lookUp(int descriptor, const platform::PeerSocketLookup& 
 {
     {
         std::lock_guard lock(m_lock);
-        if (m_requests.size() + m_underWay.size() >= kMostWaiting)
+        if (m_requests.size() + (m_lookingUp ? 1 : 0) >= kMostWaiting)
             return false;
         m_requests.push_back({ descriptor, peer, std::move(known), std::chrono::steady_clock::now() + kMostLookupTime });
     }
@@ -57,11 +56,11 @@ void ClientAdmissions::run()
             return;
         auto request = std::move(m_requests.front());
         m_requests.pop_front();
-        m_underWay.push_back(request.descriptor);
+        m_lookingUp = true;
         lock.unlock();
         auto lookup = look(request);
         lock.lock();
-        std::erase(m_underWay, request.descriptor);
+        m_lookingUp = false;
         m_looked.push_back({ request.descriptor, std::move(lookup) });
         m_done();
     }

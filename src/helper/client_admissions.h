@@ -64,7 +64,8 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_requested;
     std::deque<Request> m_requests;
-    std::vector<int> m_underWay;
+    // Whether a lookup runs now: its connection is counted as waiting.
+    bool m_lookingUp { false };
     std::vector<Looked> m_looked;
     bool m_stopping { false };
     std::thread m_thread;

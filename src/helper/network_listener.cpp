@@ -123,10 +123,10 @@ void NetworkListener::rebuildFDset()
 
 bool NetworkListener::startProcessing()
 {
-    const auto& served = servedApplications();
+    // Read before the lookup thread starts, which reads it too.
+    servedApplications();
     m_admissions = std::make_unique<ClientAdmissions>(
-        m_platform.clients, [&served](const platform::ClientProcess& client) { return admitsClient({ platform::ClientLookup::Outcome::found, client }, served).admitted; },
-        [this] { m_platform.sockets.wake(); });
+        m_platform.clients, [this](const platform::ClientProcess& client) { return wouldServe(client); }, [this] { m_platform.sockets.wake(); });
     // The flags are tested only here, so a quit or restart takes effect after
     // every ready connection of the current pass has been answered.
     while (!restartHelper && !quitHelper) {
@@ -201,17 +201,22 @@ bool NetworkListener::admitOrLookUp(const platform::AcceptedConnection& client)
     if (client.peer.outcome != platform::PeerSocketLookup::Outcome::found)
         return admitOrRefuse(client.descriptor, { platform::ClientLookup::Outcome::found, {} });
     auto known = m_platform.clients.recognise(client.peer);
-    const bool holderWanted = known && known->outcome == platform::ClientLookup::Outcome::found && !known->client.handle
-        && admitsClient(*known, servedApplications()).admitted;
+    const bool holderWanted = known && known->outcome == platform::ClientLookup::Outcome::found && !known->client.handle && wouldServe(known->client);
     if (known && !holderWanted)
         return admitOrRefuse(client.descriptor, *known);
-    if (m_admissions->lookUp(client.descriptor, client.peer, known.value_or(platform::ClientLookup {}))) {
+    if (m_admissions->lookUp(client.descriptor, client.peer, known.value_or(platform::ClientLookup {})))
         return false;
-    }
     if (m_waitingRefusalWarning.allows(WarningThrottle::Clock::now()))
         m_platform.log.write("Refused a connection: too many connections wait to be looked up");
     m_platform.sockets.refuse(client.descriptor);
     return false;
+}
+
+// Whether a client found as `client` is one we serve; read on the lookup
+// thread too, so only what is fixed once serving starts.
+bool NetworkListener::wouldServe(const platform::ClientProcess& client) const
+{
+    return admitsClient({ platform::ClientLookup::Outcome::found, client }, *m_servedApplications).admitted;
 }
 
 // The connections whose lookup has ended. True when one was greeted.

@@ -80,6 +80,7 @@ private:
     bool acceptConnections();
     bool admitOrLookUp(const platform::AcceptedConnection& client);
     bool admitLookedUp();
+    bool wouldServe(const platform::ClientProcess& client) const;
     bool admitOrRefuse(int descriptor, const platform::ClientLookup& lookup);
     bool peerIsWelcome(const platform::PeerSocketLookup& peer);
     bool clientIsWelcome(const platform::ClientLookup& client);
