@@ -1,4 +1,4 @@
-// /proc/PID/status, for the depth of nested PID namespaces.
+// /proc/PID/status, for the depth of nested PID namespaces and the real user.
 #include "platform/linux/kernel_tables/process_directory.h"
 
 #include <cstdint>
@@ -6,6 +6,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    (void)platform::procfs::pidNamespaceDepthIn(std::string_view(reinterpret_cast<const char*>(data), size));
+    const std::string_view status(reinterpret_cast<const char*>(data), size);
+    (void)platform::procfs::pidNamespaceDepthIn(status);
+    (void)platform::procfs::realUserIDIn(status);
     return 0;
 }

@@ -220,7 +220,7 @@ protected:
     void hold()
     {
         kill(m_helper->pid(), SIGSTOP);
-        ASSERT_TRUE(testing_support::eventually([&] { return platform::procfs::processState(m_helper->pid()) == 'T'; }))
+        ASSERT_TRUE(testing_support::eventually([&] { return platform::procfs::processState(m_helper->pid()).holds('T'); }))
             << "the helper did not stop";
     }
     void release()

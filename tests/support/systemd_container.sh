@@ -30,6 +30,13 @@ for hierarchy in /sys/fs/cgroup/unified /sys/fs/cgroup/systemd /sys/fs/cgroup; d
   fi
 done
 
+# nspawn mounts an empty /tmp of its own: a tree checked out under /tmp is
+# bound in at its own path, for the container to find its programs there.
+tree=$(cd "$(dirname "$0")/../.." && pwd -P)
+case $tree in
+/tmp/*) set -- "--bind-ro=$tree" "$@" ;;
+esac
+
 # shellcheck disable=SC2016 # expanded by the shell that unshare starts
 unshare --mount --propagation private sh -c '
   for group in $1; do echo $$ >"$group/cgroup.procs"; done

@@ -1,5 +1,6 @@
 #include "platform/linux/processes/process_exit_wait.h"
 #include "platform/process_launcher.h"
+#include "support/descriptors_used_up.h"
 #include "unit/platform/platform_test_support.h"
 
 #include <gtest/gtest.h>
@@ -50,6 +51,11 @@ TEST_P(WaitForProcessExit, GivesUpAfterTheBound)
     const auto start = Clock::now();
     EXPECT_FALSE(waitFor(child.pid(), 100ms));
     EXPECT_GE(Clock::now() - start, 100ms);
+
+    // Out of descriptors nothing of the process can be read, which is no
+    // sign that it has ended.
+    const testing_support::DescriptorsUsedUp usedUp;
+    EXPECT_FALSE(waitFor(child.pid(), 100ms));
 }
 
 INSTANTIATE_TEST_SUITE_P(, WaitForProcessExit, ::testing::Values(false, true),

@@ -2,6 +2,7 @@
 #include "platform/linux/connection/proc_net_tcp.h"
 #include "platform/linux/connection/socket_peer_sources.h"
 #include "platform/linux_platform.h"
+#include "support/descriptors_used_up.h"
 #include "support/loopback.h"
 
 #include <gtest/gtest.h>
@@ -65,35 +66,6 @@ ino_t inodeOf(int descriptor)
     return status.st_ino;
 }
 
-// Lowers the descriptor limit to just above those in use and takes every
-// descriptor left, as a helper full of connections has; undone at the end.
-class DescriptorsUsedUp {
-public:
-    DescriptorsUsedUp()
-    {
-        getrlimit(RLIMIT_NOFILE, &m_saved);
-        int highest = 0;
-        for (auto const& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-            highest = std::max(highest, std::stoi(entry.path().filename().string()));
-        rlimit lowered { static_cast<rlim_t>(highest) + 8, m_saved.rlim_max };
-        setrlimit(RLIMIT_NOFILE, &lowered);
-        for (int copy; (copy = dup(0)) >= 0;)
-            m_copies.push_back(copy);
-    }
-    ~DescriptorsUsedUp()
-    {
-        for (int copy : m_copies)
-            close(copy);
-        setrlimit(RLIMIT_NOFILE, &m_saved);
-    }
-    DescriptorsUsedUp(const DescriptorsUsedUp&) = delete;
-    DescriptorsUsedUp& operator=(const DescriptorsUsedUp&) = delete;
-
-private:
-    rlimit m_saved {};
-    std::vector<int> m_copies;
-};
-
 // Bound at a port the kernel picks; listening when it is a stream socket.
 int listeningAt(in_addr_t address, int type)
 {
@@ -154,7 +126,7 @@ TEST_P(SocketPeer, StillFindsThePeerWithNoDescriptorLeft)
     LoopbackPair pair;
     ASSERT_GE(pair.accepted(), 0);
     auto lookup = lookupFor(pair, GetParam().candidates);
-    DescriptorsUsedUp exhausted;
+    testing_support::DescriptorsUsedUp exhausted;
     ASSERT_LT(dup(0), 0);
     auto peer = lookup.find(pair.accepted());
     EXPECT_EQ(peer.outcome, Outcome::found);

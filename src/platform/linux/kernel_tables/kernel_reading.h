@@ -30,6 +30,9 @@ public:
     const T& operator*() const& { return value(); }
     const T* operator->() const { return &value(); }
 
+    // Whether it was read, and is `expected`.
+    bool holds(const T& expected) const { return succeeded() && value() == expected; }
+
     int error() const { return succeeded() ? 0 : std::get<1>(m_state); }
     // The process has ended: its entry names nothing now.
     bool gone() const { return error() == ENOENT || error() == ESRCH; }

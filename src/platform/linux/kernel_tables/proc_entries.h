@@ -1,8 +1,11 @@
 #pragma once
 
-// Readers of /proc entries shared by the Linux services. Each answers nothing
-// when the process has gone or its entry cannot be read: processes come and
-// go while we look at them, and that is never an error.
+// Readers of /proc entries by process id, shared by the Linux services. A
+// reading says why it gave nothing: processes come and go while we look at
+// them, and a process that has gone is not one we may not read. Where every
+// later read must name the same process, hold it by its ProcessDirectory.
+
+#include "platform/linux/kernel_tables/kernel_reading.h"
 
 #include <sys/types.h>
 
@@ -34,12 +37,12 @@ std::vector<ListedProcess> listedProcesses();
 // The executable of a process; `process` is a pid or "self". A program
 // replaced on disk while running shows as "path (deleted)": the path it
 // was started from is what we want.
-std::optional<std::string> executablePath(const std::string& process);
+Reading<std::string> executablePath(const std::string& process);
 
 // The real user id, the first field of the "Uid:" line of /proc/PID/status.
-std::optional<uid_t> realUserID(pid_t process);
+Reading<uid_t> realUserID(pid_t process);
 
 // The one-letter state of /proc/PID/stat ('R', 'S', 'Z', ...).
-std::optional<char> processState(pid_t process);
+Reading<char> processState(pid_t process);
 
 } // namespace platform::procfs

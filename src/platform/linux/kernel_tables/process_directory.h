@@ -69,11 +69,23 @@ private:
     pid_t m_id { 0 };
 };
 
+// The whole text of the entry `name` under `directory` (a process's
+// directory, or AT_FDCWD for a path), read with as few calls as it takes;
+// EFBIG past `most` bytes, ESRCH when empty, as a process that has ended
+// shows some entries.
+Reading<std::string> readEntryAt(int directory, const char* name, std::size_t most = 4096);
+// The executable the link `link` under `directory` names. A program
+// replaced on disk while running shows as "path (deleted)": the path it was
+// started from is what we want.
+Reading<std::string> executablePathAt(int directory, const char* link);
+
 // The fields of the text of /proc/PID/stat, or nothing when it does not parse.
 std::optional<ProcessStatus> parseProcessStatus(std::string_view text);
 // The unified hierarchy's path in the text of /proc/PID/cgroup: its "0::"
 // line.
 std::optional<std::string> unifiedGroupIn(std::string_view controlGroups);
+// The real user id, the first field of the "Uid:" line of /proc/PID/status.
+std::optional<uid_t> realUserIDIn(std::string_view status);
 // How many PIDs the "NSpid:" line of /proc/PID/status gives.
 std::optional<std::size_t> pidNamespaceDepthIn(std::string_view status);
 

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <linux/kcmp.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -77,9 +78,9 @@ ProcessDirectory::ProcessDirectory(pid_t id)
 {
 }
 
-Reading<std::string> ProcessDirectory::readEntry(const char* name, std::size_t most) const
+Reading<std::string> readEntryAt(int directory, const char* name, std::size_t most)
 {
-    OwnedDescriptor entry(openat(m_directory.get(), name, O_RDONLY | O_CLOEXEC));
+    OwnedDescriptor entry(openat(directory, name, O_RDONLY | O_CLOEXEC));
     if (!entry.isValid())
         return Reading<std::string>::failedNow();
     std::string text;
@@ -98,6 +99,29 @@ Reading<std::string> ProcessDirectory::readEntry(const char* name, std::size_t m
     if (text.empty())
         return Reading<std::string>::failedWith(ESRCH);
     return text;
+}
+
+Reading<std::string> executablePathAt(int directory, const char* link)
+{
+    // One call, with room for any path the kernel gives: listing
+    // applications reads the link of every process each time.
+    std::array<char, PATH_MAX> target;
+    const auto length = readlinkat(directory, link, target.data(), target.size());
+    if (length <= 0)
+        return Reading<std::string>::failedNow();
+    if (static_cast<std::size_t>(length) == target.size())
+        return Reading<std::string>::failedWith(ENAMETOOLONG);
+    // A program replaced on disk while running shows as "path (deleted)".
+    constexpr std::string_view kDeletedMark = " (deleted)";
+    std::string_view path(target.data(), static_cast<std::size_t>(length));
+    if (path.ends_with(kDeletedMark))
+        path.remove_suffix(kDeletedMark.size());
+    return std::string(path);
+}
+
+Reading<std::string> ProcessDirectory::readEntry(const char* name, std::size_t most) const
+{
+    return readEntryAt(m_directory.get(), name, most);
 }
 
 bool ProcessDirectory::hasEnded() const
@@ -159,6 +183,22 @@ std::optional<std::size_t> pidNamespaceDepthIn(std::string_view status)
     return depth;
 }
 
+std::optional<uid_t> realUserIDIn(std::string_view status)
+{
+    std::optional<uid_t> user;
+    eachLine(status, [&](std::string_view line) {
+        constexpr std::string_view kKey = "Uid:";
+        if (!line.starts_with(kKey))
+            return false;
+        // Real, effective, saved and file-system ids, separated by tabs.
+        line.remove_prefix(kKey.size());
+        line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+        user = numberAt<uid_t>(line.substr(0, line.find_first_of(" \t")));
+        return true;
+    });
+    return user;
+}
+
 Reading<std::size_t> ProcessDirectory::pidNamespaceDepth() const
 {
     const auto text = readEntry("status", 64 * 1024);
@@ -193,14 +233,10 @@ Reading<std::string> ProcessDirectory::controlGroup() const
 
 Reading<std::string> ProcessDirectory::executableName() const
 {
-    std::array<char, 4096> link;
-    const auto length = readlinkat(m_directory.get(), "exe", link.data(), link.size());
-    if (length <= 0)
-        return Reading<std::string>::failedNow();
-    const std::string_view path(link.data(), static_cast<std::size_t>(length));
-    constexpr std::string_view kDeletedMark = " (deleted)";
-    const auto name = path.substr(path.rfind('/') + 1);
-    return std::string(name.ends_with(kDeletedMark) ? name.substr(0, name.size() - kDeletedMark.size()) : name);
+    auto path = executablePathAt(m_directory.get(), "exe");
+    if (!path)
+        return path;
+    return path->substr(path->rfind('/') + 1);
 }
 
 Reading<std::string> ProcessDirectory::mountTable() const { return readEntry("mountinfo", kMostMountTableBytes); }

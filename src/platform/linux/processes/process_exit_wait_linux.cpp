@@ -28,8 +28,11 @@ std::chrono::milliseconds remainingUntil(Clock::time_point deadline)
 
 bool hasEnded(pid_t pid)
 {
+    // A process we cannot read for another reason has not been seen to end.
     const auto state = procfs::processState(pid);
-    return !state || *state == 'Z' || *state == 'X';
+    if (!state)
+        return state.gone();
+    return *state == 'Z' || *state == 'X';
 }
 
 bool pollUntilEnded(pid_t pid, Clock::time_point deadline)

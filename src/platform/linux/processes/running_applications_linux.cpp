@@ -55,7 +55,7 @@ RunningApplication describe(pid_t pid, const std::string& executable, BundleInfo
     return application;
 }
 
-bool isUsers(pid_t pid) { return procfs::realUserID(pid) == getuid(); }
+bool isUsers(pid_t pid) { return procfs::realUserID(pid).holds(getuid()); }
 
 std::optional<RunningApplication> describeIfUsers(pid_t pid, BundleInfoCache& bundles)
 {

@@ -10,7 +10,7 @@
 
 #include <array>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 
 namespace platform {
 
@@ -60,10 +60,13 @@ std::optional<std::uint64_t> mountIDOf(int descriptor)
 std::optional<linux_files::MountEntry> mountOf(int descriptor, const procfs::ProcessDirectory* viewer)
 {
     const auto id = mountIDOf(descriptor);
-    std::ifstream table(viewer ? "/proc/" + std::to_string(viewer->id()) + "/mountinfo" : "/proc/self/mountinfo");
+    // Through the viewer's held directory: its PID may have been given to
+    // another process since.
+    const auto table = viewer ? viewer->mountTable() : procfs::ProcessDirectory(getpid()).mountTable();
     if (!id || !table)
         return std::nullopt;
-    for (auto& mount : linux_files::parseMountInfo(table)) {
+    std::istringstream lines(*table);
+    for (auto& mount : linux_files::parseMountInfo(lines)) {
         if (mount.mountID == *id)
             return std::move(mount);
     }

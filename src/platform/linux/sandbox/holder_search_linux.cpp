@@ -62,7 +62,7 @@ Glance glanceAt(pid_t pid, HolderSearch& found)
     if (stat(entry.c_str(), &status) != 0)
         return Glance::notOurs;
     if (status.st_uid != ours().user) {
-        if (status.st_uid == 0 && procfs::realUserID(pid) == ours().user)
+        if (status.st_uid == 0 && procfs::realUserID(pid).holds(ours().user))
             noteUnreadable(ProcessDirectory(pid), found);
         return Glance::notOurs;
     }

@@ -1,12 +1,13 @@
 #include "platform/linux/kernel_tables/proc_entries.h"
+#include "platform/linux/kernel_tables/process_directory.h"
 #include "platform/linux/volumes/sshfs_arguments.h"
 #include "platform/linux/volumes/sshfs_processes.h"
+
+#include <fcntl.h>
 
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -34,14 +35,18 @@ std::optional<uid_t> fuseOwner(std::string_view superOptions)
 }
 
 // /proc/PID/cmdline and /proc/PID/environ: words ended by NUL bytes.
+// Nothing when the process has gone or may not be read.
 std::vector<std::string> nulSeparatedEntry(const std::string& process, const char* entry)
 {
-    std::ifstream file("/proc/" + process + "/" + entry, std::ios::binary);
-    std::string contents { std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>() };
+    // Above what a program is normally started with (a quarter of an 8 MiB
+    // stack, by default).
+    constexpr std::size_t kMostBytes = 4 * 1024 * 1024;
+    const auto text = procfs::readEntryAt(AT_FDCWD, ("/proc/" + process + "/" + entry).c_str(), kMostBytes);
+    const std::string_view contents = text ? std::string_view(*text) : std::string_view();
     std::vector<std::string> words;
     for (std::size_t start = 0; start < contents.size();) {
         auto end = std::min(contents.find('\0', start), contents.size());
-        words.push_back(contents.substr(start, end - start));
+        words.emplace_back(contents.substr(start, end - start));
         start = end + 1;
     }
     return words;
@@ -90,7 +95,7 @@ std::optional<int> sshfsPortServing(const MountEntry& mount)
     for (pid_t process : procfs::listedProcessIDs()) {
         // Another user's process could claim any mount point; only the
         // owner's own sshfs speaks for the mount.
-        if (procfs::realUserID(process) != owner)
+        if (!procfs::realUserID(process).holds(*owner))
             continue;
         if (auto arguments = argumentsServing(process, mount))
             return arguments->port;
