@@ -7,6 +7,8 @@
 #
 #   scripts/test-in-debian.sh trixie                 the plain preset
 #   scripts/test-in-debian.sh bookworm default asan  the presets named
+#   scripts/test-in-debian.sh --as-user trixie       as a developer would: a
+#                                                    normal user with sudo
 #
 # Needs root (asks sudo otherwise). The root is made anew each run under
 # build/debian/<release>/ and left there for a look afterwards; FUZZ_SECONDS
@@ -21,8 +23,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/stage.sh
 
+as_user=()
+if [[ ${1:-} == --as-user ]]; then
+  as_user=(--as-user)
+  shift
+fi
 if [[ $# -lt 1 || $1 == -* ]]; then
-  echo "usage: $0 RELEASE [PRESET...]" >&2
+  echo "usage: $0 [--as-user] RELEASE [PRESET...]" >&2
   exit 2
 fi
 release=$1
@@ -31,7 +38,7 @@ presets=("$@")
 [[ ${#presets[@]} -gt 0 ]] || presets=(default)
 
 if [[ $(id -u) -ne 0 ]]; then
-  exec sudo --preserve-env=FUZZ_SECONDS "$(realpath "$0")" "$release" "${presets[@]}"
+  exec sudo --preserve-env=FUZZ_SECONDS "$(realpath "$0")" "${as_user[@]}" "$release" "${presets[@]}"
 fi
 
 command -v debootstrap >/dev/null || {
@@ -48,29 +55,26 @@ mirror=${mirror:-http://deb.debian.org/debian/}
 
 top=build/debian/$release
 root=$PWD/$top/root
-# A root left by an earlier run holds nothing mounted (the mounts went with
-# their namespace); --one-file-system keeps rm inside it all the same.
-rm -rf --one-file-system "$top"
-mkdir -p "$top"
+source_dir=/srv/ferrowind
+
 make_root() {
   echo "from $mirror"
-  debootstrap --variant=minbase "$release" "$root" "$mirror" >"$top/debootstrap.log" 2>&1 ||
+  # In a mount namespace of its own: the mounts it makes in the new root
+  # stay out of sight of whatever runs here meanwhile.
+  unshare --mount --propagation private \
+    debootstrap --variant=minbase "$release" "$root" "$mirror" >"$top/debootstrap.log" 2>&1 ||
     { tail -n 20 "$top/debootstrap.log"; return 1; }
 }
-stage "debootstrap $release" make_root
-# What an installed system has and minbase leaves out (sudo looks the host
-# name up).
-[[ -e $root/etc/hosts ]] ||
-  printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\tlocalhost ip6-localhost ip6-loopback\n' "$(hostname)" >"$root/etc/hosts"
 
 # Tracked and new files as they are in the work tree, in a clone of its own
 # (the format check lists files with git). Through sudo, root reads a tree
 # it does not own, which git refuses unless told.
-source_dir=/srv/ferrowind
-git=(git -c safe.directory='*')
-"${git[@]}" clone --quiet --no-hardlinks --upload-pack="git -c safe.directory='*' upload-pack" "$PWD" "$root$source_dir"
-"${git[@]}" ls-files -z --cached --others --exclude-standard |
-  tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -C "$root$source_dir" -xf -
+copy_tree() {
+  local git=(git -c safe.directory='*')
+  "${git[@]}" clone --quiet --no-hardlinks --upload-pack="git -c safe.directory='*' upload-pack" "$PWD" "$root$source_dir"
+  "${git[@]}" ls-files -z --cached --others --exclude-standard |
+    tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -C "$root$source_dir" -xf -
+}
 
 # In the new namespaces: the root's own /proc, the machine's /sys and /dev,
 # an empty /tmp and /run, then pivot_root into it and the old root let go.
@@ -101,12 +105,39 @@ in_root() {
     bash -c 'cd "$0" && "$@"' "$source_dir" "$@"
 }
 
+# As a developer: an account of its own that owns the tree and may use
+# sudo, as on a desktop its installer set up. The test command then asks
+# sudo for what it installs, and runs everything else as that user.
+add_developer() {
+  in_root shared bash -c '
+    set -e
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends sudo >/dev/null
+    useradd --create-home --shell /bin/bash developer
+    echo "developer ALL=(ALL) NOPASSWD: ALL" >/etc/sudoers.d/developer
+    chown -R developer: "$PWD"'
+}
+developer=()
+[[ ${#as_user[@]} -eq 0 ]] || developer=(setpriv --reuid=developer --regid=developer --init-groups
+  env HOME=/home/developer USER=developer LOGNAME=developer)
+
 # Installing needs the network; the tests then find everything in place.
 # dpkg's thousands of lines go to a log of their own.
 install_in_root() {
   echo "log: $top/install-deps.log"
-  in_root shared scripts/install-deps.sh test >"$top/install-deps.log" 2>&1 ||
+  in_root shared "${developer[@]}" scripts/install-deps.sh test >"$top/install-deps.log" 2>&1 ||
     { tail -n 40 "$top/install-deps.log"; return 1; }
 }
+
+# A root left by an earlier run holds nothing mounted (the mounts went with
+# their namespace); --one-file-system keeps rm inside it all the same.
+rm -rf --one-file-system "$top"
+mkdir -p "$top"
+stage "debootstrap $release" make_root
+# What an installed system has and minbase leaves out (sudo looks the host
+# name up).
+[[ -e $root/etc/hosts ]] ||
+  printf '127.0.0.1\tlocalhost\n127.0.1.1\t%s\n::1\tlocalhost ip6-localhost ip6-loopback\n' "$(hostname)" >"$root/etc/hosts"
+copy_tree
+[[ ${#developer[@]} -eq 0 ]] || stage "developer account in $release" add_developer
 stage "install-deps in $release" install_in_root
-stage "test.sh ${presets[*]} in $release" in_root own scripts/test.sh "${presets[@]}"
+stage "test.sh ${presets[*]} in $release" in_root own "${developer[@]}" scripts/test.sh "${presets[@]}"

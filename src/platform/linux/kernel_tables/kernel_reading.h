@@ -26,8 +26,11 @@ public:
     bool succeeded() const { return m_state.index() == 0; }
     explicit operator bool() const { return succeeded(); }
     const T& value() const& { return std::get<0>(m_state); }
+    T& value() & { return std::get<0>(m_state); }
     T&& value() && { return std::get<0>(std::move(m_state)); }
     const T& operator*() const& { return value(); }
+    T& operator*() & { return value(); }
+    T&& operator*() && { return std::move(*this).value(); }
     const T* operator->() const { return &value(); }
 
     // Whether it was read, and is `expected`.
