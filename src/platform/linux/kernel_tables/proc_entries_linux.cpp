@@ -56,7 +56,7 @@ Reading<std::string> executablePath(const std::string& process)
 
 Reading<uid_t> realUserID(pid_t process)
 {
-    const auto status = readEntryAt(AT_FDCWD, entryPath(std::to_string(process), "status").c_str(), 64 * 1024);
+    const auto status = readEntryAt(AT_FDCWD, entryPath(std::to_string(process), "status").c_str(), kMostStatusBytes);
     if (!status)
         return status.passOn<uid_t>();
     if (const auto user = realUserIDIn(*status))

@@ -69,6 +69,9 @@ private:
     pid_t m_id { 0 };
 };
 
+// /proc/PID/status runs to a few KiB, its thread and group lists included.
+constexpr std::size_t kMostStatusBytes = 64 * 1024;
+
 // The whole text of the entry `name` under `directory` (a process's
 // directory, or AT_FDCWD for a path), read with as few calls as it takes;
 // EFBIG past `most` bytes, ESRCH when empty, as a process that has ended

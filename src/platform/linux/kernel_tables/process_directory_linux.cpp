@@ -201,7 +201,7 @@ std::optional<uid_t> realUserIDIn(std::string_view status)
 
 Reading<std::size_t> ProcessDirectory::pidNamespaceDepth() const
 {
-    const auto text = readEntry("status", 64 * 1024);
+    const auto text = readEntry("status", kMostStatusBytes);
     if (!text)
         return text.passOn<std::size_t>();
     if (auto depth = pidNamespaceDepthIn(*text))
